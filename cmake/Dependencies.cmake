@@ -1,0 +1,18 @@
+# Every dependency is a Debian package installed by scripts/setup.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(fmt REQUIRED)
+find_package(nlohmann_json REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc i18n)
+find_package(SQLite3 REQUIRED)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+
+if(PARLOWEN_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(PARLOWEN_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

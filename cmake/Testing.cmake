@@ -1,0 +1,32 @@
+# One test executable per folder, discovered at test time, each test with a timeout.
+include(GoogleTest)
+if(PARLOWEN_BUILD_TESTS)
+  enable_testing()
+endif()
+
+# parlowen_add_tests(NAME <exe> SOURCES <files...> LIBS <targets...>
+#                    [QT] [INTEGRATION])
+#   QT           link the Qt test main (offscreen platform by default)
+#   INTEGRATION  180 s timeout instead of 60 s, label "integration"
+function(parlowen_add_tests)
+  if(NOT PARLOWEN_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "QT;INTEGRATION" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  if(T_QT)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} parlowen_test_main_qt)
+  else()
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} parlowen_test_main)
+  endif()
+  target_precompile_headers(${T_NAME} REUSE_FROM parlowen_test_pch)
+  set(timeout 60)
+  set(label unit)
+  if(T_INTEGRATION)
+    set(timeout 180)
+    set(label integration)
+  endif()
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${timeout} LABELS ${label})
+endfunction()

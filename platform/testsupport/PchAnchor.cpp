@@ -1,0 +1,1 @@
+// Gives the precompiled-header target a translation unit of its own.
