@@ -1,0 +1,176 @@
+#include "platform/log/Log.h"
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <exception>
+#include <mutex>
+#include <unistd.h>
+
+#include "platform/log/JournalSink.h"
+#include "platform/log/LogSink.h"
+
+namespace platform {
+namespace {
+
+std::atomic<bool> g_redactPrivate{true};
+
+using SinkList = std::vector<std::shared_ptr<LogSink>>;
+
+// Loggers read an immutable snapshot of the sinks, taken under the lock and
+// used after it is released, so writers never block each other on a sink.
+class Registry {
+public:
+    Registry() : installed_{std::make_shared<JournalSink>()}, stderrSink_(std::make_shared<StandardErrorSink>()) {
+        rebuild();
+    }
+
+    std::shared_ptr<const SinkList> snapshot() {
+        std::lock_guard lock(mutex_);
+        return active_;
+    }
+
+    SinkList installed() {
+        std::lock_guard lock(mutex_);
+        return installed_;
+    }
+
+    template <class Change>
+    void change(Change&& apply) {
+        std::shared_ptr<const SinkList> old;
+        {
+            std::lock_guard lock(mutex_);
+            apply(installed_, standardError_);
+            old = std::move(active_);
+            rebuild();
+        }
+        // `old` may hold the last reference to a sink; release it outside the lock.
+    }
+
+    bool standardError() {
+        std::lock_guard lock(mutex_);
+        return standardError_;
+    }
+
+private:
+    void rebuild() {
+        auto list = std::make_shared<SinkList>(installed_);
+        if (standardError_) list->push_back(stderrSink_);
+        active_ = std::move(list);
+    }
+
+    std::mutex mutex_;
+    SinkList installed_;
+    bool standardError_ = false;
+    std::shared_ptr<LogSink> stderrSink_;
+    std::shared_ptr<const SinkList> active_;
+};
+
+// Never destroyed: loggers may still run in other threads or static destructors at exit.
+Registry& registry() {
+    static Registry* r = new Registry();
+    return *r;
+}
+
+void dispatch(const LogRecord& record) {
+    auto sinks = registry().snapshot();
+    for (const auto& sink : *sinks) {
+        if (!sink->accepts(record.level)) continue;
+        try {
+            sink->write(record);
+        } catch (...) {
+            // A failing sink must not take the caller down, nor silence the others.
+        }
+    }
+}
+
+}  // namespace
+
+std::string_view logLevelName(LogLevel level) {
+    switch (level) {
+        case LogLevel::debug: return "debug";
+        case LogLevel::info: return "info";
+        case LogLevel::notice: return "notice";
+        case LogLevel::error: return "error";
+        case LogLevel::fault: return "fault";
+    }
+    return "info";
+}
+
+void setRedactPrivate(bool on) { g_redactPrivate.store(on, std::memory_order_relaxed); }
+bool redactPrivate() { return g_redactPrivate.load(std::memory_order_relaxed); }
+
+Logger::Logger(std::string subsystem, std::string category)
+    : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
+
+bool Logger::isEnabled(LogLevel level) const {
+    auto sinks = registry().snapshot();
+    for (const auto& sink : *sinks)
+        if (sink->accepts(level)) return true;
+    return false;
+}
+
+void Logger::write(LogLevel level, std::string_view message) const {
+    dispatch(LogRecord{std::chrono::system_clock::now(), level, subsystem_, category_, message});
+}
+
+void Logger::writeFormatted(LogLevel level, fmt::string_view format, fmt::format_args args) const {
+    std::string message;
+    try {
+        message = fmt::vformat(format, args);
+    } catch (const std::exception& e) {
+        message = fmt::format("(unformattable log message \"{}\": {})", std::string_view(format.data(), format.size()),
+                              e.what());
+    } catch (...) {
+        return;
+    }
+    write(level, message);
+}
+
+std::vector<std::shared_ptr<LogSink>> logSinks() { return registry().installed(); }
+
+void setLogSinks(std::vector<std::shared_ptr<LogSink>> sinks) {
+    registry().change([&](SinkList& installed, bool&) { installed = std::move(sinks); });
+}
+
+void addLogSink(std::shared_ptr<LogSink> sink) {
+    if (!sink) return;
+    registry().change([&](SinkList& installed, bool&) { installed.push_back(std::move(sink)); });
+}
+
+void removeLogSink(const std::shared_ptr<LogSink>& sink) {
+    registry().change([&](SinkList& installed, bool&) { std::erase(installed, sink); });
+}
+
+void setStandardErrorLogging(bool on) {
+    registry().change([&](SinkList&, bool& standardError) { standardError = on; });
+}
+
+bool standardErrorLogging() { return registry().standardError(); }
+
+void StandardErrorSink::write(const LogRecord& record) {
+    using namespace std::chrono;
+    auto sinceEpoch = record.time.time_since_epoch();
+    std::time_t seconds = duration_cast<std::chrono::seconds>(sinceEpoch).count();
+    auto millis = duration_cast<milliseconds>(sinceEpoch).count() % 1000;
+    if (millis < 0) millis += 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    std::string line = fmt::format("{:02}:{:02}:{:02}.{:03} {} [{}:{}] {}\n", local.tm_hour, local.tm_min,
+                                   local.tm_sec, millis, logLevelName(record.level), record.subsystem,
+                                   record.category, record.message);
+    // One write per line so lines from several threads do not interleave.
+    const char* data = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd_, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace platform
