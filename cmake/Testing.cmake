@@ -6,7 +6,8 @@ endif()
 
 # parlowen_add_tests(NAME <exe> SOURCES <files...> LIBS <targets...>
 #                    [QT] [INTEGRATION])
-#   QT           link the Qt test main (offscreen platform by default)
+#   QT           link the Qt test main (offscreen platform by default); use it
+#                for every test folder that links Qt, so the Qt headers' PCH fits
 #   INTEGRATION  180 s timeout instead of 60 s, label "integration"
 function(parlowen_add_tests)
   if(NOT PARLOWEN_BUILD_TESTS)
@@ -16,10 +17,11 @@ function(parlowen_add_tests)
   add_executable(${T_NAME} ${T_SOURCES})
   if(T_QT)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} parlowen_test_main_qt)
+    target_precompile_headers(${T_NAME} REUSE_FROM parlowen_test_pch_qt)
   else()
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} parlowen_test_main)
+    target_precompile_headers(${T_NAME} REUSE_FROM parlowen_test_pch)
   endif()
-  target_precompile_headers(${T_NAME} REUSE_FROM parlowen_test_pch)
   set(timeout 60)
   set(label unit)
   if(T_INTEGRATION)

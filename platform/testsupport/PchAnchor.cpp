@@ -1,1 +1,3 @@
-// Gives the precompiled-header target a translation unit of its own.
+// Gives each precompiled-header target a translation unit of its own. The
+// targets are executables so their headers are compiled as test executables are.
+int main() { return 0; }
