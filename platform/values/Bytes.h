@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// A byte buffer: file contents, HTTP bodies, digests.
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+Bytes toBytes(std::string_view text);
+std::string toString(ByteView bytes);
+// A view of a text's bytes, for the functions below.
+inline ByteView asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Standard base64 (RFC 4648) with padding.
+std::string base64Encode(ByteView bytes);
+// Strict: the length must be a multiple of four, padding only at the end, and no
+// character outside the alphabet (line breaks and blanks included) is tolerated.
+std::optional<Bytes> base64Decode(std::string_view text);
+
+// Lower-case hexadecimal, two digits per byte.
+std::string hexEncode(ByteView bytes);
+// Either case; an odd length or a non-hex character gives nothing.
+std::optional<Bytes> hexDecode(std::string_view text);
+
+// SHA-256 digest (32 bytes) and its lower-case hexadecimal text.
+Bytes sha256(ByteView bytes);
+std::string sha256Hex(ByteView bytes);
+inline std::string sha256Hex(std::string_view text) { return sha256Hex(asBytes(text)); }
+
+}  // namespace platform
