@@ -1,0 +1,53 @@
+// Program entry: the application object, its delegate, and the event loop
+// that runs until the program is told to quit (Quit, SIGTERM or SIGINT).
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "Parlowen/shell/AppDelegate.h"
+#include "platform/log/Log.h"
+#include "platform/runtime/Environment.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/QtAlertPresenter.h"
+
+namespace {
+
+std::string executablePath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : path.string();
+}
+
+// The build folder this program was built in, as the file system names it.
+std::string buildTree() {
+    std::error_code ec;
+    auto path = std::filesystem::weakly_canonical(PARLOWEN_BUILD_TREE, ec);
+    return ec ? std::string(PARLOWEN_BUILD_TREE) : path.string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::ui::Application app(argc, argv);
+    const auto environment = platform::Environment::fromProcess();
+    const platform::Logger log("com.kelvatrum.Parlowen", "lifecycle");
+    log.info("launch version={} pid={}", PARLOWEN_VERSION, ::getpid());
+
+    platform::ui::QtAlertPresenter alerts;
+    parlowen::AppDelegate delegate({
+        .alerts = alerts,
+        .terminate = [&app] { app.terminate(); },
+        .location = parlowen::locateExecutable(executablePath(), environment.value("HOME"), buildTree()),
+        // The application coordinator is built here once it exists.
+        .makeCoordinator = {},
+        .hideMenuBarIcon = {},
+    });
+    app.setWillTerminate([&delegate] { delegate.applicationWillTerminate(); });
+    app.whenRunning([&delegate] { delegate.launch(); });
+
+    const int code = app.exec();
+    log.info("exit code={}", code);
+    return code;
+}

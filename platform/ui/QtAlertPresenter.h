@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/ui/AlertPresenter.h"
+
+namespace platform::ui {
+
+// Alerts as Qt message boxes, application-modal. Buttons appear in the order
+// given, the first one is the default (Return); Escape and the window's close
+// button choose nothing unless the alert has a single button.
+class QtAlertPresenter final : public AlertPresenter {
+public:
+    int run(const Alert& alert) override;
+};
+
+}  // namespace platform::ui
