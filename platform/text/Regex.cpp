@@ -1,0 +1,171 @@
+#include "platform/text/Regex.h"
+
+#include <unicode/parseerr.h>
+#include <unicode/regex.h>
+#include <unicode/utypes.h>
+
+#include <fmt/core.h>
+
+#include "platform/text/IcuSupport.h"
+
+namespace platform::text {
+
+struct Regex::Compiled {
+    std::string pattern;
+    std::unique_ptr<icu::RegexPattern> icu;
+};
+
+namespace {
+
+// Runs `visit` on every match, in order; stops early when `visit` returns false.
+template <class Visit>
+void forEachMatch(const icu::RegexPattern& pattern, std::string_view text, Visit visit) {
+    const auto utf16 = detail::toUtf16(text);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> m(pattern.matcher(utf16.text, status));
+    if (U_FAILURE(status) || !m) return;
+    const int32_t groupCount = m->groupCount();
+    while (m->find(status) && U_SUCCESS(status)) {
+        RegexMatch match;
+        match.groups.reserve(static_cast<std::size_t>(groupCount) + 1);
+        for (int32_t g = 0; g <= groupCount; ++g) {
+            const int32_t start = m->start(g, status);
+            const int32_t end = m->end(g, status);
+            if (U_FAILURE(status) || start < 0) {
+                status = U_ZERO_ERROR;
+                match.groups.emplace_back();
+                continue;
+            }
+            match.groups.push_back(TextRange{utf16.byteOffset[static_cast<std::size_t>(start)],
+                                             utf16.byteOffset[static_cast<std::size_t>(end)]});
+        }
+        if (!visit(std::move(match))) return;
+    }
+}
+
+// "$n" picks group n, taking further digits only while they still name a group
+// ("$10" with one group is group 1 and a "0"); "\c" is a literal c.
+std::string expandTemplate(std::string_view templ, const RegexMatch& match, std::string_view text) {
+    const std::size_t groupCount = match.groups.size() - 1;
+    std::string out;
+    for (std::size_t i = 0; i < templ.size(); ++i) {
+        const char c = templ[i];
+        if (c == '\\' && i + 1 < templ.size()) {
+            out += templ[++i];
+            continue;
+        }
+        if (c == '$' && i + 1 < templ.size() && templ[i + 1] >= '0' && templ[i + 1] <= '9') {
+            std::size_t n = static_cast<std::size_t>(templ[++i] - '0');
+            while (i + 1 < templ.size() && templ[i + 1] >= '0' && templ[i + 1] <= '9') {
+                const std::size_t longer = n * 10 + static_cast<std::size_t>(templ[i + 1] - '0');
+                if (longer > groupCount) break;
+                n = longer;
+                ++i;
+            }
+            if (auto g = match.group(text, n)) out += *g;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string_view> RegexMatch::group(std::string_view text, std::size_t index) const {
+    if (index >= groups.size() || !groups[index]) return std::nullopt;
+    return groups[index]->of(text);
+}
+
+Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
+    uint32_t flags = 0;
+    if (options & caseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
+    if (options & multiline) flags |= UREGEX_MULTILINE;
+    if (options & dotAll) flags |= UREGEX_DOTALL;
+    auto compiled = std::make_shared<Compiled>();
+    compiled->pattern = std::string(pattern);
+    UParseError parseError{};
+    UErrorCode status = U_ZERO_ERROR;
+    compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16(pattern).text, flags, parseError, status));
+    if (U_FAILURE(status) || !compiled->icu) {
+        auto cause = Error::make("icu", static_cast<int>(status), u_errorName(status),
+                                 fmt::format("{} at offset {}", u_errorName(status), parseError.offset));
+        return fail(Error::make("NSCocoaErrorDomain", 2048, "invalidPattern",
+                                fmt::format("The value \u201c{}\u201d is invalid.", pattern))
+                        .withUnderlying(std::move(cause)));
+    }
+    return Regex(std::move(compiled));
+}
+
+const std::string& Regex::pattern() const { return compiled_->pattern; }
+
+std::size_t Regex::numberOfCaptureGroups() const {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> m(compiled_->icu->matcher(status));
+    return m && U_SUCCESS(status) ? static_cast<std::size_t>(m->groupCount()) : 0;
+}
+
+bool Regex::matches(std::string_view text) const { return firstMatch(text).has_value(); }
+
+std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
+    std::optional<RegexMatch> first;
+    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
+        first = std::move(m);
+        return false;
+    });
+    return first;
+}
+
+std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
+    std::vector<RegexMatch> all;
+    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
+        all.push_back(std::move(m));
+        return true;
+    });
+    return all;
+}
+
+std::string Regex::replaceAll(std::string_view text, std::string_view replacementTemplate) const {
+    return replaceAll(text, [replacementTemplate](const RegexMatch& m, std::string_view t) {
+        return expandTemplate(replacementTemplate, m, t);
+    });
+}
+
+std::string Regex::replaceAll(
+    std::string_view text,
+    const std::function<std::string(const RegexMatch& match, std::string_view text)>& replacement) const {
+    std::string out;
+    std::size_t copied = 0;
+    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
+        const TextRange r = m.range();
+        out.append(text.substr(copied, r.begin - copied));
+        out += replacement(m, text);
+        copied = r.end;
+        return true;
+    });
+    out.append(text.substr(copied));
+    return out;
+}
+
+std::string Regex::escapedPattern(std::string_view text) {
+    static constexpr std::string_view kSpecial = "\\*?+[](){}^$|./-#";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (kSpecial.find(c) != std::string_view::npos) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string Regex::escapedTemplate(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\' || c == '$') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace platform::text
