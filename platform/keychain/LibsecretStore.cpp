@@ -1,0 +1,98 @@
+#include <libsecret/secret.h>
+
+#include <string>
+
+#include "platform/keychain/SecretStore.h"
+
+namespace platform {
+namespace {
+
+const SecretSchema* schema() {
+    static const SecretSchema s = {
+        "com.kelvatrum.Parlowen.GenericPassword",
+        SECRET_SCHEMA_NONE,
+        {
+            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+        },
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return &s;
+}
+
+// libsecret's failures, as the status codes the application's texts expect,
+// with libsecret's own message.
+KeychainStatus statusFrom(GError* error) {
+    KeychainStatus s;
+    s.message = error->message ? error->message : "";
+    if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED)
+        s.code = keychain_status::interactionNotAllowed;
+    else if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_NO_SUCH_OBJECT)
+        s.code = keychain_status::itemNotFound;
+    else
+        s.code = keychain_status::notAvailable;  // no bus, no Secret Service, D-Bus failures
+    g_error_free(error);
+    return s;
+}
+
+class LibsecretStore : public SecretStore {
+public:
+    KeychainRead copyData(const std::string& account, const std::string& service) override {
+        GError* error = nullptr;
+        SecretValue* value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "account", account.c_str(),
+                                                                 "service", service.c_str(), nullptr);
+        if (error) return {statusFrom(error), {}};
+        if (!value) return {{keychain_status::itemNotFound, {}}, {}};
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(value, &length);
+        KeychainRead r{{}, std::vector<std::uint8_t>(bytes, bytes + length)};
+        secret_value_unref(value);
+        return r;
+    }
+
+    KeychainStatus update(const std::string& account, const std::string& service,
+                          const std::vector<std::uint8_t>& data) override {
+        auto existing = find(account, service);
+        if (!existing.ok()) return existing;
+        return store(account, service, data);
+    }
+
+    KeychainStatus add(const std::string& account, const std::string& service,
+                       const std::vector<std::uint8_t>& data) override {
+        return store(account, service, data);
+    }
+
+    KeychainStatus remove(const std::string& account, const std::string& service) override {
+        GError* error = nullptr;
+        gboolean removed = secret_password_clear_sync(schema(), nullptr, &error, "account", account.c_str(), "service",
+                                                      service.c_str(), nullptr);
+        if (error) return statusFrom(error);
+        return removed ? KeychainStatus{} : KeychainStatus{keychain_status::itemNotFound, {}};
+    }
+
+    // A lookup rather than a search: a locked collection lists its items but
+    // refuses their data, and such an item must not count as usable.
+    KeychainStatus find(const std::string& account, const std::string& service) override {
+        return copyData(account, service).status;
+    }
+
+private:
+    KeychainStatus store(const std::string& account, const std::string& service,
+                         const std::vector<std::uint8_t>& data) {
+        GError* error = nullptr;
+        SecretValue* value =
+            secret_value_new(reinterpret_cast<const gchar*>(data.data()), static_cast<gssize>(data.size()), "text/plain");
+        std::string label = "Parlowen: " + service;
+        secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), value, nullptr, &error,
+                                          "account", account.c_str(), "service", service.c_str(), nullptr);
+        secret_value_unref(value);
+        if (error) return statusFrom(error);
+        return {};
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<SecretStore> makeLibsecretStore() { return std::make_unique<LibsecretStore>(); }
+
+}  // namespace platform
