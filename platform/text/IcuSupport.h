@@ -19,6 +19,9 @@ struct Utf16Text {
     std::vector<std::size_t> byteOffset;
 };
 Utf16Text toUtf16(std::string_view utf8);
+// The same UTF-16 text without the offset table, for whole-text scans that map
+// their (increasing) positions back by walking forward instead.
+icu::UnicodeString toUtf16Text(std::string_view utf8);
 std::string toUtf8(const icu::UnicodeString& text);
 
 enum class BreakKind { character, word, sentence };

@@ -17,15 +17,43 @@ struct Regex::Compiled {
 
 namespace {
 
+// The byte offset of UTF-16 offset `target`, walking forward from a known pair
+// of offsets (`utf16` <= `target`), decoding as the conversion to UTF-16 does.
+std::size_t walkToUtf16(std::string_view text, std::size_t utf16, std::size_t byte, std::size_t target) {
+    while (utf16 < target && byte < text.size()) {
+        if (static_cast<unsigned char>(text[byte]) < 0x80) {
+            ++byte;
+            ++utf16;
+            continue;
+        }
+        const auto d = decodeUtf8(text, byte);
+        byte += d.length;
+        utf16 += d.codePoint >= 0x10000 ? 2 : 1;
+    }
+    return byte;
+}
+
 // Runs `visit` on every match, in order; stops early when `visit` returns false.
+// Positions map back to bytes by walking forward from the previous match, so a
+// scan over a large text needs no offset table as large as the text.
 template <class Visit>
 void forEachMatch(const icu::RegexPattern& pattern, std::string_view text, Visit visit) {
-    const auto utf16 = detail::toUtf16(text);
+    const icu::UnicodeString utf16 = detail::toUtf16Text(text);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> m(pattern.matcher(utf16.text, status));
+    std::unique_ptr<icu::RegexMatcher> m(pattern.matcher(utf16, status));
     if (U_FAILURE(status) || !m) return;
     const int32_t groupCount = m->groupCount();
+    std::size_t cursorUtf16 = 0;  // the start of the latest match, in both units
+    std::size_t cursorByte = 0;
+    auto byteAt = [&](std::size_t target) {
+        // A group inside a look-behind may start before its match: walk from the start.
+        if (target < cursorUtf16) return walkToUtf16(text, 0, 0, target);
+        return walkToUtf16(text, cursorUtf16, cursorByte, target);
+    };
     while (m->find(status) && U_SUCCESS(status)) {
+        const auto matchStart = static_cast<std::size_t>(m->start(status));
+        cursorByte = walkToUtf16(text, cursorUtf16, cursorByte, matchStart);
+        cursorUtf16 = matchStart;
         RegexMatch match;
         match.groups.reserve(static_cast<std::size_t>(groupCount) + 1);
         for (int32_t g = 0; g <= groupCount; ++g) {
@@ -36,8 +64,10 @@ void forEachMatch(const icu::RegexPattern& pattern, std::string_view text, Visit
                 match.groups.emplace_back();
                 continue;
             }
-            match.groups.push_back(TextRange{utf16.byteOffset[static_cast<std::size_t>(start)],
-                                             utf16.byteOffset[static_cast<std::size_t>(end)]});
+            const std::size_t startByte = byteAt(static_cast<std::size_t>(start));
+            const std::size_t endByte =
+                walkToUtf16(text, static_cast<std::size_t>(start), startByte, static_cast<std::size_t>(end));
+            match.groups.push_back(TextRange{startByte, endByte});
         }
         if (!visit(std::move(match))) return;
     }

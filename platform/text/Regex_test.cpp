@@ -51,6 +51,21 @@ TEST(Regex, LookAroundAndGroupsWithByteRanges) {
     EXPECT_FALSE(compiled("zzz").firstMatch(text));
 }
 
+// Positions map back to bytes across characters of every UTF-8 length, ill-formed
+// bytes, and groups that lie before their match (inside a look-behind).
+TEST(Regex, ByteRangesAcrossLongCharactersAndLookBehindGroups) {
+    const std::string text = "a\xF0\x9F\x98\x80" "b \xFF c\u00E9d \u20AC e";
+    const auto matches = compiled(R"(\p{L})").allMatches(text);
+    EXPECT_EQ(texts(matches, text), (std::vector<std::string>{"a", "b", "c", "\u00E9", "d", "e"}));
+    EXPECT_EQ(matches[1].range(), (TextRange{5, 6}));
+    EXPECT_EQ(matches[5].range(), (TextRange{18, 19}));
+
+    const auto behind = compiled(R"((?<=(\p{L}))d)").allMatches(text);
+    ASSERT_EQ(behind.size(), 1u);
+    EXPECT_EQ(behind[0].range(), (TextRange{12, 13}));
+    EXPECT_EQ(behind[0].group(text, 1), "\u00E9");
+}
+
 TEST(Regex, Options) {
     EXPECT_TRUE(compiled("hello", Regex::caseInsensitive).matches("Say HELLO"));
     EXPECT_FALSE(compiled("hello").matches("Say HELLO"));

@@ -12,6 +12,7 @@
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include "platform/text/IcuSupport.h"
@@ -34,6 +35,28 @@ Utf16Text toUtf16(std::string_view utf8) {
         i += d.length;
     }
     out.byteOffset.push_back(utf8.size());
+    return out;
+}
+
+icu::UnicodeString toUtf16Text(std::string_view utf8) {
+    icu::UnicodeString out;
+    // Never more UTF-16 units than UTF-8 bytes (an ill-formed byte gives one U+FFFD).
+    UChar* buffer = out.getBuffer(static_cast<int32_t>(utf8.size()) + 1);
+    if (!buffer) return out;
+    int32_t length = 0;
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte < 0x80) {
+            buffer[length++] = byte;
+            ++i;
+            continue;
+        }
+        const auto d = decodeUtf8(utf8, i);
+        U16_APPEND_UNSAFE(buffer, length, static_cast<UChar32>(d.codePoint));
+        i += d.length;
+    }
+    out.releaseBuffer(length);
     return out;
 }
 
