@@ -1,0 +1,61 @@
+#include "platform/accel/Blas.h"
+
+#include <cblas.h>
+
+#include <cassert>
+
+namespace platform::accel {
+
+namespace {
+CBLAS_TRANSPOSE toCblas(Transpose t) { return t == Transpose::yes ? CblasTrans : CblasNoTrans; }
+blasint i(std::size_t v) { return static_cast<blasint>(v); }
+}  // namespace
+
+void gemm(Transpose transA, Transpose transB, std::size_t m, std::size_t n, std::size_t k, float alpha,
+          const float* a, std::size_t lda, const float* b, std::size_t ldb, float beta, float* c, std::size_t ldc) {
+    if (m == 0 || n == 0) return;
+    cblas_sgemm(CblasRowMajor, toCblas(transA), toCblas(transB), i(m), i(n), i(k), alpha, a, i(lda), b, i(ldb),
+                beta, c, i(ldc));
+}
+
+void gemm(Transpose transA, Transpose transB, std::size_t m, std::size_t n, std::size_t k, double alpha,
+          const double* a, std::size_t lda, const double* b, std::size_t ldb, double beta, double* c,
+          std::size_t ldc) {
+    if (m == 0 || n == 0) return;
+    cblas_dgemm(CblasRowMajor, toCblas(transA), toCblas(transB), i(m), i(n), i(k), alpha, a, i(lda), b, i(ldb),
+                beta, c, i(ldc));
+}
+
+void gemv(Transpose trans, std::size_t m, std::size_t n, float alpha, const float* a, std::size_t lda,
+          const float* x, std::size_t incX, float beta, float* y, std::size_t incY) {
+    if (m == 0 || n == 0) return;
+    cblas_sgemv(CblasRowMajor, toCblas(trans), i(m), i(n), alpha, a, i(lda), x, i(incX), beta, y, i(incY));
+}
+
+void gemv(Transpose trans, std::size_t m, std::size_t n, double alpha, const double* a, std::size_t lda,
+          const double* x, std::size_t incX, double beta, double* y, std::size_t incY) {
+    if (m == 0 || n == 0) return;
+    cblas_dgemv(CblasRowMajor, toCblas(trans), i(m), i(n), alpha, a, i(lda), x, i(incX), beta, y, i(incY));
+}
+
+void matmul(std::span<const float> a, std::span<const float> b, std::span<float> c, std::size_t m,
+            std::size_t n, std::size_t p) {
+    assert(a.size() >= m * p && b.size() >= p * n && c.size() >= m * n);
+    if (p == 0) {
+        for (std::size_t j = 0; j < m * n; ++j) c[j] = 0.0f;
+        return;
+    }
+    gemm(Transpose::no, Transpose::no, m, n, p, 1.0f, a.data(), p, b.data(), n, 0.0f, c.data(), n);
+}
+
+void matmul(std::span<const double> a, std::span<const double> b, std::span<double> c, std::size_t m,
+            std::size_t n, std::size_t p) {
+    assert(a.size() >= m * p && b.size() >= p * n && c.size() >= m * n);
+    if (p == 0) {
+        for (std::size_t j = 0; j < m * n; ++j) c[j] = 0.0;
+        return;
+    }
+    gemm(Transpose::no, Transpose::no, m, n, p, 1.0, a.data(), p, b.data(), n, 0.0, c.data(), n);
+}
+
+}  // namespace platform::accel
