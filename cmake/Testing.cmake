@@ -5,15 +5,17 @@ if(PARLOWEN_BUILD_TESTS)
 endif()
 
 # parlowen_add_tests(NAME <exe> SOURCES <files...> LIBS <targets...>
-#                    [QT] [INTEGRATION])
+#                    [QT] [INTEGRATION] [ENVIRONMENT NAME=value])
 #   QT           link the Qt test main (offscreen platform by default); use it
 #                for every test folder that links Qt, so the Qt headers' PCH fits
 #   INTEGRATION  180 s timeout instead of 60 s, label "integration"
+#   ENVIRONMENT  one variable set for every test of the executable (a single
+#                one: discovered tests' properties cannot carry a list)
 function(parlowen_add_tests)
   if(NOT PARLOWEN_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "QT;INTEGRATION" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT;INTEGRATION" "NAME;ENVIRONMENT" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   if(T_QT)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} parlowen_test_main_qt)
@@ -28,7 +30,11 @@ function(parlowen_add_tests)
     set(timeout 180)
     set(label integration)
   endif()
+  set(properties TIMEOUT ${timeout} LABELS ${label})
+  if(T_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${timeout} LABELS ${label})
+    PROPERTIES ${properties})
 endfunction()
