@@ -1,0 +1,22 @@
+#include "Parlowen/listenlater/render/ListenLaterRenderer.h"
+
+namespace parlowen {
+
+std::string ListenLaterRendererError::description() const {
+    switch (kind) {
+        case Kind::engineUnavailable: return "Engine unavailable: " + detail;
+        case Kind::synthesisFailed: return "Synthesis failed: " + detail;
+        case Kind::fileWriteFailed: return "File write failed: " + detail;
+    }
+    return detail;
+}
+
+platform::Error toError(const ListenLaterRendererError& error) {
+    const char* caseName = error.kind == ListenLaterRendererError::Kind::engineUnavailable ? "engineUnavailable"
+                           : error.kind == ListenLaterRendererError::Kind::synthesisFailed ? "synthesisFailed"
+                                                                                           : "fileWriteFailed";
+    return platform::Error::make(kListenLaterRendererErrorDomain, static_cast<int>(error.kind), caseName,
+                                 error.description());
+}
+
+}  // namespace parlowen
