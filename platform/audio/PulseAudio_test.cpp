@@ -1,0 +1,216 @@
+// The PulseAudio implementation against a private server with the null sink
+// "ci_null" (device.bus=usb) and the null source "ci_mic".
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <numbers>
+
+#include "platform/audio/PulseAudio.h"
+#include "platform/testsupport/Services.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+const AudioDeviceRecord* byUID(const std::vector<AudioDeviceRecord>& list, const std::string& uid) {
+    for (const auto& d : list)
+        if (d.uid == uid) return &d;
+    return nullptr;
+}
+
+// Waits in real time for another thread: these tests are about a server.
+struct Latch {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int count = 0;
+    void hit() {
+        {
+            std::lock_guard lock(mutex);
+            ++count;
+        }
+        cv.notify_all();
+    }
+    bool waitFor(int n, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, timeout, [&] { return count >= n; });
+    }
+};
+
+class PulseAudioTest : public ::testing::Test {
+protected:
+    void SetUp() override { PARLOWEN_REQUIRE_OR_SKIP(server.start()); }
+    testsupport::PulseAudioServer server;
+};
+
+TEST_F(PulseAudioTest, ListsTheFixtureDevicesAndFollowsANewSink) {
+    PulseAudio pulse(server.environment());
+    auto devices = pulse.devices();
+    ASSERT_TRUE(devices) << devices.error().description;
+
+    const auto* sink = byUID(*devices, "ci_null");
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(sink->name, "CI_Null_Sink");
+    EXPECT_EQ(sink->transport, AudioTransport::usb);  // from its device.bus property
+    EXPECT_GT(sink->outputChannels, 0u);
+    EXPECT_EQ(sink->inputChannels, 0u);  // its monitor is not an input
+
+    const auto* mic = byUID(*devices, "ci_mic");
+    ASSERT_NE(mic, nullptr);
+    EXPECT_EQ(mic->transport, AudioTransport::other);  // no properties at all
+    EXPECT_GT(mic->inputChannels, 0u);
+    EXPECT_EQ(byUID(*devices, "ci_null.monitor"), nullptr);
+
+    EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::output), "ci_null");
+    EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::input), "ci_null.monitor");
+    EXPECT_EQ(pulse.sourceName(mic->id), "ci_mic");
+    EXPECT_EQ(pulse.sinkName(sink->id), "ci_null");
+
+    Latch changed;
+    auto sub = pulse.onChange([&] { changed.hit(); });
+    auto loaded = server.run({"pactl", "load-module", "module-null-sink", "sink_name=second",
+                              "sink_properties=device.description=Second_Sink"});
+    ASSERT_TRUE(loaded.ok()) << loaded.describe();
+    ASSERT_TRUE(changed.waitFor(1, 3000ms));
+    auto after = pulse.devices();
+    ASSERT_TRUE(after);
+    ASSERT_NE(byUID(*after, "second"), nullptr);
+    EXPECT_EQ(byUID(*after, "second")->name, "Second_Sink");
+}
+
+TEST_F(PulseAudioTest, CapturesFromTheMonitorTheToneTheOutputStreamPlays) {
+    PulseAudio pulse(server.environment());
+    auto stream = pulse.openStream({std::string("ci_null"), 48000, 1});
+    ASSERT_TRUE(stream) << stream.error().description;
+
+    // The default source is the sink's monitor.
+    auto input = pulse.makeInputEngine();
+    const PcmFormat format = input->inputFormat();
+    ASSERT_TRUE(format.isValid());
+    std::mutex mutex;
+    std::vector<float> captured;
+    std::size_t buffers = 0;
+    input->installTap(1024, format, [&](const PcmBuffer& b) {
+        std::lock_guard lock(mutex);
+        ++buffers;
+        EXPECT_EQ(b.frameLength(), 1024u);
+        captured.insert(captured.end(), b.floatChannel(0), b.floatChannel(0) + b.frameLength());
+    });
+    ASSERT_TRUE(input->start());
+    EXPECT_TRUE(input->isRunning());
+
+    // Half a second of 1 kHz at half scale, in two buffers.
+    Latch played;
+    std::vector<ScheduledBufferEnd> ends;
+    for (int part = 0; part < 2; ++part) {
+        PcmBuffer tone(PcmFormat::float32(48000, 1), 12000);
+        for (std::uint32_t i = 0; i < 12000; ++i)
+            tone.setSample(0, i, 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 1000 * (part * 12000 + i) / 48000)));
+        tone.setFrameLength(12000);
+        ASSERT_TRUE((*stream)->schedule(std::move(tone), [&](ScheduledBufferEnd e) {
+            {
+                std::lock_guard lock(mutex);
+                ends.push_back(e);
+            }
+            played.hit();
+        }));
+    }
+    ASSERT_TRUE((*stream)->play());
+    ASSERT_TRUE(played.waitFor(2, 5000ms));
+    input->stop();
+    EXPECT_FALSE(input->isRunning());
+
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ends, (std::vector<ScheduledBufferEnd>{ScheduledBufferEnd::played, ScheduledBufferEnd::played}));
+    // Find the tone: rising zero crossings where the signal is loud.
+    std::size_t first = 0, last = 0, crossings = 0;
+    float peak = 0;
+    for (std::size_t i = 1; i < captured.size(); ++i) {
+        peak = std::max(peak, std::abs(captured[i]));
+        if (captured[i - 1] < 0 && captured[i] >= 0 && std::abs(captured[i] - captured[i - 1]) > 0.05f) {
+            if (!crossings) first = i;
+            last = i;
+            ++crossings;
+        }
+    }
+    ASSERT_GT(crossings, 100u) << "buffers=" << buffers << " peak=" << peak;
+    const double hz = (crossings - 1) * format.sampleRate / static_cast<double>(last - first);
+    EXPECT_NEAR(hz, 1000, 20);
+    EXPECT_NEAR(peak, 0.5f, 0.05f);
+}
+
+TEST_F(PulseAudioTest, StopEndsPendingBuffersAndTheStreamPlaysOnAfterwards) {
+    PulseAudio pulse(server.environment());
+    auto stream = pulse.openStream({std::nullopt, 16000, 1});
+    ASSERT_TRUE(stream);
+    std::vector<ScheduledBufferEnd> ends;
+    std::mutex mutex;
+    Latch done;
+    auto record = [&](ScheduledBufferEnd e) {
+        {
+            std::lock_guard lock(mutex);
+            ends.push_back(e);
+        }
+        done.hit();
+    };
+    PcmBuffer long10s(PcmFormat::float32(16000, 1), 160000);
+    long10s.setFrameLength(160000);
+    ASSERT_TRUE((*stream)->schedule(long10s, record));
+    ASSERT_TRUE((*stream)->play());
+    (*stream)->pause();
+    EXPECT_FALSE((*stream)->isPlaying());
+    (*stream)->stop();  // completions run before stop returns
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(ends, std::vector<ScheduledBufferEnd>{ScheduledBufferEnd::stopped});
+    }
+    PcmBuffer shortOne(PcmFormat::int16(16000, 1), 800);  // 50 ms, int16 is taken too
+    shortOne.setFrameLength(800);
+    ASSERT_TRUE((*stream)->schedule(shortOne, record));
+    ASSERT_TRUE((*stream)->play());
+    ASSERT_TRUE(done.waitFor(2, 3000ms));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(ends.back(), ScheduledBufferEnd::played);
+}
+
+TEST_F(PulseAudioTest, RoutesCaptureToAChosenSourceAndRejectsUnknownDevices) {
+    PulseAudio pulse(server.environment());
+    auto devices = pulse.devices();
+    ASSERT_TRUE(devices);
+    const auto* mic = byUID(*devices, "ci_mic");
+    ASSERT_NE(mic, nullptr);
+    auto input = pulse.makeInputEngine();
+    EXPECT_NE(input->setCurrentDevice(0x7fffffff), 0);
+    EXPECT_EQ(input->setCurrentDevice(mic->id), 0);
+    Latch got;
+    input->installTap(256, input->inputFormat(), [&](const PcmBuffer&) { got.hit(); });
+    ASSERT_TRUE(input->start());
+    EXPECT_TRUE(got.waitFor(2, 3000ms));
+    input->stop();
+}
+
+TEST_F(PulseAudioTest, MicrophonePermissionMeansACaptureSourceExists) {
+    PulseAudio pulse(server.environment());
+    auto permission = pulse.makeMicrophonePermission();
+    EXPECT_EQ(permission->rawStatus(), 3);
+    auto unloaded = server.run({"pactl", "unload-module", "module-null-source"});
+    ASSERT_TRUE(unloaded.ok()) << unloaded.describe();
+    EXPECT_EQ(permission->rawStatus(), 2);  // only the monitor is left
+}
+
+TEST(PulseAudio, AnUnreachableServerIsAnErrorAndNoMicrophone) {
+    PulseAudio pulse(Environment(std::map<std::string, std::string>{{"PULSE_SERVER", "unix:/nonexistent/pulse/native"}}));
+    auto devices = pulse.devices();
+    ASSERT_FALSE(devices);
+    EXPECT_TRUE(isAudioError(devices.error(), AudioError::server)) << devices.error().description;
+    EXPECT_FALSE(pulse.defaultDeviceUID(AudioScope::input));
+    EXPECT_EQ(pulse.makeMicrophonePermission()->rawStatus(), 2);
+    EXPECT_FALSE(pulse.makeInputEngine()->start());
+    EXPECT_FALSE(pulse.openStream({std::nullopt, 48000, 1}));
+}
+
+}  // namespace
