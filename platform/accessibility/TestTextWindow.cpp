@@ -1,0 +1,58 @@
+// A small window for integration tests of the workspace and accessibility
+// layers: a line edit and a password field, one of them focused.
+//
+//   parlowen_test_text_window [--focus line|password] [--title TEXT] [--text TEXT]
+//
+// Prints "ready window=<id>" once shown, then "line=<text>" or
+// "password=<text>" whenever a field changes.
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+void say(const QString& line) {
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QString focus = "line";
+    QString title = "Parlowen test window";
+    QString text;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string flag = argv[i];
+        QString value = QString::fromUtf8(argv[i + 1]);
+        if (flag == "--focus") focus = value;
+        else if (flag == "--title") title = value;
+        else if (flag == "--text") text = value;
+    }
+
+    QWidget window;
+    window.setWindowTitle(title);
+    auto* layout = new QVBoxLayout(&window);
+    auto* line = new QLineEdit(text);
+    line->setAccessibleName("Line");
+    auto* password = new QLineEdit;
+    password->setEchoMode(QLineEdit::Password);
+    password->setAccessibleName("Password");
+    layout->addWidget(line);
+    layout->addWidget(password);
+    QObject::connect(line, &QLineEdit::textChanged, [](const QString& t) { say("line=" + t); });
+    QObject::connect(password, &QLineEdit::textChanged, [](const QString& t) { say("password=" + t); });
+
+    window.resize(400, 120);
+    window.show();
+    // Without a window manager the window gets the focus only when it asks.
+    window.activateWindow();
+    (focus == "password" ? password : line)->setFocus();
+    QTimer::singleShot(0, [&window] { say(QString("ready window=%1").arg(window.winId())); });
+    return app.exec();
+}
