@@ -1,0 +1,41 @@
+#include "Auralith/foundation/ZeroCopyFeatureProvider.h"
+
+namespace auralith {
+
+using platform::ml::FeatureMap;
+using platform::ml::FeatureValue;
+
+namespace detail {
+std::vector<std::string> FixedFeatureProvider::featureNames() const {
+    std::vector<std::string> names;
+    for (const auto& [name, _] : features_) names.push_back(name);
+    return names;
+}
+
+std::optional<FeatureValue> FixedFeatureProvider::featureValue(std::string_view name) const {
+    auto it = features_.find(name);
+    if (it == features_.end()) return std::nullopt;
+    return it->second;
+}
+}  // namespace detail
+
+std::optional<ZeroCopyFeatureProvider> ZeroCopyFeatureProvider::chain(const platform::ml::FeatureProvider& source,
+                                                                      std::string_view outputName,
+                                                                      std::string_view inputName) {
+    auto value = source.featureValue(outputName);
+    if (!value) return std::nullopt;
+    FeatureMap features;
+    features.emplace(std::string(inputName), *value);
+    return ZeroCopyFeatureProvider(std::move(features));
+}
+
+std::optional<ZeroCopyDiarizerFeatureProvider> ZeroCopyDiarizerFeatureProvider::chain(
+    const platform::ml::FeatureProvider& source, std::string_view outputName, std::string_view inputName,
+    FeatureMap additionalFeatures) {
+    auto value = source.featureValue(outputName);
+    if (!value) return std::nullopt;
+    additionalFeatures.insert_or_assign(std::string(inputName), *value);
+    return ZeroCopyDiarizerFeatureProvider(std::move(additionalFeatures));
+}
+
+}  // namespace auralith
