@@ -1,0 +1,349 @@
+#include "platform/accessibility/AtspiAccessibility.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include <atspi/atspi.h>
+#include <gio/gio.h>
+
+#include "platform/log/Log.h"
+
+namespace platform {
+
+namespace {
+
+const Logger& axLog() {
+    static const Logger log("com.kelvatrum.Parlowen", "accessibility");
+    return log;
+}
+
+// Owns one GObject reference.
+template <class T>
+struct GRef {
+    T* p = nullptr;
+    GRef() = default;
+    explicit GRef(T* adopt) : p(adopt) {}
+    GRef(const GRef&) = delete;
+    GRef& operator=(const GRef&) = delete;
+    GRef(GRef&& o) noexcept : p(std::exchange(o.p, nullptr)) {}
+    GRef& operator=(GRef&& o) noexcept {
+        if (this != &o) {
+            reset();
+            p = std::exchange(o.p, nullptr);
+        }
+        return *this;
+    }
+    ~GRef() { reset(); }
+    void reset() {
+        if (p) g_object_unref(p);
+        p = nullptr;
+    }
+    T* get() const { return p; }
+    explicit operator bool() const { return p != nullptr; }
+};
+
+struct GErrorHolder {
+    GError* e = nullptr;
+    ~GErrorHolder() { g_clear_error(&e); }
+    GError** out() {
+        g_clear_error(&e);
+        return &e;
+    }
+    std::string message() const { return e && e->message ? e->message : "unknown error"; }
+};
+
+// A failed call: the application is gone or did not answer in time, or
+// the element does not do what was asked.
+Error callError(const GErrorHolder& error, const char* what) {
+    std::string message = error.message();
+    AccessibilityErrorCode code = AccessibilityErrorCode::cannotComplete;
+    if (message.find("UnknownMethod") != std::string::npos || message.find("not implemented") != std::string::npos)
+        code = AccessibilityErrorCode::notImplemented;
+    else if (message.find("UnknownObject") != std::string::npos)
+        code = AccessibilityErrorCode::invalidElement;
+    return accessibilityError(code, std::string(what) + ": " + message);
+}
+
+bool hasState(AtspiAccessible* a, AtspiStateType state) {
+    AtspiStateSet* set = atspi_accessible_get_state_set(a);
+    if (!set) return false;
+    bool has = atspi_state_set_contains(set, state);
+    g_object_unref(set);
+    return has;
+}
+
+// The session bus that `env` names (never the process's own guess).
+GRef<GDBusConnection> sessionBus(const Environment& env, std::string& why) {
+    std::string address = env.value("DBUS_SESSION_BUS_ADDRESS");
+    if (address.empty()) {
+        why = "no session bus";
+        return {};
+    }
+    GErrorHolder error;
+    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr, error.out());
+    if (!c) why = error.message();
+    return GRef<GDBusConnection>(c);
+}
+
+constexpr int kBusCallTimeoutMs = 2000;
+
+// ------------------------------------------------------------- the element
+
+class AtspiElement : public AccessibleElement {
+public:
+    explicit AtspiElement(AtspiAccessible* adopt) : a_(adopt) {}
+
+    Result<pid_t> processIdentifier() override {
+        GErrorHolder error;
+        guint pid = atspi_accessible_get_process_id(a_.get(), error.out());
+        if (error.e) return fail(callError(error, "process id"));
+        return static_cast<pid_t>(pid);
+    }
+
+    Result<std::string> roleName() override {
+        GErrorHolder error;
+        AtspiRole role = atspi_accessible_get_role(a_.get(), error.out());
+        if (error.e) return fail(callError(error, "role"));
+        gchar* name = atspi_role_get_name(role);
+        std::string out = name ? name : "";
+        g_free(name);
+        return out;
+    }
+
+    Result<bool> isSelectedTextSettable() override {
+        GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a_.get()));
+        if (!editable) return false;
+        return hasState(a_.get(), ATSPI_STATE_EDITABLE);
+    }
+
+    Status setSelectedText(const std::string& text) override {
+        GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a_.get()));
+        GRef<AtspiText> textIface(atspi_accessible_get_text_iface(a_.get()));
+        if (!editable || !textIface)
+            return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "not editable text"));
+        auto range = selectionRange();
+        if (!range) return fail(range.error());
+        GErrorHolder error;
+        int position = range->start;
+        if (range->end != range->start) {
+            if (!atspi_editable_text_delete_text(editable.get(), range->start, range->end, error.out()))
+                return fail(error.e ? callError(error, "delete selection")
+                                    : accessibilityError(AccessibilityErrorCode::failure, "selection not deleted"));
+        }
+        if (!atspi_editable_text_insert_text(editable.get(), position, text.c_str(), static_cast<gint>(text.size()),
+                                             error.out()))
+            return fail(error.e ? callError(error, "insert text")
+                                : accessibilityError(AccessibilityErrorCode::failure, "text not inserted"));
+        return ok();
+    }
+
+    Result<TextRange> selectionRange() override {
+        GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
+        if (!text) return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "no text"));
+        GErrorHolder error;
+        gint count = atspi_text_get_n_selections(text.get(), error.out());
+        if (error.e) return fail(callError(error, "selections"));
+        if (count > 0) {
+            AtspiRange* r = atspi_text_get_selection(text.get(), 0, error.out());
+            if (error.e || !r) return fail(callError(error, "selection"));
+            TextRange out{std::min(r->start_offset, r->end_offset), std::max(r->start_offset, r->end_offset)};
+            g_free(r);
+            if (out.end > out.start) return out;
+        }
+        gint caret = atspi_text_get_caret_offset(text.get(), error.out());
+        if (error.e) return fail(callError(error, "caret"));
+        if (caret < 0) {
+            caret = atspi_text_get_character_count(text.get(), error.out());
+            if (error.e) return fail(callError(error, "character count"));
+        }
+        return TextRange{caret, caret};
+    }
+
+    Result<std::string> selectedText() override {
+        auto range = selectionRange();
+        if (!range) return fail(range.error());
+        if (range->end == range->start) return std::string();
+        return textBetween(range->start, range->end);
+    }
+
+    Result<std::string> value() override {
+        GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
+        if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));
+        GErrorHolder error;
+        gint count = atspi_text_get_character_count(text.get(), error.out());
+        if (error.e) return fail(callError(error, "character count"));
+        return textBetween(0, count);
+    }
+
+private:
+    Result<std::string> textBetween(int start, int end) {
+        GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
+        if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));
+        GErrorHolder error;
+        gchar* s = atspi_text_get_text(text.get(), start, end, error.out());
+        if (error.e) return fail(callError(error, "text"));
+        std::string out = s ? s : "";
+        g_free(s);
+        return out;
+    }
+
+    GRef<AtspiAccessible> a_;
+};
+
+// ------------------------------------------------------- the focus search
+
+// The focused element below `root` through the Collection interface: a
+// single call. None when the application has no such interface or it fails.
+std::optional<GRef<AtspiAccessible>> focusedByCollection(AtspiAccessible* root) {
+    GRef<AtspiCollection> collection(atspi_accessible_get_collection_iface(root));
+    if (!collection) return std::nullopt;
+    AtspiStateSet* states = atspi_state_set_new(nullptr);
+    atspi_state_set_add(states, ATSPI_STATE_FOCUSED);
+    AtspiMatchRule* rule = atspi_match_rule_new(states, ATSPI_Collection_MATCH_ALL, nullptr,
+                                                ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE,
+                                                nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+    g_object_unref(states);
+    GErrorHolder error;
+    GArray* matches = atspi_collection_get_matches(collection.get(), rule, ATSPI_Collection_SORT_ORDER_CANONICAL, 1,
+                                                   TRUE, error.out());
+    g_object_unref(rule);
+    if (error.e || !matches) {
+        if (matches) g_array_free(matches, TRUE);
+        return std::nullopt;
+    }
+    GRef<AtspiAccessible> found;
+    for (guint i = 0; i < matches->len; ++i) {
+        AtspiAccessible* m = g_array_index(matches, AtspiAccessible*, i);
+        if (!found && m) found = GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(m)));
+        if (m) g_object_unref(m);
+    }
+    g_array_free(matches, TRUE);
+    return found;
+}
+
+// Depth-first through showing elements, skipping the insides of elements
+// that manage their own descendants (tables, long lists).
+GRef<AtspiAccessible> focusedByWalking(AtspiAccessible* node, int& budget) {
+    if (budget-- <= 0) return {};
+    AtspiStateSet* set = atspi_accessible_get_state_set(node);
+    bool focused = set && atspi_state_set_contains(set, ATSPI_STATE_FOCUSED);
+    bool showing = set && atspi_state_set_contains(set, ATSPI_STATE_SHOWING);
+    bool manages = set && atspi_state_set_contains(set, ATSPI_STATE_MANAGES_DESCENDANTS);
+    if (set) g_object_unref(set);
+    if (focused) return GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(node)));
+    if (!showing || manages) return {};
+    GErrorHolder error;
+    gint count = atspi_accessible_get_child_count(node, error.out());
+    for (gint i = 0; i < count && budget > 0; ++i) {
+        GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(node, i, error.out()));
+        if (!child) continue;
+        if (auto found = focusedByWalking(child.get(), budget)) return found;
+    }
+    return {};
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the service
+
+AtspiAccessibility::AtspiAccessibility(Environment env)
+    : env_(std::move(env)), timeout_(std::chrono::milliseconds(500)) {}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::isTrusted() {
+    std::string why;
+    auto bus = sessionBus(env_, why);
+    if (!bus) return false;
+    GErrorHolder error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus.get(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START,
+        kBusCallTimeoutMs, nullptr, error.out());
+    if (!reply) return false;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    bool enabled = value && g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+    if (value) g_variant_unref(value);
+    g_variant_unref(reply);
+    return enabled;
+}
+
+Status AtspiAccessibility::requestTrust() {
+    std::string why;
+    auto bus = sessionBus(env_, why);
+    if (!bus) return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, why));
+    GErrorHolder error;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus.get(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, error.out());
+    if (!reply) return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, error.message()));
+    g_variant_unref(reply);
+    return ok();
+}
+
+void AtspiAccessibility::setMessagingTimeout(Duration timeout) {
+    timeout_ = timeout;
+    if (connected_)
+        atspi_set_timeout(static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(timeout_).count()),
+                          -1);
+}
+
+Status AtspiAccessibility::ensureConnected() {
+    if (connected_) return ok();
+    // libatspi cannot cope with a missing accessibility bus: make sure it answers first.
+    std::string why;
+    auto bus = sessionBus(env_, why);
+    if (!bus) return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, why));
+    GErrorHolder error;
+    GVariant* reply = g_dbus_connection_call_sync(bus.get(), "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                                  "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, error.out());
+    if (!reply)
+        return fail(accessibilityError(AccessibilityErrorCode::apiDisabled,
+                                       "no accessibility bus: " + error.message()));
+    g_variant_unref(reply);
+    int status = atspi_init();
+    if (status != 0 && status != 1)
+        return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, "AT-SPI did not start"));
+    connected_ = true;
+    setMessagingTimeout(timeout_);
+    return ok();
+}
+
+Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() {
+    if (auto s = ensureConnected(); !s) return fail(s.error());
+    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return fail(accessibilityError(AccessibilityErrorCode::failure, "no desktop"));
+    GErrorHolder error;
+    gint apps = atspi_accessible_get_child_count(desktop.get(), error.out());
+    if (error.e) return fail(callError(error, "applications"));
+    for (gint i = 0; i < apps; ++i) {
+        GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
+        if (!app) continue;
+        // States and children change all the time; ask the application, not the cache.
+        atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);
+        gint windows = atspi_accessible_get_child_count(app.get(), error.out());
+        if (error.e) {
+            axLog().debug("focus: application {} did not answer: {}", i, error.message());
+            continue;
+        }
+        for (gint w = 0; w < windows; ++w) {
+            GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(app.get(), w, error.out()));
+            if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
+            auto found = focusedByCollection(window.get());
+            if (!found) {
+                int budget = kSearchBudget;
+                found = focusedByWalking(window.get(), budget);
+            }
+            if (*found) return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(std::exchange(found->p, nullptr)));
+        }
+    }
+    return std::shared_ptr<AccessibleElement>();
+}
+
+}  // namespace platform
