@@ -63,6 +63,10 @@ class Gesture {
 public:
     enum class Kind { hold, combo };
 
+    // A placeholder (combination of key code 0 with no modifiers) so gestures
+    // can live in default-constructed containers; never a stored default.
+    Gesture() : payload_(KeyCombo{}) {}
+
     static Gesture hold(Hotkey hotkey) { return Gesture(hotkey); }
     static Gesture combo(KeyCombo combo) { return Gesture(combo); }
     static Gesture combo(std::uint16_t keyCode, std::uint64_t modifiers) { return Gesture(KeyCombo{keyCode, modifiers}); }
