@@ -1,0 +1,119 @@
+#include "Auralith/foundation/AssetDownloader.h"
+
+#include <fmt/format.h>
+
+#include <random>
+#include <system_error>
+
+#include "platform/values/Files.h"
+
+namespace auralith {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A session that sits idle this long gives up, like the platform session's default.
+constexpr auto kIdleTimeout = std::chrono::seconds(60);
+
+platform::Error fileError(platform::FileErrorCode code, const char* name, std::string text) {
+    return platform::Error::make(platform::kFileErrorDomain, static_cast<int>(code), name, std::move(text));
+}
+
+bool isHttp(const platform::Url& url) { return url.scheme() == "http" || url.scheme() == "https"; }
+
+fs::path temporaryBeside(const fs::path& destination) {
+    std::random_device rd;
+    return destination.parent_path() /
+           fmt::format(".{}.download-{:08x}{:08x}", destination.filename().string(), rd(), rd());
+}
+
+}  // namespace
+
+std::string AssetDownloader::Error::localizedDescription() const {
+    return fmt::format("Unexpected response (status {}) while downloading {}", statusCode, description);
+}
+
+platform::Error AssetDownloader::toError(const Error& error) {
+    return platform::Error::make(kErrorDomain, error.statusCode, "invalidResponse", error.localizedDescription());
+}
+
+std::optional<int> AssetDownloader::invalidResponseStatus(const platform::Error& error) {
+    if (error.domain != kErrorDomain) return std::nullopt;
+    return error.code;
+}
+
+platform::Status AssetDownloader::writeDataAtomically(const platform::Bytes& data, const fs::path& destination) {
+    return platform::writeFileAtomically(destination, data);
+}
+
+platform::Status AssetDownloader::moveReplacingItem(const fs::path& temporaryFile, const fs::path& destination) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(destination, ec))) {
+        fs::remove_all(destination, ec);
+        if (ec)
+            return platform::fail(fileError(platform::FileErrorCode::writeFailed, "writeFailed",
+                                            fmt::format("Cannot remove {}: {}", destination.string(), ec.message())));
+    }
+    fs::rename(temporaryFile, destination, ec);
+    if (ec)
+        return platform::fail(fileError(platform::FileErrorCode::moveFailed, "moveFailed",
+                                        fmt::format("Cannot move {} to {}: {}", temporaryFile.string(),
+                                                    destination.string(), ec.message())));
+    return platform::ok();
+}
+
+platform::Task<platform::Result<fs::path>> AssetDownloader::ensure(Descriptor descriptor, platform::HttpClient& session,
+                                                                   const AppLogger& logger) {
+    const fs::path destination = descriptor.destinationURL;
+    std::error_code ec;
+    if (descriptor.skipIfExists && fs::exists(destination, ec)) co_return destination;
+
+    fs::create_directories(destination.parent_path(), ec);
+    if (ec)
+        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed, "writeFailed",
+                                           fmt::format("Cannot create the folder {}: {}",
+                                                       destination.parent_path().string(), ec.message())));
+
+    logger.info("Downloading " + descriptor.description + "\u2026");
+    auto request = platform::HttpRequest::get(descriptor.remoteURL.absoluteString(), kIdleTimeout);
+
+    if (auto* store = std::get_if<DataStore>(&descriptor.transferMode.store)) {
+        // Only HTTP responses carry a status; anything else counts as -1.
+        if (!isHttp(descriptor.remoteURL)) co_return platform::fail(toError({descriptor.description, -1}));
+        auto response = co_await session.send(std::move(request));
+        if (!response) co_return platform::fail(response.error());
+        if (!response->isSuccess())
+            co_return platform::fail(toError({descriptor.description, response->status}));
+        if (auto stored = (*store)(response->body, destination); !stored) co_return platform::fail(stored.error());
+    } else {
+        const auto& fileStore = std::get<FileStore>(descriptor.transferMode.store);
+        if (!isHttp(descriptor.remoteURL)) co_return platform::fail(toError({descriptor.description, -1}));
+        const fs::path temporary = temporaryBeside(destination);
+        auto result = co_await session.download(std::move(request), temporary);
+        if (!result) co_return platform::fail(result.error());
+        if (!result->isSuccess() || !result->stored) {
+            fs::remove(temporary, ec);
+            co_return platform::fail(toError({descriptor.description, result->status}));
+        }
+        auto stored = fileStore(temporary, destination);
+        fs::remove(temporary, ec);  // gone already when the store moved it
+        if (!stored) co_return platform::fail(stored.error());
+    }
+
+    logger.info("Cached " + descriptor.description + " at " + destination.string());
+    co_return destination;
+}
+
+platform::Task<platform::Result<platform::Bytes>> AssetDownloader::fetchData(platform::Url url, std::string description,
+                                                                           platform::HttpClient& session,
+                                                                           const AppLogger& logger) {
+    logger.debug("Fetching " + description + " from " + url.absoluteString());
+    if (!isHttp(url)) co_return platform::fail(toError({description, -1}));
+    auto response = co_await session.send(platform::HttpRequest::get(url.absoluteString(), kIdleTimeout));
+    if (!response) co_return platform::fail(response.error());
+    if (!response->isSuccess()) co_return platform::fail(toError({description, response->status}));
+    co_return std::move(response->body);
+}
+
+}  // namespace auralith
