@@ -1,0 +1,68 @@
+#pragma once
+
+// Images by name: the system symbols the views name ("trash",
+// "hand.point.up.left.fill", ...) and the application's artwork ("quon-...").
+// A name resolves, in this order, to
+//   1. a bundled file "images/<name>.png" found through resourcePath,
+//   2. a painter registered for the name (drawn artwork and stand-ins for
+//      pictures that are not delivered yet),
+//   3. a generic placeholder drawn from the name,
+// so a view always gets an image of the size it asks for.
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+
+#include "platform/runtime/Environment.h"
+
+class QPainter;
+
+namespace platform::ui {
+
+class IconRegistry {
+public:
+    // Draws the image into `bounds` (the whole requested size, transparent).
+    using Painter = std::function<void(QPainter& painter, const QRectF& bounds)>;
+
+    enum class Source { file, painter, placeholder };
+
+    explicit IconRegistry(Environment environment = {});
+
+    // The process's registry (images are process-wide resources). The program
+    // gives it its environment once at start-up.
+    static IconRegistry& shared();
+    void setEnvironment(Environment environment);
+
+    void registerPainter(const std::string& name, Painter painter);
+    bool hasPainter(const std::string& name) const;
+    std::vector<std::string> registeredNames() const;
+
+    Source sourceOf(const std::string& name) const;
+
+    // The image at `size` device-independent pixels (times `devicePixelRatio`
+    // device pixels), aspect ratio kept for files (fitted and centred).
+    QPixmap pixmap(const std::string& name, QSize size, qreal devicePixelRatio = 1) const;
+    QImage image(const std::string& name, QSize size, qreal devicePixelRatio = 1) const;
+    QIcon icon(const std::string& name, QSize size = {16, 16}) const;
+
+    // The placeholder for `name`: a rounded tile in a colour derived from the
+    // name, with the name's initials.
+    static void paintPlaceholder(QPainter& painter, const QRectF& bounds, const std::string& name);
+
+private:
+    std::optional<QImage> fileImage(const std::string& name) const;
+
+    mutable std::mutex mutex_;
+    Environment environment_;
+    std::map<std::string, Painter> painters_;
+    mutable std::map<std::string, std::optional<QImage>> files_;
+};
+
+}  // namespace platform::ui
