@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
 #include "platform/log/Log.h"
@@ -115,12 +116,27 @@ std::optional<float> AudioCapture::level(const platform::PcmBuffer& buffer) {
     const std::uint32_t frames = buffer.frameLength();
     if (frames == 0) return 0.0f;
     const std::size_t stride = buffer.stride();
-    double sum = 0;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const double s = samples[i * stride];
-        sum += s * s;
+    // Eight running sums in two SIMD registers (GCC vector extension): one
+    // pass without a long chain of dependent additions.
+    using F4 = float __attribute__((vector_size(16)));
+    F4 sumA = {0, 0, 0, 0}, sumB = {0, 0, 0, 0};
+    float tail = 0;
+    std::uint32_t i = 0;
+    if (stride == 1) {
+        for (; i + 8 <= frames; i += 8) {
+            F4 a, b;
+            std::memcpy(&a, samples + i, sizeof a);
+            std::memcpy(&b, samples + i + 4, sizeof b);
+            sumA += a * a;
+            sumB += b * b;
+        }
     }
-    const double mean = sum / frames;
+    for (; i < frames; ++i) {
+        const float s = samples[i * stride];
+        tail += s * s;
+    }
+    const F4 sum = sumA + sumB;
+    const double mean = (static_cast<double>(sum[0]) + sum[1] + sum[2] + sum[3] + tail) / frames;
     if (!(mean > 0)) return 0.0f;
     const double l = (20 * std::log10(std::sqrt(mean)) + 50) / 50;
     return static_cast<float>(std::clamp(l, 0.0, 1.0));

@@ -1,6 +1,7 @@
 #include "platform/audio/PcmConverter.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include <fmt/format.h>
 
@@ -70,6 +71,39 @@ Status PcmConverter::convert(const PcmBuffer& input, PcmBuffer& output) {
 
     for (std::uint32_t start = 0; start < input.frameLength(); start += chunk_) {
         const std::uint32_t n = std::min(chunk_, input.frameLength() - start);
+        if (isFloat && !in_.interleaved) {
+            // The common capture layout: plain loops over adjacent samples.
+            if (mixDown) {
+                float* __restrict dst = scratch_.data();
+                const float* __restrict a = input.floatChannel(0) + start;
+                if (channels == 2) {
+                    const float* __restrict b = input.floatChannel(1) + start;
+                    // Four samples at a time (GCC vector extension: SIMD at any optimisation level).
+                    using F4 = float __attribute__((vector_size(16)));
+                    std::uint32_t i = 0;
+                    for (; i + 4 <= n; i += 4) {
+                        F4 va, vb;
+                        std::memcpy(&va, a + i, sizeof va);
+                        std::memcpy(&vb, b + i, sizeof vb);
+                        const F4 mixed = (va + vb) * 0.5f;
+                        std::memcpy(dst + i, &mixed, sizeof mixed);
+                    }
+                    for (; i < n; ++i) dst[i] = (a[i] + b[i]) * 0.5f;
+                } else {
+                    std::copy_n(a, n, dst);
+                    for (std::uint32_t c = 1; c < channels; ++c) {
+                        const float* __restrict src = input.floatChannel(c) + start;
+                        for (std::uint32_t i = 0; i < n; ++i) dst[i] += src[i];
+                    }
+                    for (std::uint32_t i = 0; i < n; ++i) dst[i] *= scale;
+                }
+            } else {
+                for (std::uint32_t w = 0; w < work_; ++w)
+                    std::copy_n(input.floatChannel(w) + start, n, scratch_.data() + static_cast<std::size_t>(w) * chunk_);
+            }
+            if (auto s = appendResampled(n, output); !s) return s;
+            continue;
+        }
         for (std::uint32_t w = 0; w < work_; ++w) {
             float* dst = scratch_.data() + static_cast<std::size_t>(w) * chunk_;
             // Which input channels feed this work channel: all of them when mixing down.
