@@ -33,10 +33,10 @@ Error accessibilityError(AccessibilityErrorCode code, std::string description);
 inline constexpr const char* kPasswordTextRole = "password text";
 
 // Character offsets (Unicode code points), end exclusive.
-struct TextRange {
+struct AccessibleTextRange {
     int start = 0;
     int end = 0;
-    friend bool operator==(const TextRange&, const TextRange&) = default;
+    friend bool operator==(const AccessibleTextRange&, const AccessibleTextRange&) = default;
 };
 
 // One element of another application's user interface. Main thread only.
@@ -55,7 +55,7 @@ public:
     virtual Status setSelectedText(const std::string& text) = 0;
     virtual Result<std::string> selectedText() = 0;
     // The first selection; an empty range at the caret when nothing is selected.
-    virtual Result<TextRange> selectionRange() = 0;
+    virtual Result<AccessibleTextRange> selectionRange() = 0;
     // The whole text.
     virtual Result<std::string> value() = 0;
 };

@@ -140,7 +140,7 @@ public:
         return ok();
     }
 
-    Result<TextRange> selectionRange() override {
+    Result<AccessibleTextRange> selectionRange() override {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "no text"));
         GErrorHolder error;
@@ -149,7 +149,7 @@ public:
         if (count > 0) {
             AtspiRange* r = atspi_text_get_selection(text.get(), 0, error.out());
             if (error.e || !r) return fail(callError(error, "selection"));
-            TextRange out{std::min(r->start_offset, r->end_offset), std::max(r->start_offset, r->end_offset)};
+            AccessibleTextRange out{std::min(r->start_offset, r->end_offset), std::max(r->start_offset, r->end_offset)};
             g_free(r);
             if (out.end > out.start) return out;
         }
@@ -159,7 +159,7 @@ public:
             caret = atspi_text_get_character_count(text.get(), error.out());
             if (error.e) return fail(callError(error, "character count"));
         }
-        return TextRange{caret, caret};
+        return AccessibleTextRange{caret, caret};
     }
 
     Result<std::string> selectedText() override {

@@ -37,7 +37,7 @@ protected:
                 found = *e;
                 return true;
             },
-            10s);
+            20s);
         return found;
     }
 
@@ -78,7 +78,7 @@ TEST_F(AtspiAccessibilityTest, FindsTheFocusedLineEditReadsItAndInsertsAtTheCare
     EXPECT_EQ(element->roleName(), "text");
     EXPECT_EQ(element->isSelectedTextSettable(), true);
     EXPECT_EQ(element->value(), "hello");
-    EXPECT_EQ(element->selectionRange(), (TextRange{5, 5}));
+    EXPECT_EQ(element->selectionRange(), (AccessibleTextRange{5, 5}));
     EXPECT_EQ(element->selectedText(), "");
 
     ASSERT_TRUE(element->setSelectedText(" wörld"));

@@ -37,7 +37,7 @@ Result<std::string> ScriptedAccessibleElement::selectedText() {
     return text.substr(from, to - from);
 }
 
-Result<TextRange> ScriptedAccessibleElement::selectionRange() { return selection; }
+Result<AccessibleTextRange> ScriptedAccessibleElement::selectionRange() { return selection; }
 
 Status ScriptedAccessibility::requestTrust() {
     ++trustRequests;

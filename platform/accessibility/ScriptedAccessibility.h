@@ -19,7 +19,7 @@ public:
     // `setFailure` is set; every call is recorded.
     Status setSelectedText(const std::string& text) override;
     Result<std::string> selectedText() override;
-    Result<TextRange> selectionRange() override;
+    Result<AccessibleTextRange> selectionRange() override;
     Result<std::string> value() override { return text; }
 
     Result<pid_t> pid = 0;
@@ -27,7 +27,7 @@ public:
     Result<bool> settable = true;
     std::optional<Error> setFailure;
     std::string text;
-    TextRange selection;  // start == end: the caret
+    AccessibleTextRange selection;  // start == end: the caret
     std::vector<std::string> writes;
 };
 

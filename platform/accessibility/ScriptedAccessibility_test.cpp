@@ -29,7 +29,7 @@ TEST(ScriptedAccessibleElement, ReplacesTheSelectionOrInsertsAtTheCaret) {
     EXPECT_EQ(e.selectedText(), "wörld");
     ASSERT_TRUE(e.setSelectedText("there"));
     EXPECT_EQ(e.text, "héllo there");
-    EXPECT_EQ(e.selection, (TextRange{11, 11}));
+    EXPECT_EQ(e.selection, (AccessibleTextRange{11, 11}));
     ASSERT_TRUE(e.setSelectedText("!"));
     EXPECT_EQ(e.text, "héllo there!");
     e.setFailure = accessibilityError(AccessibilityErrorCode::cannotComplete, "no answer");
