@@ -39,9 +39,24 @@ using AlignedBuffer = std::unique_ptr<void, AlignedFree>;
 // process; execution goes through FFTW's new-array functions, which are
 // thread-safe, with caller buffers of the same alignment, or with per-thread
 // aligned copies otherwise.
+// Plans live until the process exits, when they are released so leak checkers stay quiet.
+struct PlanCache {
+    std::map<std::pair<Kind, std::size_t>, detail::FftPlans> plans;
+    ~PlanCache() {
+        std::lock_guard lock(plannerMutex());
+        for (auto& [key, p] : plans) {
+            fftwf_destroy_plan(p.forward);
+            fftwf_destroy_plan(p.inverse);
+        }
+        fftwf_cleanup();
+    }
+};
+
 const detail::FftPlans* plansFor(Kind kind, std::size_t n) {
-    static std::map<std::pair<Kind, std::size_t>, detail::FftPlans> cache;
-    std::lock_guard lock(plannerMutex());
+    std::mutex& mutex = plannerMutex();  // made before the cache, so it outlives the cache's destructor
+    static PlanCache planCache;
+    auto& cache = planCache.plans;
+    std::lock_guard lock(mutex);
     auto it = cache.find({kind, n});
     if (it != cache.end()) return &it->second;
 

@@ -16,13 +16,15 @@ using cd = std::complex<double>;
 
 std::vector<cd> naiveDft(const std::vector<cd>& x, int sign) {
     const std::size_t n = x.size();
+    std::vector<cd> twiddle(n);
+    for (std::size_t m = 0; m < n; ++m) {
+        const double angle = sign * 2.0 * std::numbers::pi * static_cast<double>(m) / n;
+        twiddle[m] = cd(std::cos(angle), std::sin(angle));
+    }
     std::vector<cd> out(n);
     for (std::size_t k = 0; k < n; ++k) {
         cd sum = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            const double angle = sign * 2.0 * std::numbers::pi * static_cast<double>((j * k) % n) / n;
-            sum += x[j] * cd(std::cos(angle), std::sin(angle));
-        }
+        for (std::size_t j = 0, m = 0; j < n; ++j, m = (m + k) % n) sum += x[j] * twiddle[m];
         out[k] = sum;
     }
     return out;
@@ -177,7 +179,7 @@ TEST(FftTest, OneTransformServesSeveralThreadsAtOnce) {
             auto own = RealFft::make(n + 2 * t);
             (void)own;
             std::vector<std::complex<float>> out(fft->binCount());
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 50; ++i) {
                 fft->forward(x, out);
                 if (out != reference) ++mismatches[t];
             }
