@@ -4,6 +4,7 @@
 #include <QPainterPath>
 
 #include "platform/runtime/Resources.h"
+#include "platform/ui/ImageEffects.h"
 
 namespace platform::ui {
 namespace {
@@ -114,6 +115,10 @@ QPixmap IconRegistry::pixmap(const std::string& name, QSize size, qreal dpr) con
     return QPixmap::fromImage(image(name, size, dpr));
 }
 
+QPixmap IconRegistry::templatePixmap(const std::string& name, QSize size, const QColor& tint, qreal dpr) const {
+    return QPixmap::fromImage(tinted(image(name, size, dpr), tint));
+}
+
 QIcon IconRegistry::icon(const std::string& name, QSize size) const {
     QIcon icon;
     icon.addPixmap(pixmap(name, size, 1));
@@ -123,21 +128,22 @@ QIcon IconRegistry::icon(const std::string& name, QSize size) const {
 
 void IconRegistry::paintPlaceholder(QPainter& painter, const QRectF& bounds, const std::string& name) {
     const std::uint32_t h = fnv1a(name);
-    const QColor tile = QColor::fromHsv(int(h % 360), 90, 200);
+    const QColor ink = QColor::fromHsv(int(h % 360), 140, 150);
     const double side = std::min(bounds.width(), bounds.height());
     QRectF square(0, 0, side, side);
     square.moveCenter(bounds.center());
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(square.adjusted(side * 0.04, side * 0.04, -side * 0.04, -side * 0.04), side * 0.22,
-                        side * 0.22);
-    painter.fillPath(path, tile);
+    const double stroke = std::max(1.0, side * 0.07);
+    const double inset = stroke / 2 + side * 0.04;
+    painter.setPen(QPen(ink, stroke));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(square.adjusted(inset, inset, -inset, -inset), side * 0.22, side * 0.22);
     QFont font = painter.font();
-    font.setPixelSize(std::max(6, int(side * 0.38)));
+    font.setPixelSize(std::max(6, int(side * 0.36)));
     font.setBold(true);
     painter.setFont(font);
-    painter.setPen(Qt::white);
+    painter.setPen(ink);
     painter.drawText(square, Qt::AlignCenter, initials(name));
     painter.restore();
 }

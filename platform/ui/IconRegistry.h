@@ -51,9 +51,12 @@ public:
     QPixmap pixmap(const std::string& name, QSize size, qreal devicePixelRatio = 1) const;
     QImage image(const std::string& name, QSize size, qreal devicePixelRatio = 1) const;
     QIcon icon(const std::string& name, QSize size = {16, 16}) const;
+    // The image's shape in one colour, the way symbols take a tint.
+    QPixmap templatePixmap(const std::string& name, QSize size, const QColor& tint, qreal devicePixelRatio = 1) const;
 
-    // The placeholder for `name`: a rounded tile in a colour derived from the
-    // name, with the name's initials.
+    // The placeholder for `name`: the outline of a rounded tile with the
+    // name's initials, in a colour derived from the name (one colour, so it
+    // can take a tint like a symbol).
     static void paintPlaceholder(QPainter& painter, const QRectF& bounds, const std::string& name);
 
 private:

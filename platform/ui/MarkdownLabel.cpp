@@ -10,7 +10,9 @@ MarkdownLabel::MarkdownLabel(std::string_view markdown, QWidget* parent) : QLabe
     setWordWrap(true);
     setOpenExternalLinks(false);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    policy.setHeightForWidth(true);  // wrapped: the height follows the width
+    setSizePolicy(policy);
     setMarkdown(markdown);
 }
 

@@ -18,6 +18,7 @@
 #include "platform/ui/FloatingPanel.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/IconRegistry.h"
+#include "platform/ui/ImageEffects.h"
 #include "platform/ui/MarkdownLabel.h"
 #include "platform/ui/MenuPicker.h"
 #include "platform/ui/PageHost.h"
@@ -321,8 +322,33 @@ TEST_F(UiTest, IconRegistryPrefersFilesThenPaintersThenPlaceholders) {
     EXPECT_EQ(centre(icons.image("quon-dozing", {10, 10})), QColor(Qt::blue));
     const QImage placeholder = icons.image("trash", {32, 32}, 2);
     EXPECT_EQ(placeholder.size(), QSize(64, 64));
-    EXPECT_GT(placeholder.pixelColor(8, 32).alpha(), 0) << "placeholders are drawn, not empty";
+    EXPECT_GT(placeholder.pixelColor(5, 32).alpha(), 0) << "placeholders are drawn, not empty";
+    const QImage tint = icons.templatePixmap("trash", {32, 32}, QColor(0x5A, 0x7B, 0x5C)).toImage();
+    int opaque = 0;
+    for (int x = 0; x < 32; ++x) {
+        if (tint.pixelColor(x, 16).alpha() != 255) continue;
+        ++opaque;
+        EXPECT_EQ(tint.pixelColor(x, 16).rgb(), QColor(0x5A, 0x7B, 0x5C).rgb()) << x;
+    }
+    EXPECT_GT(opaque, 0) << "a tinted symbol keeps its shape";
     EXPECT_TRUE(icons.image("x", {0, 0}).isNull());
+}
+
+TEST(ImageEffects, BlurSpreadsAShapeAndTintKeepsOnlyItsOutline) {
+    QImage square(60, 60, QImage::Format_ARGB32_Premultiplied);
+    square.fill(Qt::transparent);
+    QPainter(&square).fillRect(20, 20, 20, 20, Qt::black);
+    const QImage soft = blurred(square, 12);
+    EXPECT_EQ(soft.size(), square.size());
+    EXPECT_GT(soft.pixelColor(15, 30).alpha(), 0) << "spreads past the edge";
+    EXPECT_LT(soft.pixelColor(21, 30).alpha(), 255) << "softens the edge";
+    EXPECT_GT(soft.pixelColor(30, 30).alpha(), 128);
+    EXPECT_EQ(soft.pixelColor(0, 0).alpha(), 0);
+    EXPECT_EQ(blurred(square, 0).pixelColor(19, 30).alpha(), 0) << "no radius, no blur";
+
+    const QImage red = tinted(square, Qt::red);
+    EXPECT_EQ(red.pixelColor(30, 30), QColor(Qt::red));
+    EXPECT_EQ(red.pixelColor(5, 5).alpha(), 0);
 }
 
 TEST_F(UiTest, FloatingPanelShowsWithoutTakingFocus) {

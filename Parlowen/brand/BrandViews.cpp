@@ -1,0 +1,77 @@
+#include "Parlowen/brand/BrandViews.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "Parlowen/brand/BrandColors.h"
+#include "Parlowen/brand/BrandFonts.h"
+#include "Parlowen/brand/MascotArtwork.h"
+#include "platform/ui/IconRegistry.h"
+#include "platform/ui/ThemeScope.h"
+
+namespace parlowen {
+
+using platform::ui::Card;
+using platform::ui::IconRegistry;
+using platform::ui::toQColor;
+
+void applyBrandCard(Card* card, double cornerRadius, double borderOpacity) {
+    card->setCornerRadius(cornerRadius);
+    card->setFill(brandLinen());
+    card->setBorder(brandAmber().opacity(borderOpacity), 1);
+}
+
+Card* brandCard(QWidget* content, double cornerRadius, double borderOpacity, QMargins padding) {
+    auto* card = new Card;
+    card->setObjectName(QStringLiteral("brandCard"));
+    applyBrandCard(card, cornerRadius, borderOpacity);
+    card->setContent(content, padding);
+    return card;
+}
+
+BrandTryItCard::BrandTryItCard(const std::string& hint, QWidget* parent)
+    : Card(parent), hint_(hint), symbol_(new QLabel), hintLabel_(new QLabel(QString::fromStdString(hint))) {
+    setObjectName(QStringLiteral("tryItCard"));
+    setCornerRadius(8);
+    setFill(brandSage().opacity(0.16));
+    setBorder(std::nullopt);
+
+    // Medium symbol scale next to caption text.
+    constexpr int kSymbol = 14;
+    ensureMascotArtwork();
+    symbol_->setObjectName(QStringLiteral("symbol"));
+    symbol_->setPixmap(IconRegistry::shared().templatePixmap("hand.point.up.left.fill", {kSymbol, kSymbol},
+                                                             toQColor(brandMoss()), devicePixelRatioF()));
+    symbol_->setFixedSize(kSymbol, kSymbol);
+    symbol_->setAccessibleName(QStringLiteral("hand.point.up.left.fill"));
+
+    hintLabel_->setObjectName(QStringLiteral("hint"));
+    hintLabel_->setFont(brandCaption());
+    hintLabel_->setWordWrap(true);
+    hintLabel_->setTextFormat(Qt::PlainText);
+    hintLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QSizePolicy wrapping(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    wrapping.setHeightForWidth(true);  // a wrapped label's height follows its width
+    hintLabel_->setSizePolicy(wrapping);
+    QPalette pal = hintLabel_->palette();
+    pal.setColor(QPalette::WindowText, toQColor(brandInk().opacity(0.78)));
+    hintLabel_->setPalette(pal);
+
+    auto* body = new QWidget;
+    body->setObjectName(QStringLiteral("row"));
+    auto* row = new QHBoxLayout(body);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    auto* symbolColumn = new QVBoxLayout;
+    symbolColumn->setContentsMargins(0, 1, 0, 0);
+    symbolColumn->addWidget(symbol_);
+    symbolColumn->addStretch(1);
+    row->addLayout(symbolColumn);
+    row->addWidget(hintLabel_, 1, Qt::AlignTop);
+    row->addStretch(0);
+    setContent(body, QMargins(14, 12, 14, 12));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+}
+
+}  // namespace parlowen

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QPixmap>
+#include <QSize>
+
+#include "Parlowen/brand/QuonKind.h"
+
+namespace platform::ui {
+class IconRegistry;
+}
+
+namespace parlowen {
+
+// Registers a drawn stand-in for every mascot image name with `icons`, so
+// each pose shows a recognisable picture until the artwork is delivered as
+// files (which the registry prefers), and a drawing of the symbol the brand
+// views use ("hand.point.up.left.fill").
+void registerMascotArtwork(platform::ui::IconRegistry& icons);
+
+// Registers them with the shared registry once per process.
+void ensureMascotArtwork();
+
+// The pose's image from the shared registry at `size`.
+QPixmap mascotPixmap(QuonKind kind, QSize size, qreal devicePixelRatio = 1);
+
+}  // namespace parlowen
