@@ -166,9 +166,9 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
     EspeakService& service = EspeakService::shared();
 
     // Order: streamMutex, then stateMutex. Audio completions take only
-    // stateMutex, and nothing calls the stream while holding stateMutex.
+    // stateMutex (and handlerMutex to report), and nothing calls the stream
+    // while holding stateMutex or handlerMutex.
     mutable std::mutex stateMutex;
-    EventHandler handler;
     std::deque<Pending> queue;  // front: the utterance under way
     bool paused = false;
     UtteranceID nextId = 0;
@@ -176,6 +176,10 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
 
     std::mutex streamMutex;
     std::unique_ptr<AudioOutputStream> stream;
+
+    // Taken last, around each handler call.
+    std::mutex handlerMutex;
+    EventHandler handler;
 
     Logger log{"com.kelvatrum.Parlowen", "speechsynth"};
 
@@ -189,13 +193,11 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
         return "en";
     }
 
+    // Handler calls are serialised and never outlive setEventHandler or the
+    // destructor: whoever replaces the handler waits for a call under way.
     void emit(const SpeechEvent& e) {
-        EventHandler h;
-        {
-            std::lock_guard lock(stateMutex);
-            h = handler;
-        }
-        if (h) h(e);
+        std::lock_guard lock(handlerMutex);
+        if (handler) handler(e);
     }
 
     void startFront() {
@@ -241,7 +243,9 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
         ChunkFn onChunk = [&](const short* wav, int count, const espeak_EVENT* ev) {
             if (frontId != id) return false;
             for (; ev && ev->type != espeakEVENT_LIST_TERMINATED; ++ev) {
-                if (ev->type == espeakEVENT_WORD)
+                // espeak-ng sometimes reports empty words (length 0) once it has
+                // spoken before; they name no text and are left out.
+                if (ev->type == espeakEVENT_WORD && ev->length > 0)
                     marks.push_back({static_cast<std::size_t>(std::max(ev->sample, 0)),
                                      {SpeechEvent::Kind::word, id, range(ev->text_position, ev->length)}, 0});
                 else if (ev->type == espeakEVENT_SENTENCE)
@@ -362,8 +366,11 @@ EspeakSpeechSynthesizer::EspeakSpeechSynthesizer(AudioOutput& output, const Envi
 
 EspeakSpeechSynthesizer::~EspeakSpeechSynthesizer() {
     {
-        std::lock_guard lock(impl_->stateMutex);
+        std::lock_guard lock(impl_->handlerMutex);
         impl_->handler = nullptr;
+    }
+    {
+        std::lock_guard lock(impl_->stateMutex);
         impl_->queue.clear();
         impl_->frontId = 0;
     }
@@ -378,7 +385,7 @@ std::vector<SpeechVoice> EspeakSpeechSynthesizer::voices() { return impl_->servi
 std::string EspeakSpeechSynthesizer::currentLanguageCode() const { return impl_->language; }
 
 void EspeakSpeechSynthesizer::setEventHandler(EventHandler handler) {
-    std::lock_guard lock(impl_->stateMutex);
+    std::lock_guard lock(impl_->handlerMutex);
     impl_->handler = std::move(handler);
 }
 

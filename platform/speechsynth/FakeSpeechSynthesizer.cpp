@@ -22,7 +22,7 @@ std::string FakeSpeechSynthesizer::currentLanguageCode() const {
 }
 
 void FakeSpeechSynthesizer::setEventHandler(EventHandler handler) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(handlerMutex_);
     handler_ = std::move(handler);
 }
 
@@ -127,12 +127,8 @@ void FakeSpeechSynthesizer::scriptWrite(std::vector<PcmBuffer> buffers, std::opt
 }
 
 void FakeSpeechSynthesizer::deliver(const SpeechEvent& e) {
-    EventHandler handler;
-    {
-        std::lock_guard lock(mutex_);
-        handler = handler_;
-    }
-    if (handler) handler(e);
+    std::lock_guard lock(handlerMutex_);
+    if (handler_) handler_(e);
 }
 
 }  // namespace platform

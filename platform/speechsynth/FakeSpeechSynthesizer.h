@@ -52,10 +52,13 @@ public:
 private:
     void deliver(const SpeechEvent& e);
 
+    // Held around each handler call, as in the real one (the handler may use
+    // every other member).
+    std::mutex handlerMutex_;
+    EventHandler handler_;
     mutable std::mutex mutex_;
     std::vector<SpeechVoice> voices_;
     std::string language_;
-    EventHandler handler_;
     std::vector<Spoken> spoken_;
     std::deque<Spoken> queue_;
     std::vector<SpeechUtterance> written_;

@@ -83,7 +83,8 @@ public:
         return platform::voiceForLanguage(voices(), languageCode);
     }
 
-    // Set before the first utterance.
+    // Set before the first utterance. Once it returns, the previous handler
+    // is not running and will not be called again.
     virtual void setEventHandler(EventHandler handler) = 0;
     // Queues the utterance after those not yet finished and returns its id.
     virtual UtteranceID speak(SpeechUtterance utterance) = 0;

@@ -1,0 +1,144 @@
+#include "Parlowen/readaloud/AppleSpeechSynthesisEngine.h"
+
+#include <algorithm>
+
+namespace parlowen {
+
+namespace {
+float clampRate(float rate) { return std::clamp(rate, platform::kSpeechMinimumRate, platform::kSpeechMaximumRate); }
+}  // namespace
+
+AppleSpeechSynthesisEngine::AppleSpeechSynthesisEngine(platform::Executor& main,
+                                                       std::unique_ptr<platform::SpeechSynthesizer> synthesizer)
+    : main_(main), synth_(std::move(synthesizer)) {
+    // Events come on the synthesiser's threads: only a finish matters, and it
+    // is handled on the main executor while this engine still exists.
+    synth_->setEventHandler([this, &main = main_, alive = lifetime_.weak()](const platform::SpeechEvent& e) {
+        if (e.kind != platform::SpeechEvent::Kind::finished) return;
+        main.post([this, alive, id = e.utterance] {
+            if (alive.expired()) return;
+            utteranceFinished(id);
+        });
+    });
+}
+
+AppleSpeechSynthesisEngine::~AppleSpeechSynthesisEngine() {
+    lifetime_.end();
+    synth_->setEventHandler({});
+    if (synth_->isSpeaking()) synth_->stopSpeaking();
+}
+
+std::optional<platform::SpeechVoice> AppleSpeechSynthesisEngine::findVoice(
+    const std::optional<std::string>& identifier) {
+    std::optional<platform::SpeechVoice> voice;
+    if (identifier) voice = synth_->voice(*identifier);
+    if (!voice) voice = synth_->voiceForLanguage(synth_->currentLanguageCode());
+    return voice;
+}
+
+void AppleSpeechSynthesisEngine::speak(std::string_view text, std::optional<std::string> voiceIdentifier,
+                                       float rate) {
+    PARLOWEN_ASSERT_ON(main_);
+    stop();
+    voice_ = findVoice(voiceIdentifier);
+    rate_ = clampRate(rate);
+    sentences_ = makeSentences(text);
+    if (sentences_.empty()) {
+        setState(SpeechSynthesisState::finished());
+        return;
+    }
+    currentIndex_ = 0;
+    speakCurrentSentence();
+}
+
+void AppleSpeechSynthesisEngine::speakCurrentSentence() {
+    if (currentIndex_ < 0 || currentIndex_ >= static_cast<std::int64_t>(sentences_.size())) {
+        stop();
+        setState(SpeechSynthesisState::finished());
+        return;
+    }
+    synth_->stopSpeaking();
+    const auto& sentence = sentences_[static_cast<std::size_t>(currentIndex_)];
+    platform::SpeechUtterance utterance{sentence.text, voice_ ? std::optional(voice_->identifier) : std::nullopt,
+                                        rate_};
+    // The panel sees the new sentence before its audio starts.
+    setState(SpeechSynthesisState::speaking(currentIndex_, static_cast<std::int64_t>(sentences_.size()),
+                                            sentence.text));
+    currentUtterance_ = synth_->speak(std::move(utterance));
+}
+
+void AppleSpeechSynthesisEngine::stop() {
+    PARLOWEN_ASSERT_ON(main_);
+    if (synth_->isSpeaking() || synth_->isPaused()) synth_->stopSpeaking();
+    sentences_.clear();
+    currentIndex_ = 0;
+    currentUtterance_ = 0;
+    setState(SpeechSynthesisState::idle());
+}
+
+void AppleSpeechSynthesisEngine::pause() {
+    if (!synth_->isSpeaking() || synth_->isPaused()) return;
+    synth_->pauseSpeaking();
+    const auto& s = state();
+    if (s.kind == SpeechSynthesisState::Case::speaking)
+        setState(SpeechSynthesisState::paused(s.sentenceIndex, s.totalSentences, s.currentText));
+}
+
+void AppleSpeechSynthesisEngine::resume() {
+    if (!synth_->isPaused()) return;
+    synth_->continueSpeaking();
+    const auto& s = state();
+    if (s.kind == SpeechSynthesisState::Case::paused)
+        setState(SpeechSynthesisState::speaking(s.sentenceIndex, s.totalSentences, s.currentText));
+}
+
+void AppleSpeechSynthesisEngine::apply(SentenceSkip skip) {
+    switch (skip.kind) {
+        case SentenceSkip::Kind::none: return;
+        case SentenceSkip::Kind::restart:
+            currentIndex_ = skip.index;
+            speakCurrentSentence();
+            return;
+        case SentenceSkip::Kind::finish:
+            stop();
+            setState(SpeechSynthesisState::finished());
+            return;
+    }
+}
+
+void AppleSpeechSynthesisEngine::skipForwardSentence() { apply(parlowen::skipForwardSentence(sentences_, currentIndex_)); }
+void AppleSpeechSynthesisEngine::skipBackSentence() { apply(parlowen::skipBackSentence(sentences_, currentIndex_)); }
+void AppleSpeechSynthesisEngine::skipForwardParagraph() {
+    apply(parlowen::skipForwardParagraph(sentences_, currentIndex_));
+}
+void AppleSpeechSynthesisEngine::skipBackParagraph() { apply(parlowen::skipBackParagraph(sentences_, currentIndex_)); }
+void AppleSpeechSynthesisEngine::skipForward(double seconds) {
+    apply(parlowen::skipForward(sentences_, currentIndex_, seconds, rate_));
+}
+void AppleSpeechSynthesisEngine::skipBack(double seconds) {
+    apply(parlowen::skipBack(sentences_, currentIndex_, seconds, rate_));
+}
+
+void AppleSpeechSynthesisEngine::setRate(float rate) {
+    rate_ = clampRate(rate);
+    // A paused utterance keeps its rate; the new one applies from the next sentence.
+    if (state().kind == SpeechSynthesisState::Case::speaking) speakCurrentSentence();
+}
+
+std::string AppleSpeechSynthesisEngine::voiceDisplayName(const std::optional<std::string>& voiceIdentifier) {
+    auto voice = findVoice(voiceIdentifier);
+    return voice ? voice->name : "System";
+}
+
+void AppleSpeechSynthesisEngine::utteranceFinished(platform::UtteranceID utterance) {
+    if (utterance != currentUtterance_) return;  // an earlier sentence's, overtaken by a skip or stop
+    if (state().kind != SpeechSynthesisState::Case::speaking) return;
+    if (currentIndex_ + 1 < static_cast<std::int64_t>(sentences_.size())) {
+        ++currentIndex_;
+        speakCurrentSentence();
+    } else {
+        setState(SpeechSynthesisState::finished());
+    }
+}
+
+}  // namespace parlowen
