@@ -2,6 +2,12 @@
 
 #include <cstdlib>
 
+// Sanitizers bring their own allocator: there the probe counts nothing.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define PARLOWEN_COUNT_ALLOCATIONS 1
+#endif
+
+#ifdef PARLOWEN_COUNT_ALLOCATIONS
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
@@ -9,6 +15,7 @@ void* __libc_realloc(void*, std::size_t);
 void* __libc_memalign(std::size_t, std::size_t);
 void __libc_free(void*);
 }
+#endif
 
 namespace {
 // Constant-initialised, so reading it inside malloc needs no TLS set-up.
@@ -25,6 +32,7 @@ AllocationProbe::~AllocationProbe() { tCounter = previous_; }
 
 }  // namespace platform
 
+#ifdef PARLOWEN_COUNT_ALLOCATIONS
 extern "C" {
 
 void* malloc(std::size_t n) {
@@ -58,3 +66,4 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t n) {
 void free(void* p) { __libc_free(p); }
 
 }  // extern "C"
+#endif

@@ -3,7 +3,8 @@
 // For tests and benchmarks only: counts the heap allocations (malloc and
 // friends, which operator new and libsoxr both use) that the calling thread
 // makes while a probe lives. Linking this library replaces the process's
-// malloc entry points with counting forwarders to glibc's own.
+// malloc entry points with counting forwarders to glibc's own. Under a
+// sanitizer (which has its own allocator) it counts nothing.
 
 #include <cstddef>
 

@@ -17,9 +17,9 @@ namespace platform::pulse {
 namespace {
 
 constexpr pa_usec_t kCheckInterval = 20 * PA_USEC_PER_MSEC;
-// How much the server keeps queued: enough to ride out scheduling hiccups,
-// short enough that pause and stop take effect at once.
-constexpr pa_usec_t kTargetLatency = 100 * PA_USEC_PER_MSEC;
+// How much the server keeps queued: enough to ride out a busy machine. Pause
+// (a cork) and stop (a new stream) act at once whatever is queued.
+constexpr pa_usec_t kTargetLatency = 300 * PA_USEC_PER_MSEC;
 
 class PulseOutputStream : public AudioOutputStream {
 public:
