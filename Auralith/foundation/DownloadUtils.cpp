@@ -1,0 +1,655 @@
+#include "Auralith/foundation/DownloadUtils.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <system_error>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "Auralith/foundation/CacheRoots.h"
+#include "Auralith/foundation/ModelNames.h"
+#include "platform/text/Unicode.h"
+#include "platform/values/Files.h"
+#include "platform/values/Json.h"
+#include "platform/values/XdgDirs.h"
+
+namespace auralith {
+
+namespace fs = std::filesystem;
+using platform::Error;
+using platform::Result;
+using platform::Status;
+using platform::Task;
+
+// ---- Errors
+
+Error HuggingFaceDownloadError::makeRateLimited(int statusCode, std::string message) {
+    (void)statusCode;
+    return Error::make(kDomain, rateLimited, "rateLimited", "Hugging Face rate limit encountered: " + message);
+}
+
+Error HuggingFaceDownloadError::makeDownloadFailed(std::string path, Error underlying) {
+    auto description = fmt::format("Failed to download {}: {}", path, underlying.description);
+    return Error::make(kDomain, downloadFailed, "downloadFailed", std::move(description))
+        .withUnderlying(std::move(underlying));
+}
+
+Error HuggingFaceDownloadError::makeModelNotFound(std::string path) {
+    return Error::make(kDomain, modelNotFound, "modelNotFound", "Model file not found: " + path);
+}
+
+Error HuggingFaceDownloadError::makeHtmlErrorResponse(std::string path, std::string snippet) {
+    return Error::make(kDomain, htmlErrorResponse, "htmlErrorResponse",
+                       fmt::format("HuggingFace returned HTML instead of JSON for {} (rate limit or server issue): {}",
+                                   path, snippet));
+}
+
+Error HuggingFaceDownloadError::makeInvalidResponse() {
+    return Error::make(kDomain, invalidResponse, "invalidResponse", "Received an invalid response from Hugging Face.");
+}
+
+namespace {
+
+Error httpStatusError(int status) {
+    return Error::make("HTTP", status, "httpStatus",
+                       fmt::format("The operation couldn\u2019t be completed. (HTTP error {}.)", status));
+}
+
+Error fileError(platform::FileErrorCode code, std::string description) {
+    const char* name = code == platform::FileErrorCode::moveFailed ? "moveFailed" : "writeFailed";
+    return Error::make(platform::kFileErrorDomain, static_cast<int>(code), name, std::move(description));
+}
+
+Error modelFileError(ModelFileError::Code code, std::string description) {
+    return Error::make(ModelFileError::kDomain, code,
+                       code == ModelFileError::fileNoSuchFile ? "fileNoSuchFile" : "fileReadCorruptFile",
+                       std::move(description));
+}
+
+bool isRateLimit(int status) { return status == 429 || status == 503; }
+
+bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool existsAt(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// A repository path from the hub that may become a local path: relative,
+// with no empty, "." or ".." segment, so that it can only name something
+// inside the folder it is joined to.
+bool isSafeRepositoryPath(std::string_view path) {
+    if (path.empty() || path.front() == '/' || path.find('\0') != std::string_view::npos) return false;
+    std::size_t start = 0;
+    while (true) {
+        const auto slash = path.find('/', start);
+        const auto segment = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        if (segment.empty() || segment == "." || segment == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        start = slash + 1;
+    }
+}
+
+bool isInside(const fs::path& folder, const fs::path& candidate) {
+    const auto base = folder.lexically_normal();
+    const auto rel = candidate.lexically_normal().lexically_relative(base);
+    return !rel.empty() && *rel.begin() != ".." && *rel.begin() != ".";
+}
+
+// The body must be JSON, not an error page: HTML (it begins with "<" or
+// carries a doctype) fails with the first 100 characters as the snippet.
+Status htmlCheck(const platform::Bytes& body, const std::string& path) {
+    const std::string text(body.begin(), body.end());
+    if (!platform::text::isValidUtf8(text)) return platform::ok();
+    const std::string trimmed = platform::text::trim(text);
+    std::string lower = trimmed;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (startsWith(trimmed, "<") || lower.find("<!doctype html") != std::string::npos)
+        return platform::fail(
+            HuggingFaceDownloadError::makeHtmlErrorResponse(path, platform::text::graphemePrefix(trimmed, 100)));
+    return platform::ok();
+}
+
+// The listing's objects; anything but an array of objects is an invalid response.
+Result<platform::Json> parseListing(const platform::Bytes& body) {
+    auto json = platform::decodeJson(platform::ByteView(body));
+    if (!json) return platform::fail(json.error());
+    if (!json->is_array()) return platform::fail(HuggingFaceDownloadError::makeInvalidResponse());
+    for (const auto& item : *json)
+        if (!item.is_object()) return platform::fail(HuggingFaceDownloadError::makeInvalidResponse());
+    return json;
+}
+
+std::int64_t listedSize(const platform::Json& item) {
+    const auto it = item.find("size");
+    if (it == item.end()) return -1;
+    if (it->is_number_unsigned()) {
+        const auto v = it->get<std::uint64_t>();
+        return v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
+                                                                                         : static_cast<std::int64_t>(v);
+    }
+    if (it->is_number_integer()) return it->get<std::int64_t>();
+    return -1;
+}
+
+// A folder entry is walked only when it lies below the folder being listed,
+// so a listing that names itself (or a parent) cannot make the walk endless.
+bool isBelow(std::string_view entryPath, std::string_view listedPath) {
+    if (listedPath.empty()) return true;
+    return entryPath.size() > listedPath.size() + 1 && startsWith(entryPath, listedPath) &&
+           entryPath[listedPath.size()] == '/';
+}
+
+// ---- Which listing entries a repository download takes
+
+struct AdmitRules {
+    std::optional<std::string> subPath;
+    const std::vector<std::string>& prefixes;
+
+    bool underSubPath(std::string_view path) const { return startsWith(path, *subPath + "/"); }
+    bool beginsWithPrefix(std::string_view path) const {
+        return std::any_of(prefixes.begin(), prefixes.end(), [&](const auto& p) { return startsWith(path, p); });
+    }
+    // On the way to a required folder, or inside one.
+    bool matchesPrefix(std::string_view path) const {
+        const std::string withSlash = std::string(path) + "/";
+        return std::any_of(prefixes.begin(), prefixes.end(),
+                           [&](const auto& p) { return startsWith(path, p) || startsWith(p, withSlash); });
+    }
+    bool anyOrPrefixed(std::string_view path) const { return prefixes.empty() || beginsWithPrefix(path); }
+
+    bool directory(std::string_view path) const {
+        if (subPath) return path == *subPath || underSubPath(path) || matchesPrefix(path);
+        return prefixes.empty() || matchesPrefix(path);
+    }
+    bool file(std::string_view path) const {
+        if (endsWith(path, ".json")) return subPath ? underSubPath(path) : true;
+        if (endsWith(path, ".model") || endsWith(path, ".bin"))
+            return subPath ? underSubPath(path) : anyOrPrefixed(path);
+        if (endsWith(path, ".txt") && !subPath) return true;
+        if (subPath) return underSubPath(path) && anyOrPrefixed(path);
+        return anyOrPrefixed(path);
+    }
+};
+
+}  // namespace
+
+// ---- Service
+
+DownloadUtils::DownloadUtils(platform::HttpClient& session, const ModelRegistry& registry,
+                             SystemInfoReporter& systemInfo)
+    : session_(session), registry_(registry), systemInfo_(systemInfo), logger_("DownloadUtils") {}
+
+std::optional<std::string> DownloadUtils::huggingFaceToken() const {
+    const auto& env = registry_.environment();
+    for (const char* name : {"HF_TOKEN", "HUGGING_FACE_HUB_TOKEN", "HUGGINGFACEHUB_API_TOKEN"})
+        if (auto token = env.get(name)) return token;
+    return std::nullopt;
+}
+
+platform::HttpRequest DownloadUtils::makeRequest(std::string url) const {
+    auto request = platform::HttpRequest::get(std::move(url), platform::seconds(kRequestTimeoutSeconds));
+    if (auto token = huggingFaceToken()) request.headers.set("Authorization", "Bearer " + *token);
+    return request;
+}
+
+Status DownloadUtils::createDirectoryRemovingBlockingFile(const fs::path& url) const {
+    fs::path partial = url.root_path();
+    const fs::path relative = url.relative_path();
+    if (relative.empty()) return platform::ok();
+    std::error_code ec;
+    for (const auto& component : relative) {
+        partial /= component;
+        if (fs::is_directory(fs::status(partial, ec))) continue;
+        if (existsAt(partial)) {
+            logger_.warning("Removing file blocking directory creation: " + partial.string());
+            if (!fs::remove(partial, ec) || ec)
+                return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                                fmt::format("Cannot remove {}: {}", partial.string(), ec.message())));
+            if (!fs::create_directory(partial, ec) && ec)
+                return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                                fmt::format("Cannot create the folder {}: {}", partial.string(),
+                                                            ec.message())));
+            continue;
+        }
+        fs::create_directories(url, ec);
+        if (ec)
+            return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                            fmt::format("Cannot create the folder {}: {}", url.string(), ec.message())));
+        return platform::ok();
+    }
+    return platform::ok();
+}
+
+Task<Status> DownloadUtils::listRepoFiles(std::string path, Repo repo, std::optional<std::string> subPath,
+                                          std::shared_ptr<const std::vector<std::string>> prefixes,
+                                          std::vector<ListingEntry>* entries) {
+    const std::string listingPath =
+        path.empty() ? "tree/main" : "tree/main/" + platform::percentEncode(path, platform::UrlCharacterSet::path);
+    auto url = registry_.apiModels(repo.remotePath(), listingPath);
+    if (!url) co_return platform::fail(url.error());
+    auto response = co_await session_.send(makeRequest(url->absoluteString()));
+    if (!response) co_return platform::fail(response.error());
+    if (isRateLimit(response->status))
+        co_return platform::fail(
+            HuggingFaceDownloadError::makeRateLimited(response->status, "Rate limited while listing files"));
+    if (auto html = htmlCheck(response->body, path); !html) co_return html;
+    auto listing = parseListing(response->body);
+    if (!listing) co_return platform::fail(listing.error());
+
+    const AdmitRules admit{subPath, *prefixes};
+    for (const auto& item : *listing) {
+        const auto p = item.find("path");
+        const auto t = item.find("type");
+        if (p == item.end() || t == item.end() || !p->is_string() || !t->is_string()) continue;
+        const auto entryPath = p->get<std::string>();
+        const auto type = t->get<std::string>();
+        if (type != "directory" && type != "file") continue;
+        if (!isSafeRepositoryPath(entryPath)) {
+            logger_.warning("Refusing listing entry outside the repository: " + entryPath);
+            continue;
+        }
+        if (type == "directory") {
+            if (!admit.directory(entryPath) || !isBelow(entryPath, path)) continue;
+            auto nested = co_await listRepoFiles(entryPath, repo, subPath, prefixes, entries);
+            if (!nested) co_return nested;
+        } else if (admit.file(entryPath)) {
+            entries->push_back({entryPath, listedSize(item)});
+        }
+    }
+    co_return platform::ok();
+}
+
+Task<Status> DownloadUtils::fetchFile(std::string repositoryPath, Repo repo, fs::path destination,
+                                      std::int64_t listedSize, platform::HttpClient::ProgressCallback byteProgress) {
+    auto url = registry_.resolveModel(repo.remotePath(),
+                                      platform::percentEncode(repositoryPath, platform::UrlCharacterSet::path));
+    if (!url) co_return platform::fail(url.error());
+    // The body lands beside the destination first, so that only a complete
+    // file of the listed size ever takes its place.
+    const fs::path staging = destination.parent_path() / ("." + destination.filename().string() + ".auralith-download");
+    auto result = co_await session_.download(makeRequest(url->absoluteString()), staging, std::move(byteProgress));
+    std::error_code ec;
+    if (!result) {
+        fs::remove(staging, ec);
+        co_return platform::fail(result.error());
+    }
+    if (isRateLimit(result->status)) {
+        fs::remove(staging, ec);
+        co_return platform::fail(HuggingFaceDownloadError::makeRateLimited(
+            result->status, "Rate limited while downloading " + repositoryPath));
+    }
+    if (!result->isSuccess() || !result->stored) {
+        fs::remove(staging, ec);
+        co_return platform::fail(
+            HuggingFaceDownloadError::makeDownloadFailed(repositoryPath, httpStatusError(result->status)));
+    }
+    const auto received = fs::file_size(staging, ec);
+    if (ec || (listedSize >= 0 && received != static_cast<std::uintmax_t>(listedSize))) {
+        fs::remove(staging, ec);
+        co_return platform::fail(HuggingFaceDownloadError::makeDownloadFailed(
+            repositoryPath, Error::make("DownloadUtils", 1, "sizeMismatch",
+                                        fmt::format("received {} bytes where the listing gave {}", received,
+                                                    listedSize))));
+    }
+    fs::remove_all(destination, ec);
+    fs::rename(staging, destination, ec);
+    if (ec) {
+        const auto reason = ec.message();
+        fs::remove(staging, ec);
+        co_return platform::fail(fileError(platform::FileErrorCode::moveFailed,
+                                           fmt::format("Cannot move the download to {}: {}", destination.string(),
+                                                       reason)));
+    }
+    co_return platform::ok();
+}
+
+Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::optional<std::string> variant,
+                                         ProgressHandler progress) {
+    const std::string folderName(repo.folderName());
+    logger_.info(fmt::format("Downloading {} from HuggingFace...", folderName));
+    const fs::path repoFolder = directory / folderName;
+    std::error_code ec;
+    fs::create_directories(repoFolder, ec);
+    if (ec)
+        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                           fmt::format("Cannot create the folder {}: {}", repoFolder.string(),
+                                                       ec.message())));
+
+    const auto required = ModelNames::getRequiredModelNames(
+        repo, variant ? std::optional<std::string_view>(*variant) : std::nullopt);
+    std::optional<std::string> subPath;
+    if (auto sub = repo.subPath()) subPath = std::string(*sub);
+    auto prefixes = std::make_shared<std::vector<std::string>>();
+    for (const auto& name : required) prefixes->push_back((subPath ? *subPath + "/" : std::string()) + name + "/");
+
+    if (progress) progress({0.0, DownloadPhase::listing()});
+    std::vector<ListingEntry> entries;
+    if (auto listed = co_await listRepoFiles(subPath.value_or(""), repo, subPath, prefixes, &entries); !listed)
+        co_return listed;
+    logger_.info(fmt::format("Found {} files to download", entries.size()));
+
+    const int count = static_cast<int>(entries.size());
+    std::int64_t totalBytes = 0;
+    for (const auto& e : entries) totalBytes += std::max<std::int64_t>(0, e.size);
+    std::int64_t doneBytes = 0;
+
+    for (int i = 0; i < count; ++i) {
+        if ((co_await platform::currentStopToken()).stop_requested()) co_return platform::fail(Error::cancelled());
+        const auto& entry = entries[static_cast<std::size_t>(i)];
+        std::string relative = entry.path;
+        if (subPath && startsWith(relative, *subPath + "/")) relative = relative.substr(subPath->size() + 1);
+        const fs::path destination = repoFolder / relative;
+        if (!isInside(repoFolder, destination)) continue;  // cannot happen after the listing's checks
+
+        if (existsAt(destination)) {
+            doneBytes += std::max<std::int64_t>(0, entry.size);
+            continue;
+        }
+        if (auto made = createDirectoryRemovingBlockingFile(destination.parent_path()); !made) co_return made;
+        if (entry.size == 0) {
+            std::ofstream(destination, std::ios::binary);
+            continue;
+        }
+
+        platform::HttpClient::ProgressCallback byteProgress;
+        if (progress) {
+            byteProgress = [progress, doneBefore = doneBytes, totalBytes, i, count](std::int64_t written,
+                                                                                    std::int64_t) {
+                if (totalBytes < 1) return;
+                const double fraction =
+                    std::min(0.5, static_cast<double>(doneBefore + written) * 0.5 / static_cast<double>(totalBytes));
+                progress({fraction, DownloadPhase::downloading(i, count)});
+            };
+        }
+        if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, std::move(byteProgress));
+            !fetched)
+            co_return fetched;
+
+        doneBytes += std::max<std::int64_t>(0, entry.size);
+        const int completed = i + 1;
+        if (completed % 10 == 0 || completed == count)
+            logger_.info(fmt::format("Downloaded {}/{} files", completed, count));
+        if (progress) {
+            const double fraction = totalBytes < 1
+                                        ? completed * 0.5 / count
+                                        : static_cast<double>(doneBytes) * 0.5 / static_cast<double>(totalBytes);
+            progress({std::min(0.5, fraction), DownloadPhase::downloading(completed, count)});
+        }
+    }
+
+    for (const auto& name : required)
+        if (!existsAt(repoFolder / name)) co_return platform::fail(HuggingFaceDownloadError::makeModelNotFound(name));
+    logger_.info(fmt::format("Downloaded all required models for {}", folderName));
+    co_return platform::ok();
+}
+
+// ---- Loading
+
+Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std::vector<std::string> modelNames,
+                                                                   fs::path directory,
+                                                                   platform::ml::ComputeUnits computeUnits,
+                                                                   std::optional<std::string> variant,
+                                                                   ProgressHandler progress, LoadFailure* failure) {
+    *failure = LoadFailure::download;
+    co_await systemInfo_.logSystemInfo(logger_);
+    std::error_code ec;
+    fs::create_directories(directory, ec);
+    if (ec)
+        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                           fmt::format("Cannot create the folder {}: {}", directory.string(),
+                                                       ec.message())));
+    const fs::path repoFolder = directory / std::string(repo.folderName());
+
+    const auto required = ModelNames::getRequiredModelNames(
+        repo, variant ? std::optional<std::string_view>(*variant) : std::nullopt);
+    const bool missing =
+        std::any_of(required.begin(), required.end(), [&](const auto& name) { return !existsAt(repoFolder / name); });
+    if (missing) {
+        logger_.info("Models not found in cache at " + repoFolder.string());
+        if (auto downloaded = co_await downloadRepo(repo, directory, variant, progress); !downloaded)
+            co_return platform::fail(downloaded.error());
+    } else {
+        logger_.info(fmt::format("Found {} locally, no download needed", repo.folderName()));
+        if (progress) progress({0.5, DownloadPhase::downloading(0, 0)});
+    }
+
+    const auto configuration = MLModelConfigurationUtils::defaultConfiguration(computeUnits);
+    LoadedModels models;
+    const double count = static_cast<double>(modelNames.size());
+    for (std::size_t i = 0; i < modelNames.size(); ++i) {
+        const auto& name = modelNames[i];
+        const fs::path modelPath = repoFolder / name;
+        if (!fs::exists(modelPath, ec)) {
+            *failure = LoadFailure::missingModel;
+            co_return platform::fail(modelFileError(ModelFileError::fileNoSuchFile, "Model file not found: " + name));
+        }
+        if (!fs::is_directory(modelPath, ec)) {
+            *failure = LoadFailure::damagedCache;
+            co_return platform::fail(
+                modelFileError(ModelFileError::fileReadCorruptFile, "Model path is not a directory: " + name));
+        }
+        if (!existsAt(modelPath / "coremldata.bin")) {
+            logger_.error("Missing coremldata.bin in " + name);
+            *failure = LoadFailure::damagedCache;
+            co_return platform::fail(
+                modelFileError(ModelFileError::fileReadCorruptFile, "Missing coremldata.bin in model: " + name));
+        }
+        if (progress)
+            progress({static_cast<double>(i) * 0.5 / count + 0.5, DownloadPhase::compiling(name)});
+        const auto started = std::chrono::steady_clock::now();
+        auto model = platform::ml::Model::load(modelPath, configuration);
+        if (!model) {
+            *failure = LoadFailure::damagedCache;
+            co_return platform::fail(model.error());
+        }
+        models.insert_or_assign(name, std::move(*model));
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - started;
+        logger_.info(fmt::format("Compiled model {} in {:.2f} ms :: {}", name, elapsed.count(), SystemInfo::summary()));
+    }
+    if (progress) progress({1.0, DownloadPhase::compiling("")});
+    co_return models;
+}
+
+Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadModelsOnce(Repo repo, std::vector<std::string> modelNames,
+                                                                         fs::path directory,
+                                                                         platform::ml::ComputeUnits computeUnits,
+                                                                         std::optional<std::string> variant,
+                                                                         ProgressHandler progress) {
+    LoadFailure failure{};
+    co_return co_await loadOnce(repo, std::move(modelNames), std::move(directory), computeUnits, std::move(variant),
+                                std::move(progress), &failure);
+}
+
+Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadModels(Repo repo, std::vector<std::string> modelNames,
+                                                                     fs::path directory,
+                                                                     platform::ml::ComputeUnits computeUnits,
+                                                                     std::optional<std::string> variant,
+                                                                     ProgressHandler progress) {
+    co_await systemInfo_.logSystemInfo(logger_);
+    LoadFailure failure{};
+    auto first = co_await loadOnce(repo, modelNames, directory, computeUnits, variant, progress, &failure);
+    if (first) co_return first;
+    // Only files that are here and fail their check or their load justify
+    // deleting the repository: after a failed download (offline, rate limited)
+    // or a cancellation the files fetched so far are kept for the next try.
+    const bool stopped = (co_await platform::currentStopToken()).stop_requested();
+    if (failure != LoadFailure::damagedCache || stopped || first.error().isCancellation()) co_return first;
+
+    logger_.warning("First load failed: " + first.error().description);
+    logger_.info("Deleting cache and re-downloading\u2026");
+    const fs::path repoFolder = directory / std::string(repo.folderName());
+    // The old folder is moved aside until a fresh copy has arrived, so that a
+    // repair that cannot download (offline) leaves the user what they had.
+    const fs::path aside = repoFolder.parent_path() / (repoFolder.filename().string() + ".auralith-repair");
+    std::error_code ec;
+    bool movedAside = false;
+    if (existsAt(repoFolder)) {
+        fs::remove_all(aside, ec);
+        fs::rename(repoFolder, aside, ec);
+        movedAside = !ec;
+        if (!movedAside) {
+            ec.clear();
+            fs::remove_all(repoFolder, ec);
+            if (!ec) {
+                logger_.info("Successfully deleted corrupted cache at " + repoFolder.string());
+            } else {
+                logger_.warning("Failed to delete cache: " + ec.message());
+                logger_.info("Will attempt to overwrite during re-download");
+            }
+        }
+    }
+
+    auto second = co_await loadOnce(repo, std::move(modelNames), std::move(directory), computeUnits,
+                                    std::move(variant), std::move(progress), &failure);
+    if (movedAside) {
+        if (!second && failure == LoadFailure::download) {
+            fs::remove_all(repoFolder, ec);
+            fs::rename(aside, repoFolder, ec);
+            logger_.info("Kept the previous cache at " + repoFolder.string() + ": the re-download failed");
+        } else {
+            fs::remove_all(aside, ec);
+            logger_.info("Successfully deleted corrupted cache at " + repoFolder.string());
+        }
+    }
+    co_return second;
+}
+
+void DownloadUtils::clearAllModelCaches() const {
+    const auto& env = registry_.environment();
+    std::error_code ec;
+    fs::remove_all(MLModelConfigurationUtils::defaultModelsDirectory(env), ec);
+    fs::remove_all(platform::XdgDirs(env).homeDir() / ".cache" / "auralith" / "Models", ec);
+    logger_.info("All model caches cleared");
+}
+
+void DownloadUtils::clearModelCache(Repo repo, const fs::path& directory) const {
+    std::error_code ec;
+    fs::remove_all(directory / std::string(repo.folderName()), ec);
+}
+
+// ---- Folders and single files
+
+Task<Status> DownloadUtils::listSubdirectoryFiles(std::string path, Repo repo, std::vector<ListingEntry>* entries) {
+    auto url = registry_.apiModels(repo.remotePath(),
+                                   "tree/main/" + platform::percentEncode(path, platform::UrlCharacterSet::path));
+    if (!url) co_return platform::fail(url.error());
+    auto response = co_await session_.send(makeRequest(url->absoluteString()));
+    if (!response) co_return platform::fail(response.error());
+    if (isRateLimit(response->status))
+        co_return platform::fail(
+            HuggingFaceDownloadError::makeRateLimited(response->status, "Rate limited while listing files in " + path));
+    if (auto html = htmlCheck(response->body, path); !html) co_return html;
+    auto listing = parseListing(response->body);
+    if (!listing) co_return platform::fail(listing.error());
+
+    for (const auto& item : *listing) {
+        const auto p = item.find("path");
+        const auto t = item.find("type");
+        if (p == item.end() || t == item.end() || !p->is_string() || !t->is_string()) continue;
+        const auto entryPath = p->get<std::string>();
+        const auto type = t->get<std::string>();
+        if (type != "directory" && type != "file") continue;
+        if (!isSafeRepositoryPath(entryPath)) {
+            logger_.warning("Refusing listing entry outside the repository: " + entryPath);
+            continue;
+        }
+        if (type == "directory") {
+            if (!isBelow(entryPath, path)) continue;
+            if (auto nested = co_await listSubdirectoryFiles(entryPath, repo, entries); !nested) co_return nested;
+        } else {
+            entries->push_back({entryPath, listedSize(item)});
+        }
+    }
+    co_return platform::ok();
+}
+
+Task<Status> DownloadUtils::downloadSubdirectory(Repo repo, std::string subdirectory, fs::path directory,
+                                                 ProgressHandler progress) {
+    if (progress) progress({0.0, DownloadPhase::listing()});
+    std::vector<ListingEntry> entries;
+    if (auto listed = co_await listSubdirectoryFiles(subdirectory, repo, &entries); !listed) co_return listed;
+    const int count = static_cast<int>(entries.size());
+    logger_.info(fmt::format("Found {} files in {}", count, subdirectory));
+    if (progress) progress({count == 0 ? 1.0 : 0.0, DownloadPhase::downloading(0, count)});
+
+    const auto report = [&](int completed) {
+        if (progress)
+            progress({static_cast<double>(completed) / count, DownloadPhase::downloading(completed, count)});
+    };
+    const auto logRule = [&](int completed) {
+        if (completed % 5 == 0 || completed == count)
+            logger_.info(fmt::format("Downloaded {}/{} {} files", completed, count, subdirectory));
+    };
+
+    for (int i = 0; i < count; ++i) {
+        if ((co_await platform::currentStopToken()).stop_requested()) co_return platform::fail(Error::cancelled());
+        const auto& entry = entries[static_cast<std::size_t>(i)];
+        const int completed = i + 1;
+        const fs::path destination = directory / entry.path;
+        if (!isInside(directory, destination)) continue;  // cannot happen after the listing's checks
+        if (existsAt(destination)) {
+            report(completed);
+            continue;
+        }
+        std::error_code ec;
+        fs::create_directories(destination.parent_path(), ec);
+        if (ec)
+            co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                                               fmt::format("Cannot create the folder {}: {}",
+                                                           destination.parent_path().string(), ec.message())));
+        if (entry.size == 0) {
+            std::ofstream(destination, std::ios::binary);
+        } else if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, {}); !fetched) {
+            co_return fetched;
+        }
+        report(completed);
+        logRule(completed);
+    }
+    logger_.info(fmt::format("Downloaded {} from {}", subdirectory, repo.folderName()));
+    co_return platform::ok();
+}
+
+Task<Result<platform::Bytes>> DownloadUtils::fetchHuggingFaceFile(std::string url, std::string description,
+                                                                  int maxAttempts, double minBackoff) {
+    // Callers must ask for at least one attempt and a delay of at least zero;
+    // anything else is taken as that.
+    maxAttempts = std::max(1, maxAttempts);
+    if (!(minBackoff >= 0)) minBackoff = 0;
+    const auto request = makeRequest(std::move(url));
+    for (int attempt = 1;; ++attempt) {
+        Error error;
+        auto response = co_await session_.send(request);
+        if (!response) {
+            if (response.error().isCancellation()) co_return platform::fail(response.error());
+            error = response.error();
+        } else if (isRateLimit(response->status)) {
+            error = HuggingFaceDownloadError::makeRateLimited(response->status,
+                                                              fmt::format("HTTP {}", response->status));
+        } else if (response->isSuccess()) {
+            co_return std::move(response->body);
+        } else {
+            error = HuggingFaceDownloadError::makeInvalidResponse();
+        }
+        if (attempt >= maxAttempts) co_return platform::fail(std::move(error));
+        const double delay = minBackoff * std::pow(2.0, attempt - 1);
+        logger_.warning(fmt::format("Download attempt {}/{} for {} failed: {}. Retrying in {:.1f}s.", attempt,
+                                    maxAttempts, description, error.description, delay));
+        if (auto slept = co_await platform::sleepFor(platform::seconds(delay)); !slept)
+            co_return platform::fail(slept.error());
+    }
+}
+
+Task<Result<platform::HttpResponse>> DownloadUtils::fetchWithAuth(std::string url) {
+    co_return co_await session_.send(makeRequest(std::move(url)));
+}
+
+}  // namespace auralith
