@@ -49,7 +49,8 @@ Speech speak(const std::string& text) {
     return speech;
 }
 
-// Feeds speech as the microphone would: stereo float buffers of 1024 frames.
+// Feeds speech as the microphone would: stereo float buffers of 1024 frames
+// (faster than real time; a request holds seconds of audio).
 void feed(SpeechAudioRequest& request, const Speech& speech, double silenceAfter = 0.4) {
     // Speech after a short silence, as when someone starts talking.
     std::vector<std::int16_t> all(static_cast<std::size_t>(0.3 * speech.rate), 0);
@@ -65,8 +66,6 @@ void feed(SpeechAudioRequest& request, const Speech& speech, double silenceAfter
         }
         buffer.setFrameLength(n);
         request.append(buffer);
-        // Gives the recogniser's thread a chance to keep up, as real time would.
-        if ((at / 1024) % 8 == 7) std::this_thread::sleep_for(1ms);
     }
 }
 
