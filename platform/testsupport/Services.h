@@ -57,7 +57,7 @@ namespace testsupport {
 
 // How long one service may take to become ready (generous for a loaded
 // two-core machine; each is ready in well under a second).
-inline constexpr std::chrono::milliseconds kServiceStartTimeout{5000};
+inline constexpr std::chrono::milliseconds kServiceStartTimeout{15000};
 
 // True when PARLOWEN_REQUIRE_SERVICES asks for a service that cannot start to
 // fail the test instead of skipping it (any value but empty, "0", "false", "no").
