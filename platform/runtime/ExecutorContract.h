@@ -43,15 +43,17 @@ inline void timersRunInDueOrderAndNotEarly(ExecutorDriver& drv) {
     std::vector<int> order;
     auto start = ex.now();
     std::vector<Duration> firedAt(3);
-    ex.postAfter(milliseconds(60), [&] { order.push_back(3); firedAt[2] = ex.now() - start; });
-    ex.postAfter(milliseconds(20), [&] { order.push_back(1); firedAt[0] = ex.now() - start; });
-    ex.postAfter(milliseconds(40), [&] { order.push_back(2); firedAt[1] = ex.now() - start; });
+    // Delays far apart from the short wait below, so a loaded machine running
+    // a real-time executor cannot make the "not early" check race.
+    ex.postAfter(milliseconds(450), [&] { order.push_back(3); firedAt[2] = ex.now() - start; });
+    ex.postAfter(milliseconds(150), [&] { order.push_back(1); firedAt[0] = ex.now() - start; });
+    ex.postAfter(milliseconds(300), [&] { order.push_back(2); firedAt[1] = ex.now() - start; });
     drv.runFor(milliseconds(10));
     EXPECT_TRUE(order.empty());
     ASSERT_TRUE(drv.runUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    EXPECT_GE(firedAt[0], milliseconds(20));
-    EXPECT_GE(firedAt[2], milliseconds(60));
+    EXPECT_GE(firedAt[0], milliseconds(150));
+    EXPECT_GE(firedAt[2], milliseconds(450));
 }
 
 inline void cancelledTimersNeverRun(ExecutorDriver& drv) {
