@@ -91,7 +91,7 @@ bool QuickAddHintModel::add(std::string_view input) {
     return true;
 }
 
-bool QuickAddHintModel::canAdd() const { return !text::trim(entry()).empty(); }
+bool QuickAddHintModel::canAdd(std::string_view entry) { return !text::trim(entry).empty(); }
 
 void QuickAddHintModel::willShow() {
     recentWords.set(recentWordsProvider ? recentWordsProvider() : std::vector<std::string>{});

@@ -70,8 +70,8 @@ public:
     // already; either way shows a confirmation and closes the panel a moment
     // later. True when the word was added; blank text changes nothing.
     bool add(std::string_view text);
-    // Whether the Add button is enabled: the entry is not blank.
-    bool canAdd() const;
+    // Whether the Add button is enabled for this entry: it is not blank.
+    static bool canAdd(std::string_view entry);
 
     // The panel is about to be shown: the latest quick-pick words, and the
     // keyboard focus to the entry field.

@@ -83,15 +83,14 @@ TEST_F(QuickAddHintModelTest, AddsTrimmedWordOnceAndConfirms) {
 
 TEST_F(QuickAddHintModelTest, BlankEntryChangesNothing) {
     model.entry.set(" \t\n ");
-    EXPECT_FALSE(model.canAdd());
+    EXPECT_FALSE(QuickAddHintModel::canAdd(model.entry()));
     const int writes = defaults.writeCount();
     EXPECT_FALSE(model.add(model.entry()));
     EXPECT_EQ(defaults.writeCount(), writes);
     EXPECT_EQ(model.lastAddedConfirmation(), std::nullopt);
     EXPECT_EQ(main.pendingTimers(), 0u);
 
-    model.entry.set(" x ");
-    EXPECT_TRUE(model.canAdd());
+    EXPECT_TRUE(QuickAddHintModel::canAdd(" x "));
 }
 
 TEST_F(QuickAddHintModelTest, DismissesAfterSevenTenthsWhenAddedAndOneSecondForDuplicate) {
