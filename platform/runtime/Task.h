@@ -492,7 +492,10 @@ Task<std::pair<std::size_t, T>> firstOfImpl(std::vector<Task<T>> tasks) {
         auto h = spawn(ex, raceEntry<T>(std::move(tasks[i]), i, s), s->stops[i].get_token());
         (void)h;
     }
-    co_await FirstAwaiter<T>{s};
+    // Named, not a braced temporary: g++ 12 destroys a brace-initialised
+    // awaiter temporary twice, which would drop a reference to `s` too many.
+    FirstAwaiter<T> first{s};
+    co_await first;
     if (s->exception) std::rethrow_exception(s->exception);
     co_return std::move(*s->winner);
 }
