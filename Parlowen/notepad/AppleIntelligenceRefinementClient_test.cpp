@@ -130,6 +130,8 @@ TEST(AppleIntelligenceRefinementClient, CallerCancellationEndsTheCallAtOnce) {
     ASSERT_TRUE(h.done());
     EXPECT_TRUE(h.value().error().isCancellation());
     EXPECT_EQ(f.ex.elapsed(), 1s);
+    f.ex.advance(10s);  // the model's late answer lands nowhere
+    EXPECT_EQ(f.model.calls()[0].outcome, Outcome::answered);
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(ClaudeClientTest, ErrorStatusesCarryTheirBodyShortenedTo500Characters) {
     };
     const Case cases[] = {
         {"JSON error body", 401, json401, json401},
-        {"600 characters", 529, repeat("é", 600), repeat("é", 500) + "…"},
+        {"600 characters", 401, repeat("é", 600), repeat("é", 500) + "…"},
         {"exactly 500 characters", 500, repeat("x", 500), repeat("x", 500)},
         {"emoji count as one character", 400, repeat("👩‍💻", 501), repeat("👩‍💻", 500) + "…"},
         {"not UTF-8", 502, std::string("\xff\xfe\x80 bad"), "(non-utf8 body)"},

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "Parlowen/notepad/AppleIntelligenceRefinementClient.h"
 #include "Parlowen/notepad/PromptEnvelope.h"
 #include "Parlowen/notepad/Summarizer.h"
+#include "platform/languagemodel/ScriptedLanguageModel.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/text/Unicode.h"
@@ -267,6 +269,24 @@ TEST(ChunkedSummarizer, AFailureAnywhereEndsTheWholeRun) {
     blank.answer = [](const std::string&, std::size_t) -> Result<std::string> { return std::string("  "); };
     auto b = run(ChunkedSummarizer{}.summarize("short", SummaryLength::short_, callInto(blank), 10, 60));
     EXPECT_EQ(b.error().description, "Chunked summarizer error: Summarizer LLM returned empty output");
+}
+
+// Read-aloud hands the summariser a call into the on-device client: the
+// length's prompt becomes the session's instructions and the framed article
+// the text, which the client frames once more.
+TEST(ChunkedSummarizer, ModelCallIntoTheOnDeviceClient) {
+    platform::ScriptedLanguageModel model;
+    model.setDefaultReply(platform::ScriptedReply::text(" The gist. "));
+    AppleIntelligenceRefinementClient client(model);
+    auto r = run(ChunkedSummarizer{}.summarize("Article text.", SummaryLength::short_, modelCallFor(client),
+                                               ChunkedSummarizer::defaultMaxChunkChars, 60));
+    EXPECT_EQ(r.value(), "The gist.");
+    auto calls = model.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].instructions, systemPrompt(SummaryLength::short_));
+    std::string framed = PromptEnvelope::wrap("Article text.", ArticleSummarizer::kEnvelopeInstruction);
+    EXPECT_EQ(calls[0].prompt, PromptEnvelope::wrap(framed, AppleIntelligenceRefinementClient::kEnvelopeInstruction));
+    EXPECT_NE(calls[0].prompt.find("Article text.\n</input \n</input>"), std::string::npos);
 }
 
 }  // namespace
