@@ -1,0 +1,193 @@
+#include "platform/audio/AudioFile.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "platform/values/Files.h"
+
+namespace platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+Error audioFileError(FileErrorCode code, std::string_view what, const fs::path& path, std::string_view reason) {
+    const char* caseName = code == FileErrorCode::notFound     ? "notFound"
+                           : code == FileErrorCode::readFailed ? "readFailed"
+                                                               : "writeFailed";
+    return Error::make(kFileErrorDomain, static_cast<int>(code), caseName,
+                       fmt::format("{} \"{}\": {}", what, path.string(), reason));
+}
+
+struct SndfileCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+PcmSampleType storedSampleType(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16: return PcmSampleType::int16;
+        default: return PcmSampleType::float32;
+    }
+}
+
+class SndfileReader final : public AudioFileReader {
+public:
+    SndfileReader(SndfilePtr file, fs::path path, const SF_INFO& info)
+        : file_(std::move(file)),
+          path_(std::move(path)),
+          length_(info.frames),
+          fileFormat_{static_cast<double>(info.samplerate), static_cast<std::uint32_t>(info.channels),
+                      storedSampleType(info.format), true},
+          processingFormat_(PcmFormat::float32(info.samplerate, static_cast<std::uint32_t>(info.channels))) {}
+
+    const PcmFormat& fileFormat() const override { return fileFormat_; }
+    const PcmFormat& processingFormat() const override { return processingFormat_; }
+    std::int64_t length() const override { return length_; }
+    std::int64_t framePosition() const override { return position_; }
+
+    Status read(PcmBuffer& buffer, std::uint32_t frames) override {
+        if (buffer.format() != processingFormat_)
+            return fail(audioFileError(FileErrorCode::readFailed, "Could not read", path_,
+                                       "buffer format " + buffer.format().description()));
+        const std::uint32_t want = std::min(frames, buffer.frameCapacity());
+        const std::uint32_t channels = processingFormat_.channelCount;
+        if (want == 0) {
+            buffer.setFrameLength(0);
+            return ok();
+        }
+        sf_count_t got = 0;
+        if (channels == 1) {
+            got = sf_readf_float(file_.get(), buffer.floatChannel(0), want);
+        } else {
+            // libsndfile reads interleaved frames; spread them over the planes.
+            interleaved_.resize(static_cast<std::size_t>(want) * channels);
+            got = sf_readf_float(file_.get(), interleaved_.data(), want);
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                float* dst = buffer.floatChannel(c);
+                const float* src = interleaved_.data() + c;
+                for (sf_count_t i = 0; i < got; ++i) dst[i] = src[static_cast<std::size_t>(i) * channels];
+            }
+        }
+        if (got < 0 || (got < static_cast<sf_count_t>(want) && sf_error(file_.get()) != SF_ERR_NO_ERROR)) {
+            buffer.setFrameLength(0);
+            return fail(audioFileError(FileErrorCode::readFailed, "Could not read", path_, sf_strerror(file_.get())));
+        }
+        position_ += got;
+        buffer.setFrameLength(static_cast<std::uint32_t>(got));
+        return ok();
+    }
+
+private:
+    SndfilePtr file_;
+    fs::path path_;
+    std::int64_t length_;
+    std::int64_t position_ = 0;
+    PcmFormat fileFormat_;
+    PcmFormat processingFormat_;
+    std::vector<float> interleaved_;
+};
+
+int sndfileFormatOf(AudioFileType type, PcmSampleType sampleType) {
+    const int pcm = sampleType == PcmSampleType::float32 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
+    switch (type) {
+        case AudioFileType::wav: return SF_FORMAT_WAV | pcm;
+        case AudioFileType::caf: return SF_FORMAT_CAF | pcm;
+        case AudioFileType::flac: return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        case AudioFileType::ogg: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        case AudioFileType::mp3: return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    }
+    return SF_FORMAT_WAV | pcm;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<AudioFileReader>> openAudioFileForReading(const fs::path& path) {
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        return fail(audioFileError(FileErrorCode::notFound, "Could not open audio file", path,
+                                   std::strerror(ENOENT)));
+    SF_INFO info{};
+    SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file)
+        return fail(audioFileError(FileErrorCode::readFailed, "Could not open audio file", path, sf_strerror(nullptr)));
+    if (info.channels <= 0 || info.samplerate <= 0)
+        return fail(audioFileError(FileErrorCode::readFailed, "Could not open audio file", path, "no audio"));
+    return std::unique_ptr<AudioFileReader>(new SndfileReader(std::move(file), path, info));
+}
+
+struct AudioFileWriter::Impl {
+    SndfilePtr file;
+    fs::path path;
+    double sampleRate = 0;
+    std::uint32_t channels = 0;
+    std::vector<float> interleaved;
+};
+
+AudioFileWriter::AudioFileWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+AudioFileWriter::AudioFileWriter(AudioFileWriter&&) noexcept = default;
+AudioFileWriter& AudioFileWriter::operator=(AudioFileWriter&&) noexcept = default;
+AudioFileWriter::~AudioFileWriter() {
+    if (impl_) (void)close();
+}
+
+Result<AudioFileWriter> AudioFileWriter::create(const fs::path& path, AudioFileType type, double sampleRate,
+                                                std::uint32_t channels, PcmSampleType sampleType) {
+    if (!(sampleRate >= 1) || sampleRate > 0x7fffffff || channels == 0 || channels > 0xffff)
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not create audio file", path,
+                                   fmt::format("{} Hz, {} channels", sampleRate, channels)));
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(sampleRate);
+    info.channels = static_cast<int>(channels);
+    info.format = sndfileFormatOf(type, sampleType);
+    SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+    if (!file)
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not create audio file", path,
+                                   sf_strerror(nullptr)));
+    auto impl = std::make_unique<Impl>();
+    impl->file = std::move(file);
+    impl->path = path;
+    impl->sampleRate = info.samplerate;
+    impl->channels = channels;
+    return AudioFileWriter(std::move(impl));
+}
+
+Status AudioFileWriter::write(const PcmBuffer& buffer) {
+    if (!impl_ || !impl_->file)
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_ ? impl_->path : fs::path(),
+                                   "the file is closed"));
+    const PcmFormat& f = buffer.format();
+    if (f.sampleRate != impl_->sampleRate || f.channelCount != impl_->channels)
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+                                   "buffer format " + f.description()));
+    const std::uint32_t frames = buffer.frameLength();
+    const std::uint32_t channels = impl_->channels;
+    impl_->interleaved.resize(static_cast<std::size_t>(frames) * channels);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        for (std::uint32_t c = 0; c < channels; ++c)
+            impl_->interleaved[static_cast<std::size_t>(i) * channels + c] = buffer.sample(c, i);
+    const sf_count_t written = sf_writef_float(impl_->file.get(), impl_->interleaved.data(), frames);
+    if (written != static_cast<sf_count_t>(frames))
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+                                   sf_strerror(impl_->file.get())));
+    return ok();
+}
+
+Status AudioFileWriter::close() {
+    if (!impl_ || !impl_->file) return ok();
+    SNDFILE* f = impl_->file.release();
+    if (const int err = sf_close(f); err != 0)
+        return fail(audioFileError(FileErrorCode::writeFailed, "Could not finish", impl_->path, sf_error_number(err)));
+    return ok();
+}
+
+}  // namespace platform
