@@ -1,0 +1,93 @@
+// The gesture tap on a real X server: key presses sent by key code through
+// XTest reach the router, and a grabbed combination never reaches the
+// focused window.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Parlowen/dictation/HotkeyManager.h"
+#include "platform/accessibility/TestTextWindow.h"
+#include "platform/keyevents/KeyEventSource.h"
+#include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/Services.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11Keys.h"
+
+namespace parlowen {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(HotkeyTapDesktop, KeyCodesRoundTripForEveryOfferedKeyAndTheHoldKeys) {
+    testsupport::XvfbDisplay x;
+    PARLOWEN_REQUIRE_OR_SKIP(x.start());
+    auto conn = platform::X11Connection::open(x.displayName());
+    ASSERT_TRUE(conn);
+    platform::X11KeyTable table(**conn);
+    std::vector<std::uint16_t> codes{
+        // A-Z, 0-9, punctuation, Return, Tab, Space, Delete, Escape, F1-F12, arrows, Home/End/Page keys.
+        0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11,
+        0x1F, 0x20, 0x22, 0x23, 0x25, 0x26, 0x28, 0x2D, 0x2E, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x19, 0x1A,
+        0x1C, 0x1D, 0x18, 0x1B, 0x1E, 0x21, 0x27, 0x29, 0x2A, 0x2B, 0x2C, 0x2F, 0x32, 0x24, 0x30, 0x31, 0x33,
+        0x35, 0x7A, 0x78, 0x63, 0x76, 0x60, 0x61, 0x62, 0x64, 0x65, 0x6D, 0x67, 0x6F, 0x7B, 0x7C, 0x7D, 0x7E,
+        0x73, 0x77, 0x74, 0x79, 0x75};
+    for (Hotkey h : {Hotkey::leftCommand, Hotkey::leftOption, Hotkey::leftControl, Hotkey::rightCommand,
+                     Hotkey::rightOption, Hotkey::rightControl})
+        codes.push_back(keyCode(h));
+    for (auto code : codes) {
+        auto x11 = table.keycodeForMacKeyCode(code);
+        ASSERT_TRUE(x11) << KeyCombo::keyName(code);
+        EXPECT_EQ(table.macKeyCodeForKeycode(*x11), code) << KeyCombo::keyName(code);
+    }
+    // The hold keys carry their own side's flag bit.
+    for (Hotkey h : {Hotkey::leftCommand, Hotkey::rightOption, Hotkey::rightControl})
+        EXPECT_TRUE(platform::modifierKeyFlags(keyCode(h)) & deviceFlagMask(h)) << caseName(h);
+}
+
+TEST(HotkeyTapDesktop, XTestPressesGiveHoldEdgesAndAGrabbedCombinationNeverReachesTheWindow) {
+    testsupport::XvfbDisplay x;
+    PARLOWEN_REQUIRE_OR_SKIP(x.start());
+    x.exportToProcess();
+    auto window = testsupport::openTestTextWindow(x, "tap");
+    ASSERT_TRUE(window) << window.error().description;
+
+    platform::ManualExecutor main;
+    auto source = platform::makeX11KeyEventSource(x.displayName());
+    ASSERT_TRUE(source->canOpen());
+    platform::InputMonitoringPermissionSource permission(*source);
+    EXPECT_EQ(permission.rawStatus(), 0);
+
+    const KeyCombo plainX{0x07, 0};
+    const KeyCombo ctrlAltK{0x28, ModifierFlags::control | ModifierFlags::option};
+    HotkeyManager manager(*source, main, {Hotkey::rightOption}, {plainX, ctrlAltK});
+    Lines seen;
+    manager.setOnHoldDown([&](Hotkey h) { seen.push_back("down " + std::string(caseName(h))); });
+    manager.setOnHoldUp([&](Hotkey h) { seen.push_back("up " + std::string(caseName(h))); });
+    manager.setOnComboTrigger([&](KeyCombo c) { seen.push_back("combo " + c.displayString()); });
+    ASSERT_TRUE(manager.start());
+
+    // Right Alt by key code (xdotool's Alt_R would press Alt_L too); left Alt is not watched.
+    ASSERT_EQ(x.run({"xdotool", "key", "108"}).exitCode, 0);
+    ASSERT_EQ(x.run({"xdotool", "key", "64"}).exitCode, 0);
+    ASSERT_EQ(x.run({"xdotool", "key", "ctrl+alt+k"}).exitCode, 0);
+    ASSERT_EQ(x.run({"xdotool", "key", "x", "y"}).exitCode, 0);
+    EXPECT_TRUE(main.runUntil([&] { return seen.size() >= 4; }));
+    EXPECT_EQ(seen, (Lines{"down rightOption", "up rightOption", "combo ⌃⌥K", "combo X"}));
+
+    // The window saw y but never x.
+    EXPECT_TRUE(window->waitForLine("line=y")) << window->process.output();
+    EXPECT_EQ(window->process.output().find("line=x"), std::string::npos) << window->process.output();
+
+    // Recording mode lets the combination through to the window.
+    manager.setRecordingMode(true);
+    ASSERT_EQ(x.run({"xdotool", "key", "x"}).exitCode, 0);
+    EXPECT_TRUE(window->waitForLine("line=yx")) << window->process.output();
+    manager.stop();
+    EXPECT_FALSE(source->isOpen());
+}
+
+}  // namespace
+}  // namespace parlowen
