@@ -91,8 +91,11 @@ public:
     static std::vector<std::vector<float>> makeFilterbank(int nFFT, int nMels, int sampleRate, float fMin, float fMax);
 
 private:
-    // Frames whose power spectra are gathered before one matrix product maps them to bands.
-    static constexpr int kFramesPerBlock = 32;
+    // Frames whose power spectra are gathered before one matrix product maps
+    // them to bands. Large enough that the BLAS library's start-up per call
+    // (it may wake its threads) is paid a few times per minute of audio, not
+    // every few frames; the block costs about half a megabyte.
+    static constexpr int kFramesPerBlock = 512;
 
     enum class Layout { frameMajor, melMajor };
     FlatResult computeFrames(std::span<const float> audio, int pad, int frames, int paddedFrames,
