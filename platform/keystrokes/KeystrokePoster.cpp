@@ -2,10 +2,10 @@
 
 namespace platform {
 
-std::string_view chordName(KeyChord chord) {
+std::string_view chordName(SyntheticChord chord) {
     switch (chord) {
-        case KeyChord::copy: return "copy";
-        case KeyChord::paste: return "paste";
+        case SyntheticChord::copy: return "copy";
+        case SyntheticChord::paste: return "paste";
     }
     return "unknown";
 }

@@ -11,8 +11,8 @@
 
 namespace platform {
 
-enum class KeyChord { copy, paste };  // Ctrl+C, Ctrl+V
-std::string_view chordName(KeyChord chord);
+enum class SyntheticChord { copy, paste };  // Ctrl+C, Ctrl+V
+std::string_view chordName(SyntheticChord chord);
 
 // Failures of post(), so callers can say which step broke.
 enum class KeystrokeErrorCode : int {
@@ -27,7 +27,7 @@ public:
     virtual ~KeystrokePoster() = default;
     // Presses and releases the chord, modifier first. Returns once the
     // events are on their way; the focused application handles them later.
-    virtual Status post(KeyChord chord) = 0;
+    virtual Status post(SyntheticChord chord) = 0;
 };
 
 }  // namespace platform

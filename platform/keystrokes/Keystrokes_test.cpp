@@ -23,10 +23,10 @@ TEST(ScriptedKeystrokePoster, TheFrontmostApplicationWritesThePasteboardAsScript
         keys.selection = "  selected  ";
         keys.copyWrites = c.writes;
         const auto before = pb.changeCount();
-        ASSERT_TRUE(keys.post(KeyChord::copy));
+        ASSERT_TRUE(keys.post(SyntheticChord::copy));
         EXPECT_EQ(pb.changeCount(), before + c.countMoves) << c.writes;
         EXPECT_EQ(pb.string(), c.text) << c.writes;
-        EXPECT_EQ(keys.posted, std::vector<KeyChord>{KeyChord::copy});
+        EXPECT_EQ(keys.posted, std::vector<SyntheticChord>{SyntheticChord::copy});
     }
 }
 
@@ -36,7 +36,7 @@ TEST(ScriptedKeystrokePoster, RecordsPastesAndFailures) {
     pb.clearContents();
     pb.setString("dictated");
     pb.setData({}, pasteboard_type::concealed);
-    ASSERT_TRUE(keys.post(KeyChord::paste));
+    ASSERT_TRUE(keys.post(SyntheticChord::paste));
     ASSERT_EQ(keys.pastes.size(), 1u);
     EXPECT_EQ(keys.pastes[0].text, "dictated");
     EXPECT_EQ(keys.pastes[0].types,
@@ -44,7 +44,7 @@ TEST(ScriptedKeystrokePoster, RecordsPastesAndFailures) {
 
     keys.failure = keystrokeError(KeystrokeErrorCode::cannotBuildEvent, "no key");
     const auto count = pb.changeCount();
-    auto r = keys.post(KeyChord::copy);
+    auto r = keys.post(SyntheticChord::copy);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, static_cast<int>(KeystrokeErrorCode::cannotBuildEvent));
     EXPECT_EQ(keys.posted.size(), 1u);
@@ -54,7 +54,7 @@ TEST(ScriptedKeystrokePoster, RecordsPastesAndFailures) {
 
 TEST(XTestKeystrokePoster, WithoutADisplayThereIsNoEventSource) {
     XTestKeystrokePoster keys(Environment{});
-    auto r = keys.post(KeyChord::paste);
+    auto r = keys.post(SyntheticChord::paste);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, static_cast<int>(KeystrokeErrorCode::noEventSource));
 }
@@ -72,12 +72,12 @@ TEST(XTestKeystrokePoster, PastesIntoAndCopiesFromAFocusedLineEdit) {
     auto put = wm.run({"xclip", "-selection", "clipboard", "-i"}, {.input = "from the clipboard"});
     ASSERT_TRUE(put.ok()) << put.describe();
     XTestKeystrokePoster keys(wm.environment());
-    ASSERT_TRUE(keys.post(KeyChord::paste));
+    ASSERT_TRUE(keys.post(SyntheticChord::paste));
     EXPECT_TRUE(window->waitForLine("line=from the clipboard")) << window->process.output();
 
     // Select the whole line, then copy it.
     ASSERT_TRUE(wm.run({"xdotool", "key", "--clearmodifiers", "ctrl+a"}).ok());
-    ASSERT_TRUE(keys.post(KeyChord::copy));
+    ASSERT_TRUE(keys.post(SyntheticChord::copy));
     std::string copied;
     testsupport::waitUntil(
         [&] {

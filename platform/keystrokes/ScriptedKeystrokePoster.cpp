@@ -2,12 +2,12 @@
 
 namespace platform {
 
-Status ScriptedKeystrokePoster::post(KeyChord chord) {
+Status ScriptedKeystrokePoster::post(SyntheticChord chord) {
     attempts.push_back(chord);
     if (failure) return fail(*failure);
     posted.push_back(chord);
     if (pasteboard_) {
-        if (chord == KeyChord::copy) {
+        if (chord == SyntheticChord::copy) {
             for (int i = 0; i < copyWrites; ++i)
                 pasteboard_->writeStringAsAnotherClient(i + 1 == copyWrites ? selection : selection + " (earlier)");
         } else {

@@ -22,12 +22,12 @@ public:
     explicit ScriptedKeystrokePoster(InMemoryPasteboard& pasteboard) : pasteboard_(&pasteboard) {}
 
     // Records the chord (failed posts too, in `attempts`) and reacts.
-    Status post(KeyChord chord) override;
+    Status post(SyntheticChord chord) override;
 
     // The chords that were posted, in order.
-    std::vector<KeyChord> posted;
+    std::vector<SyntheticChord> posted;
     // Every call, including those that failed.
-    std::vector<KeyChord> attempts;
+    std::vector<SyntheticChord> attempts;
     // post() fails with this error and the application sees nothing.
     std::optional<Error> failure;
 
@@ -40,7 +40,7 @@ public:
     };
     std::vector<Paste> pastes;
     // Runs after the built-in reaction, for anything else a test wants to happen.
-    std::function<void(KeyChord)> reaction;
+    std::function<void(SyntheticChord)> reaction;
 
 private:
     InMemoryPasteboard* pasteboard_ = nullptr;

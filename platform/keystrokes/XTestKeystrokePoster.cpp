@@ -12,13 +12,13 @@ namespace platform {
 namespace {
 // Defined at the end, after Xlib (whose macros clash with our names).
 void fakeChord(_XDisplay* display, std::uint8_t control, std::uint8_t key);
-unsigned long letterKeysym(KeyChord chord);
+unsigned long letterKeysym(SyntheticChord chord);
 unsigned long controlKeysym(bool right);
 }  // namespace
 
 XTestKeystrokePoster::XTestKeystrokePoster(Environment environment) : environment_(std::move(environment)) {}
 
-Status XTestKeystrokePoster::post(KeyChord chord) {
+Status XTestKeystrokePoster::post(SyntheticChord chord) {
     auto connection = X11Connection::forThisThread(environment_);
     if (!connection) return fail(keystrokeError(KeystrokeErrorCode::noEventSource, connection.error().description));
     X11Connection& conn = **connection;
@@ -60,7 +60,7 @@ void fakeChord(_XDisplay* display, std::uint8_t control, std::uint8_t key) {
     XTestFakeKeyEvent(display, control, 0, 0);
 }
 
-unsigned long letterKeysym(KeyChord chord) { return chord == KeyChord::copy ? XK_c : XK_v; }
+unsigned long letterKeysym(SyntheticChord chord) { return chord == SyntheticChord::copy ? XK_c : XK_v; }
 unsigned long controlKeysym(bool right) { return right ? XK_Control_R : XK_Control_L; }
 
 }  // namespace

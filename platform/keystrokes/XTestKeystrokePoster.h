@@ -15,7 +15,7 @@ public:
 
     // noEventSource when the display cannot be reached or lacks XTest;
     // cannotBuildEvent when its keyboard map has no Control or letter key.
-    Status post(KeyChord chord) override;
+    Status post(SyntheticChord chord) override;
 
 private:
     Environment environment_;

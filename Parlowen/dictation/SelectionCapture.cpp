@@ -1,0 +1,143 @@
+#include "Parlowen/dictation/SelectionCapture.h"
+
+#include "platform/log/Log.h"
+#include "platform/runtime/Channel.h"
+#include "platform/text/Unicode.h"
+
+namespace parlowen {
+
+struct SelectionCapture::Core {
+    PasteboardArbiter& arbiter;
+    platform::Pasteboard& pasteboard;
+    platform::Accessibility& accessibility;
+    platform::KeystrokePoster& keystrokes;
+    platform::Duration copyDelay = std::chrono::milliseconds(500);
+};
+
+namespace {
+
+using Reply = platform::Channel<std::optional<std::string>>;
+
+constexpr platform::Duration kMessagingTimeout = std::chrono::milliseconds(500);
+
+const platform::Logger& logger() {
+    static const platform::Logger log("com.kelvatrum.Parlowen", "selection");
+    return log;
+}
+
+// Empty only when every step answers and the range has no length; any
+// failure lets the copy go ahead (applications without accessibility).
+bool selectionIsEmpty(platform::Accessibility& accessibility) {
+    if (!accessibility.isTrusted()) return false;
+    accessibility.setMessagingTimeout(kMessagingTimeout);
+    auto focused = accessibility.focusedElement();
+    if (!focused || !*focused) return false;
+    auto range = (*focused)->selectionRange();
+    return range && range->end == range->start;
+}
+
+long charCount(const std::optional<std::string>& text) {
+    return text ? static_cast<long>(platform::text::graphemeCount(*text)) : -1;
+}
+
+platform::Task<std::optional<std::string>> copyAndRestore(std::shared_ptr<SelectionCapture::Core> core) {
+    platform::Pasteboard& pb = core->pasteboard;
+    const std::int64_t before = pb.changeCount();
+    const auto snapshot = PasteboardArbiter::snapshotItems(pb);
+
+    if (selectionIsEmpty(core->accessibility)) {
+        logger().info("capture: AX reports no selection — skipping ⌘C to avoid system beep");
+        co_return std::nullopt;
+    }
+
+    if (auto posted = core->keystrokes.post(platform::SyntheticChord::copy); !posted) {
+        if (posted.error().code == static_cast<int>(platform::KeystrokeErrorCode::noEventSource))
+            logger().error("failed to create CGEventSource");
+        else
+            logger().error("failed to construct Cmd+C CGEvent");
+    }
+
+    // A cancelled wait (the arbiter's watchdog) just moves on.
+    (void)co_await platform::sleepFor(core->copyDelay);
+
+    const std::int64_t after = pb.changeCount();
+    const std::optional<std::string> text = pb.string();
+    logger().info("capture: chars={} pbChangeBefore={} pbChangeAfter={}", charCount(text), before, after);
+
+    if (snapshot.empty()) {
+        logger().info("restore: hadPrev=false (no-op)");
+    } else {
+        const std::int64_t expected = after > before ? before + 1 : before;
+        if (after == expected) {
+            pb.clearContents();
+            pb.writeObjects(snapshot);
+            logger().info("restore: items={} pbChangeAfter={}", snapshot.size(), pb.changeCount());
+        } else {
+            logger().info("restore: skipped — pasteboard claimed by another writer (expected={} actual={})",
+                          expected, after);
+        }
+    }
+
+    if (after <= before) co_return std::nullopt;
+    if (after == before + 1) {
+        if (text && !text->empty()) co_return text;
+        co_return std::nullopt;
+    }
+    logger().info("capture: dropped — clipboard changed by another writer mid-capture");
+    co_return std::nullopt;
+}
+
+platform::Task<void> copyAndRestoreOperation(std::weak_ptr<SelectionCapture::Core> weak, Reply reply) {
+    std::optional<std::string> result;
+    if (auto core = weak.lock()) result = co_await copyAndRestore(std::move(core));
+    reply.send(std::move(result));
+}
+
+// Queues the pasteboard work and waits for its answer. Deliberately deaf to
+// cancellation: once queued, the work runs to its end (copy, wait, restore).
+platform::Task<void> captureChild(std::weak_ptr<SelectionCapture::Core> weak, Reply first) {
+    std::optional<std::string> result;
+    if (auto core = weak.lock()) {
+        Reply reply;
+        core->arbiter.enqueue([weak, reply] { return copyAndRestoreOperation(weak, reply); });
+        core.reset();
+        auto answer = co_await reply.next();
+        if (answer && *answer) result = std::move(**answer);
+    }
+    first.send(std::move(result));
+}
+
+platform::Task<void> timerChild(Reply first) {
+    const platform::Status slept = co_await platform::sleepFor(SelectionCapture::kTimeout);
+    if (!slept) co_return;
+    logger().error("capture: timed out after {:f}s",
+                   std::chrono::duration<double>(SelectionCapture::kTimeout).count());
+    first.send(std::nullopt);
+}
+
+platform::Task<std::optional<std::string>> race(std::weak_ptr<SelectionCapture::Core> weak) {
+    platform::Executor& ex = co_await platform::currentExecutor();
+    Reply first;
+    auto capturing = platform::spawn(ex, captureChild(std::move(weak), first));
+    auto timer = platform::spawn(ex, timerChild(first));
+    auto winner = co_await first.next();
+    timer.cancel();
+    co_await timer;
+    co_await capturing;
+    if (winner && *winner) co_return std::move(**winner);
+    co_return std::nullopt;
+}
+
+}  // namespace
+
+SelectionCapture::SelectionCapture(PasteboardArbiter& arbiter, platform::Pasteboard& pasteboard,
+                                   platform::Accessibility& accessibility, platform::KeystrokePoster& keystrokes)
+    : core_(std::make_shared<Core>(Core{arbiter, pasteboard, accessibility, keystrokes})) {}
+
+SelectionCapture::~SelectionCapture() = default;
+
+platform::Duration SelectionCapture::copyDelay() const { return core_->copyDelay; }
+
+platform::Task<std::optional<std::string>> SelectionCapture::capture() { return race(core_); }
+
+}  // namespace parlowen
