@@ -246,7 +246,8 @@ Result<std::vector<float>> AudioConverter::convertFrames(const Source& source, c
 
     const auto blockFrames = static_cast<std::uint32_t>(std::min<std::uint64_t>(source.frames, kBlockFrames));
     PcmBuffer block(in, std::max<std::uint32_t>(blockFrames, 1));
-    PcmBuffer converted(outputFormat, converter.maxOutputFrames(blockFrames));
+    // At least one frame: an empty input at equal rates still makes a buffer to drain into.
+    PcmBuffer converted(outputFormat, std::max<std::uint32_t>(converter.maxOutputFrames(blockFrames), 1));
     if (block.frameCapacity() == 0 || converted.frameCapacity() == 0)
         return failWith(AudioConverterError::failedToCreateBuffer());
     for (std::uint64_t start = 0; start < source.frames; start += blockFrames) {

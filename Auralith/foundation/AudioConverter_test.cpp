@@ -173,11 +173,12 @@ TEST(AudioConverter, OtherLayoutsConvertToo) {
     auto out = converter.resampleBuffer(ints);
     ASSERT_TRUE(out);
     EXPECT_EQ(*out, (std::vector<float>{0.375f, 0.0f, -0.5f}));
-    // An empty buffer in another format converts to nothing.
-    PcmBuffer empty(PcmFormat::float32(44100, 1), 16);
-    auto none = converter.resampleBuffer(empty);
-    ASSERT_TRUE(none);
-    EXPECT_TRUE(none->empty());
+    // An empty buffer in another format converts to nothing, resampled or not.
+    for (const PcmFormat& format : {PcmFormat::float32(44100, 1), PcmFormat::float32(16000, 2)}) {
+        auto none = converter.resampleBuffer(PcmBuffer(format, 16));
+        ASSERT_TRUE(none) << format.description() << ": " << none.error().description;
+        EXPECT_TRUE(none->empty());
+    }
 }
 
 TEST(AudioConverter, ABufferAlreadyInTheTargetFormatComesBackBitForBit) {
