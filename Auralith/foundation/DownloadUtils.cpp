@@ -140,6 +140,32 @@ std::int64_t listedSize(const platform::Json& item) {
     return -1;
 }
 
+struct ListedItem {
+    std::string path;
+    bool isDirectory = false;
+    std::int64_t size = -1;
+};
+
+// The usable entries of a listing: files and folders with text paths that
+// stay inside the repository; anything else is skipped (unsafe paths logged).
+std::vector<ListedItem> usableEntries(const platform::Json& listing, const AppLogger& logger) {
+    std::vector<ListedItem> out;
+    for (const auto& item : listing) {
+        const auto p = item.find("path");
+        const auto t = item.find("type");
+        if (p == item.end() || t == item.end() || !p->is_string() || !t->is_string()) continue;
+        const auto entryPath = p->get<std::string>();
+        const auto type = t->get<std::string>();
+        if (type != "directory" && type != "file") continue;
+        if (!isSafeRepositoryPath(entryPath)) {
+            logger.warning("Refusing listing entry outside the repository: " + entryPath);
+            continue;
+        }
+        out.push_back({entryPath, type == "directory", listedSize(item)});
+    }
+    return out;
+}
+
 // A folder entry is walked only when it lies below the folder being listed,
 // so a listing that names itself (or a parent) cannot make the walk endless.
 bool isBelow(std::string_view entryPath, std::string_view listedPath) {
@@ -246,23 +272,13 @@ Task<Status> DownloadUtils::listRepoFiles(std::string path, Repo repo, std::opti
     if (!listing) co_return platform::fail(listing.error());
 
     const AdmitRules admit{subPath, *prefixes};
-    for (const auto& item : *listing) {
-        const auto p = item.find("path");
-        const auto t = item.find("type");
-        if (p == item.end() || t == item.end() || !p->is_string() || !t->is_string()) continue;
-        const auto entryPath = p->get<std::string>();
-        const auto type = t->get<std::string>();
-        if (type != "directory" && type != "file") continue;
-        if (!isSafeRepositoryPath(entryPath)) {
-            logger_.warning("Refusing listing entry outside the repository: " + entryPath);
-            continue;
-        }
-        if (type == "directory") {
-            if (!admit.directory(entryPath) || !isBelow(entryPath, path)) continue;
-            auto nested = co_await listRepoFiles(entryPath, repo, subPath, prefixes, entries);
+    for (const auto& entry : usableEntries(*listing, logger_)) {
+        if (entry.isDirectory) {
+            if (!admit.directory(entry.path) || !isBelow(entry.path, path)) continue;
+            auto nested = co_await listRepoFiles(entry.path, repo, subPath, prefixes, entries);
             if (!nested) co_return nested;
-        } else if (admit.file(entryPath)) {
-            entries->push_back({entryPath, listedSize(item)});
+        } else if (admit.file(entry.path)) {
+            entries->push_back({entry.path, entry.size});
         }
     }
     co_return platform::ok();
@@ -551,22 +567,12 @@ Task<Status> DownloadUtils::listSubdirectoryFiles(std::string path, Repo repo, s
     auto listing = parseListing(response->body);
     if (!listing) co_return platform::fail(listing.error());
 
-    for (const auto& item : *listing) {
-        const auto p = item.find("path");
-        const auto t = item.find("type");
-        if (p == item.end() || t == item.end() || !p->is_string() || !t->is_string()) continue;
-        const auto entryPath = p->get<std::string>();
-        const auto type = t->get<std::string>();
-        if (type != "directory" && type != "file") continue;
-        if (!isSafeRepositoryPath(entryPath)) {
-            logger_.warning("Refusing listing entry outside the repository: " + entryPath);
-            continue;
-        }
-        if (type == "directory") {
-            if (!isBelow(entryPath, path)) continue;
-            if (auto nested = co_await listSubdirectoryFiles(entryPath, repo, entries); !nested) co_return nested;
+    for (const auto& entry : usableEntries(*listing, logger_)) {
+        if (entry.isDirectory) {
+            if (!isBelow(entry.path, path)) continue;
+            if (auto nested = co_await listSubdirectoryFiles(entry.path, repo, entries); !nested) co_return nested;
         } else {
-            entries->push_back({entryPath, listedSize(item)});
+            entries->push_back({entry.path, entry.size});
         }
     }
     co_return platform::ok();

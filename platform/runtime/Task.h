@@ -63,34 +63,48 @@ concept TaskPromise = std::derived_from<P, PromiseBase>;
 }  // namespace detail
 
 template <class T = void>
-class [[nodiscard]] Task {
-public:
-    struct promise_type : detail::PromiseBase {
-        std::optional<T> value;
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        template <class U>
-        void return_value(U&& v) {
-            value.emplace(std::forward<U>(v));
-        }
-    };
-    using Handle = std::coroutine_handle<promise_type>;
+class Task;
 
-    Task() = default;
-    explicit Task(Handle h) : h_(h) {}
-    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
-    Task& operator=(Task&& o) noexcept {
+namespace detail {
+
+template <class T>
+struct ValuePromise : PromiseBase {
+    std::optional<T> value;
+    Task<T> get_return_object();
+    template <class U>
+    void return_value(U&& v) {
+        value.emplace(std::forward<U>(v));
+    }
+};
+
+struct VoidPromise : PromiseBase {
+    Task<void> get_return_object();
+    void return_void() {}
+};
+
+// What every task shares: ownership of the frame, and awaiting it from a
+// parent task (which hands down its executor and stop token).
+template <class Promise>
+class TaskBase {
+public:
+    using Handle = std::coroutine_handle<Promise>;
+
+    TaskBase() = default;
+    explicit TaskBase(Handle h) : h_(h) {}
+    TaskBase(TaskBase&& o) noexcept : h_(std::exchange(o.h_, {})) {}
+    TaskBase& operator=(TaskBase&& o) noexcept {
         if (this != &o) {
             if (h_) h_.destroy();
             h_ = std::exchange(o.h_, {});
         }
         return *this;
     }
-    ~Task() {
+    ~TaskBase() {
         if (h_) h_.destroy();
     }
 
     bool await_ready() const noexcept { return !h_ || h_.done(); }
-    template <detail::TaskPromise P>
+    template <TaskPromise P>
     std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) {
         auto& p = h_.promise();
         p.continuation = parent;
@@ -99,63 +113,49 @@ public:
         if (!p.stop.stop_possible()) p.stop = parent.promise().stop;
         return h_;
     }
-    T await_resume() {
-        auto& p = h_.promise();
-        if (p.exception) std::rethrow_exception(p.exception);
-        return std::move(*p.value);
-    }
 
     Handle handle() const { return h_; }
     Handle release() { return std::exchange(h_, {}); }
 
-private:
+protected:
+    Promise& finishedPromise() const {
+        auto& p = h_.promise();
+        if (p.exception) std::rethrow_exception(p.exception);
+        return p;
+    }
+
     Handle h_;
+};
+
+}  // namespace detail
+
+template <class T>
+class [[nodiscard]] Task : public detail::TaskBase<detail::ValuePromise<T>> {
+public:
+    using promise_type = detail::ValuePromise<T>;
+    using detail::TaskBase<promise_type>::TaskBase;
+
+    T await_resume() { return std::move(*this->finishedPromise().value); }
 };
 
 template <>
-class [[nodiscard]] Task<void> {
+class [[nodiscard]] Task<void> : public detail::TaskBase<detail::VoidPromise> {
 public:
-    struct promise_type : detail::PromiseBase {
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        void return_void() {}
-    };
-    using Handle = std::coroutine_handle<promise_type>;
+    using promise_type = detail::VoidPromise;
+    using detail::TaskBase<promise_type>::TaskBase;
 
-    Task() = default;
-    explicit Task(Handle h) : h_(h) {}
-    Task(Task&& o) noexcept : h_(std::exchange(o.h_, {})) {}
-    Task& operator=(Task&& o) noexcept {
-        if (this != &o) {
-            if (h_) h_.destroy();
-            h_ = std::exchange(o.h_, {});
-        }
-        return *this;
-    }
-    ~Task() {
-        if (h_) h_.destroy();
-    }
-
-    bool await_ready() const noexcept { return !h_ || h_.done(); }
-    template <detail::TaskPromise P>
-    std::coroutine_handle<> await_suspend(std::coroutine_handle<P> parent) {
-        auto& p = h_.promise();
-        p.continuation = parent;
-        p.parentExecutor = parent.promise().executor;
-        if (!p.executor) p.executor = parent.promise().executor;
-        if (!p.stop.stop_possible()) p.stop = parent.promise().stop;
-        return h_;
-    }
-    void await_resume() {
-        auto& p = h_.promise();
-        if (p.exception) std::rethrow_exception(p.exception);
-    }
-
-    Handle handle() const { return h_; }
-    Handle release() { return std::exchange(h_, {}); }
-
-private:
-    Handle h_;
+    void await_resume() { (void)finishedPromise(); }
 };
+
+namespace detail {
+template <class T>
+Task<T> ValuePromise<T>::get_return_object() {
+    return Task<T>(std::coroutine_handle<ValuePromise<T>>::from_promise(*this));
+}
+inline Task<void> VoidPromise::get_return_object() {
+    return Task<void>(std::coroutine_handle<VoidPromise>::from_promise(*this));
+}
+}  // namespace detail
 
 // ---- Context awaitables: never suspend, just read the running task's context.
 
