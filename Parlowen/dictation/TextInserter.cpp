@@ -14,7 +14,6 @@ struct TextInserter::Core {
     platform::Duration restoreDelay = std::chrono::milliseconds(500);
     std::function<void(const std::string&)> onNoFocusedField;
     std::function<void(const std::string&)> onFocusStolen;
-    FocusWindowProbe windowProbe;
 };
 
 namespace {
@@ -48,14 +47,13 @@ bool axFocusStolen(Core& core, const FocusSnapshot& focus) {
         logger().info("axFocusStolen: focused pid={} != captured pid={}", *pid, focus.processIdentifier);
         return true;
     }
-    if (!core.windowProbe) return false;
-    auto window = core.windowProbe(*element);
+    auto window = element->window();
     if (!window) return false;
     if (window->modal) {
         logger().info("axFocusStolen: focused element is in a modal window");
         return true;
     }
-    if (window->subrole == "AXDialog" || window->subrole == "AXSystemDialog") {
+    if (window->subrole == platform::kDialogSubrole || window->subrole == platform::kSystemDialogSubrole) {
         logger().info("axFocusStolen: focused element is in a dialog window (subrole={})", *window->subrole);
         return true;
     }
@@ -177,7 +175,6 @@ void TextInserter::setOnNoFocusedField(std::function<void(const std::string&)> c
 void TextInserter::setOnFocusStolen(std::function<void(const std::string&)> callback) {
     core_->onFocusStolen = std::move(callback);
 }
-void TextInserter::setFocusWindowProbe(FocusWindowProbe probe) { core_->windowProbe = std::move(probe); }
 
 void TextInserter::insert(const std::string& text, std::optional<FocusSnapshot> focus) {
     if (text.empty()) return;

@@ -14,15 +14,6 @@
 
 namespace parlowen {
 
-// What the window around the focused element says about itself: a modal
-// window, or a dialog ("AXDialog", "AXSystemDialog").
-struct FocusWindowFacts {
-    bool modal = false;
-    std::optional<std::string> subrole;
-};
-// The window of an element; none when it cannot be told.
-using FocusWindowProbe = std::function<std::optional<FocusWindowFacts>(platform::AccessibleElement&)>;
-
 // Puts the finished text of a dictation into the field that had the focus
 // when it began: through accessibility when it can (the pasteboard stays
 // untouched), otherwise by a synthetic paste of the text, with the
@@ -43,7 +34,6 @@ public:
     platform::Duration restoreDelay() const;
     void setOnNoFocusedField(std::function<void(const std::string&)> callback);
     void setOnFocusStolen(std::function<void(const std::string&)> callback);
-    void setFocusWindowProbe(FocusWindowProbe probe);
 
     // Returns at once; the work runs later as one arbiter operation (nothing
     // is queued for empty text). Reroutes are told only through the callbacks.

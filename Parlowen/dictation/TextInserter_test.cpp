@@ -98,15 +98,15 @@ TEST_F(TextInserterTest, AFocusThatLeftTheApplicationOrSitsInAModalOrDialogIsRer
     struct Case {
         const char* name;
         bool focusElsewhere;
-        std::optional<FocusWindowFacts> window;
+        Result<AccessibleWindow> window;
         const char* logLine;
     };
     const Case cases[] = {
-        {"another process", true, std::nullopt, "axFocusStolen: focused pid=7 != captured pid=4242"},
-        {"modal window", false, FocusWindowFacts{.modal = true}, "axFocusStolen: focused element is in a modal window"},
-        {"dialog", false, FocusWindowFacts{.subrole = "AXDialog"},
+        {"another process", true, AccessibleWindow{.subrole = kStandardWindowSubrole}, "axFocusStolen: focused pid=7 != captured pid=4242"},
+        {"modal window", false, AccessibleWindow{.modal = true}, "axFocusStolen: focused element is in a modal window"},
+        {"dialog", false, AccessibleWindow{.subrole = kDialogSubrole},
          "axFocusStolen: focused element is in a dialog window (subrole=AXDialog)"},
-        {"system dialog", false, FocusWindowFacts{.subrole = "AXSystemDialog"},
+        {"system dialog", false, AccessibleWindow{.subrole = kSystemDialogSubrole},
          "axFocusStolen: focused element is in a dialog window (subrole=AXSystemDialog)"},
     };
     captured->settable = false;  // the captured element itself cannot take it
@@ -117,8 +117,7 @@ TEST_F(TextInserterTest, AFocusThatLeftTheApplicationOrSitsInAModalOrDialogIsRer
         log->clear();
         ax.focused = std::shared_ptr<AccessibleElement>(c.focusElsewhere ? other : captured);
         if (c.focusElsewhere) workspace.setFrontmost(7);
-        auto window = c.window;
-        inserter.setFocusWindowProbe([window](AccessibleElement&) { return window; });
+        (c.focusElsewhere ? other : captured)->containingWindow = c.window;
         const auto count = pb.changeCount();
         insert("text", focus());
         EXPECT_EQ(stolen, std::vector<std::string>{"text"});
@@ -128,12 +127,16 @@ TEST_F(TextInserterTest, AFocusThatLeftTheApplicationOrSitsInAModalOrDialogIsRer
         EXPECT_TRUE(keys.posted.empty());
         EXPECT_TRUE(other->writes.empty());
     }
-    // A plain window is no reason to reroute.
+    // A plain window, or one that cannot be told, is no reason to reroute.
     ax.focused = std::shared_ptr<AccessibleElement>(captured);
-    inserter.setFocusWindowProbe([](AccessibleElement&) { return FocusWindowFacts{.subrole = "AXStandardWindow"}; });
-    stolen.clear();
-    insert("text", focus());
-    EXPECT_TRUE(stolen.empty());
+    for (Result<AccessibleWindow> window :
+         {Result<AccessibleWindow>(AccessibleWindow{.subrole = kStandardWindowSubrole}),
+          Result<AccessibleWindow>(fail(accessibilityError(AccessibilityErrorCode::noValue, "no window")))}) {
+        captured->containingWindow = window;
+        stolen.clear();
+        insert("text", focus());
+        EXPECT_TRUE(stolen.empty());
+    }
 }
 
 TEST_F(TextInserterTest, TheCapturedApplicationIsBroughtBackAndTakesTheTextAfterFiftyMilliseconds) {

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/runtime/Error.h"
@@ -39,6 +40,20 @@ struct AccessibleTextRange {
     friend bool operator==(const AccessibleTextRange&, const AccessibleTextRange&) = default;
 };
 
+// The top-level window an element sits in, as far as a text insertion
+// cares: a modal window or a dialog is not where dictated text belongs.
+struct AccessibleWindow {
+    bool modal = false;
+    // "AXDialog" for dialogs, alerts and file choosers, "AXSystemDialog"
+    // for the system's own, "AXStandardWindow" for any other window; none
+    // when the kind cannot be told.
+    std::optional<std::string> subrole;
+    friend bool operator==(const AccessibleWindow&, const AccessibleWindow&) = default;
+};
+inline constexpr const char* kStandardWindowSubrole = "AXStandardWindow";
+inline constexpr const char* kDialogSubrole = "AXDialog";
+inline constexpr const char* kSystemDialogSubrole = "AXSystemDialog";
+
 // One element of another application's user interface. Main thread only.
 class AccessibleElement {
 public:
@@ -58,6 +73,8 @@ public:
     virtual Result<AccessibleTextRange> selectionRange() = 0;
     // The whole text.
     virtual Result<std::string> value() = 0;
+    // The window around the element; fails when there is none.
+    virtual Result<AccessibleWindow> window() = 0;
 };
 
 // The system-wide view. Main thread only.

@@ -178,7 +178,37 @@ public:
         return textBetween(0, count);
     }
 
+    Result<AccessibleWindow> window() override {
+        GErrorHolder error;
+        GRef<AtspiAccessible> node(static_cast<AtspiAccessible*>(g_object_ref(a_.get())));
+        // The top-level window is the ancestor whose parent is the application.
+        for (int depth = 0; depth < kMaxWindowDepth; ++depth) {
+            GRef<AtspiAccessible> parent(atspi_accessible_get_parent(node.get(), error.out()));
+            if (error.e) return fail(callError(error, "parent"));
+            if (!parent) break;
+            AtspiRole parentRole = atspi_accessible_get_role(parent.get(), error.out());
+            if (error.e) return fail(callError(error, "role"));
+            if (parentRole == ATSPI_ROLE_APPLICATION) {
+                AtspiRole role = atspi_accessible_get_role(node.get(), error.out());
+                if (error.e) return fail(callError(error, "window role"));
+                // GTK publishes the modal state of its dialogs; Qt does not,
+                // but its dialogs have the dialog role. Toolkits give plain
+                // windows all sorts of roles (Qt: "filler").
+                AccessibleWindow out;
+                out.modal = hasState(node.get(), ATSPI_STATE_MODAL);
+                const bool dialog = role == ATSPI_ROLE_DIALOG || role == ATSPI_ROLE_ALERT ||
+                                    role == ATSPI_ROLE_FILE_CHOOSER || role == ATSPI_ROLE_COLOR_CHOOSER;
+                out.subrole = dialog ? kDialogSubrole : kStandardWindowSubrole;
+                return out;
+            }
+            node = std::move(parent);
+        }
+        return fail(accessibilityError(AccessibilityErrorCode::noValue, "no window"));
+    }
+
 private:
+    static constexpr int kMaxWindowDepth = 64;
+
     Result<std::string> textBetween(int start, int end) {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));

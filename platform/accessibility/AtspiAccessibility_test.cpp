@@ -86,6 +86,33 @@ TEST_F(AtspiAccessibilityTest, FindsTheFocusedLineEditReadsItAndInsertsAtTheCare
     EXPECT_EQ(element->value(), "hello wörld");
 }
 
+TEST_F(AtspiAccessibilityTest, TellsAPlainWindowFromAModalOrModelessDialog) {
+    startDesktop();
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* subrole;
+    };
+    // Qt does not publish a dialog's modal state: the dialog role alone
+    // tells a modal dialog here.
+    const Case cases[] = {
+        {{"--focus", "line"}, kStandardWindowSubrole},
+        {{"--dialog", "modal"}, kDialogSubrole},
+        {{"--dialog", "modeless"}, kDialogSubrole},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        auto window = testsupport::openTestTextWindow(desktop, "window-" + c.arguments.back(), c.arguments);
+        ASSERT_TRUE(window) << window.error().description;
+        auto element = waitForFocus(window->process.pid());
+        ASSERT_TRUE(element) << "no focused element of the test window";
+        auto around = element->window();
+        ASSERT_TRUE(around) << around.error().description;
+        EXPECT_EQ(around->subrole, c.subrole);
+        EXPECT_FALSE(around->modal);
+        window->process.stop();
+    }
+}
+
 TEST_F(AtspiAccessibilityTest, APasswordFieldHasThePasswordRole) {
     startDesktop();
     auto window = testsupport::openTestTextWindow(desktop, "password", {"--focus", "password"});

@@ -21,6 +21,7 @@ public:
     Result<std::string> selectedText() override;
     Result<AccessibleTextRange> selectionRange() override;
     Result<std::string> value() override { return text; }
+    Result<AccessibleWindow> window() override { return containingWindow; }
 
     Result<pid_t> pid = 0;
     Result<std::string> role = std::string("text");
@@ -29,6 +30,7 @@ public:
     std::string text;
     AccessibleTextRange selection;  // start == end: the caret
     std::vector<std::string> writes;
+    Result<AccessibleWindow> containingWindow = AccessibleWindow{.subrole = kStandardWindowSubrole};
 };
 
 class ScriptedAccessibility : public Accessibility {

@@ -2,11 +2,15 @@
 // layers: a line edit and a password field, one of them focused.
 //
 //   parlowen_test_text_window [--focus line|password] [--title TEXT] [--text TEXT]
+//                             [--dialog modal|modeless]
 //
-// Prints "ready window=<id>" once shown, then "line=<text>" or
-// "password=<text>" whenever a field changes.
+// With --dialog, a dialog with a line edit of its own opens over the window
+// and has the focus. Prints "ready window=<id>" once shown, then
+// "line=<text>", "password=<text>" or "dialog=<text>" whenever a field
+// changes.
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -27,12 +31,14 @@ int main(int argc, char** argv) {
     QString focus = "line";
     QString title = "Parlowen test window";
     QString text;
+    QString dialogKind;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string flag = argv[i];
         QString value = QString::fromUtf8(argv[i + 1]);
         if (flag == "--focus") focus = value;
         else if (flag == "--title") title = value;
         else if (flag == "--text") text = value;
+        else if (flag == "--dialog") dialogKind = value;
     }
 
     QWidget window;
@@ -53,6 +59,20 @@ int main(int argc, char** argv) {
     // Without a window manager the window gets the focus only when it asks.
     window.activateWindow();
     (focus == "password" ? password : line)->setFocus();
+
+    QDialog dialog(&window);
+    if (!dialogKind.isEmpty()) {
+        dialog.setWindowTitle(title + " dialog");
+        auto* dialogLayout = new QVBoxLayout(&dialog);
+        auto* dialogLine = new QLineEdit;
+        dialogLine->setAccessibleName("Dialog line");
+        dialogLayout->addWidget(dialogLine);
+        QObject::connect(dialogLine, &QLineEdit::textChanged, [](const QString& t) { say("dialog=" + t); });
+        dialog.setModal(dialogKind == "modal");
+        dialog.show();
+        dialog.activateWindow();
+        dialogLine->setFocus();
+    }
     QTimer::singleShot(0, [&window] { say(QString("ready window=%1").arg(window.winId())); });
     return app.exec();
 }

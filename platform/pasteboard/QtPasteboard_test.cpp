@@ -11,6 +11,7 @@
 
 #include "platform/pasteboard/QtPasteboard.h"
 #include "platform/runtime/Environment.h"
+#include "platform/testsupport/OnDisplay.h"
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
@@ -118,58 +119,18 @@ TEST(QtPasteboard, SeveralItemsMergeIntoTheOneSelectionEarlierTypesWinning) {
 
 // ---- Across processes, on a private X display with xclip as the other program.
 //
-// The test process renders offscreen, where the clipboard never leaves the
-// process, so the test starts itself again on the display and does its work
-// there.
+// Each of these runs itself again on a fresh Xvfb display.
+bool inX11Child() { return testsupport::onDisplayChild(); }
 
-constexpr const char* kChildMarker = "PARLOWEN_PASTEBOARD_X11_CHILD";
-
-bool inX11Child() {
-    return Environment::fromProcess().has(kChildMarker) && QGuiApplication::platformName() == "xcb";
-}
-
-// Runs the current test again in a child process on a fresh Xvfb display.
 void runInX11Child() {
     testsupport::XvfbDisplay display;
     PARLOWEN_REQUIRE_OR_SKIP(display.start());
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    auto env = display.environment().with(kChildMarker, "1");
-    auto r = testsupport::runProcess({std::filesystem::read_symlink("/proc/self/exe").string(), filter}, env,
-                                     testsupport::RunOptions{.timeout = 45s});
-    EXPECT_TRUE(r.ok()) << r.describe();
-    EXPECT_NE(r.out.find("[  PASSED  ] 1 test."), std::string::npos) << r.out;
+    testsupport::runCurrentTestOnDisplay(display.environment());
 }
 
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-    return testsupport::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return condition();
-        },
-        timeout);
-}
-
-// Another program writes `text` (xclip stays behind to serve it).
-void xclipWrite(const std::string& text) {
-    auto r = testsupport::runProcess({"xclip", "-selection", "clipboard", "-i"}, Environment::fromProcess(),
-                                     testsupport::RunOptions{.input = text});
-    ASSERT_TRUE(r.ok()) << r.describe();
-}
-
-// Another program reads the clipboard as `target` while our loop serves it.
-std::string xclipRead(const std::string& target) {
-    testsupport::TempDir dir;
-    auto out = dir / "xclip.out";
-    auto p = testsupport::Process::spawn({"xclip", "-selection", "clipboard", "-o", "-t", target},
-                                         Environment::fromProcess(), testsupport::SpawnOptions{.outputFile = out});
-    if (!p) return "<xclip did not start: " + p.error().description + ">";
-    if (!pumpUntil([&] { return !p->running(); }, 10s)) return "<xclip did not finish>";
-    std::ifstream in(out, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::pumpUntil;
+using testsupport::xclipRead;
+using testsupport::xclipWrite;
 
 TEST(QtPasteboardOnX11, CountsAnotherProgramsWritesAndOnlyOneForOurClearThenWrite) {
     if (!inX11Child()) return runInX11Child();
