@@ -38,10 +38,8 @@ TEST(InsertionOnTheDesktop, PastesIntoAFocusedLineEditThenCapturesItsSelectionAn
     if (!testsupport::onDisplayChild()) {
         testsupport::WindowManager wm;
         PARLOWEN_REQUIRE_OR_SKIP(wm.start());
-        auto window = testsupport::openTestTextWindow(wm, "window");
+        auto window = testsupport::openFocusedTestTextWindow(wm, "window");
         ASSERT_TRUE(window) << window.error().description;
-        auto focused = wm.run({"xdotool", "windowactivate", "--sync", std::to_string(window->window)});
-        ASSERT_TRUE(focused.ok()) << focused.describe();
         testsupport::runCurrentTestOnDisplay(
             wm.environment().with(kWindowOutput, (wm.sandbox().root() / "window.log").string()), 60s);
         EXPECT_TRUE(window->waitForLine("line=dictated text")) << window->process.output();

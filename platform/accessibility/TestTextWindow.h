@@ -41,4 +41,18 @@ inline platform::Result<TestTextWindow> openTestTextWindow(const ServiceFixture&
     return w;
 }
 
+// The same, then gives the window the keyboard focus through the window
+// manager, for tests whose keystrokes go to whatever has it.
+inline platform::Result<TestTextWindow> openFocusedTestTextWindow(const ServiceFixture& fixture,
+                                                                  const std::string& name,
+                                                                  std::vector<std::string> arguments = {}) {
+    auto w = openTestTextWindow(fixture, name, std::move(arguments));
+    if (!w) return w;
+    auto focused = fixture.run({"xdotool", "windowactivate", "--sync", std::to_string(w->window)});
+    if (!focused.ok())
+        return platform::fail(platform::Error::make("test", 2, "notFocused", "the test window did not get the focus: " +
+                                                                              focused.describe()));
+    return w;
+}
+
 }  // namespace testsupport

@@ -64,10 +64,8 @@ TEST(XTestKeystrokePoster, WithoutADisplayThereIsNoEventSource) {
 TEST(XTestKeystrokePoster, PastesIntoAndCopiesFromAFocusedLineEdit) {
     testsupport::WindowManager wm;
     PARLOWEN_REQUIRE_OR_SKIP(wm.start());
-    auto window = testsupport::openTestTextWindow(wm, "window");
+    auto window = testsupport::openFocusedTestTextWindow(wm, "window");
     ASSERT_TRUE(window) << window.error().description;
-    auto focused = wm.run({"xdotool", "windowactivate", "--sync", std::to_string(window->window)});
-    ASSERT_TRUE(focused.ok()) << focused.describe();
 
     auto put = wm.run({"xclip", "-selection", "clipboard", "-i"}, {.input = "from the clipboard"});
     ASSERT_TRUE(put.ok()) << put.describe();
