@@ -109,23 +109,41 @@ TEST_F(UiTest, BoundSwitchAndStorePropertyStayInStepWithoutALoop) {
     EXPECT_EQ(writes, 4);
 }
 
+// `observable` as a property whose change stream counts its live subscriptions.
+template <class T>
+Property<T> countingSubscriptions(Observable<T> observable, int& live) {
+    const Stream<T> changes = observable.stream();
+    return Property<T>([observable] { return observable.get(); },
+                       [observable](T v) mutable { observable.set(std::move(v)); },
+                       Stream<T>([changes, &live](Sink<T> sink) {
+                           ++live;
+                           auto inner = std::make_shared<Subscription>(changes.subscribe(std::move(sink)));
+                           return Subscription([inner, &live] {
+                               inner->reset();
+                               --live;
+                           });
+                       }));
+}
+
 TEST_F(UiTest, BindingsEndWithTheirControl) {
     Observable<bool> flag(true);
     Observable<std::string> text("hello");
+    int live = 0;
     {
         Switch toggle;
         QLineEdit field;
-        bindToggle(&toggle, flag);
-        bindText(&field, text);
+        bindToggle(&toggle, countingSubscriptions(flag, live));
+        bindText(&field, countingSubscriptions(text, live));
+        EXPECT_EQ(live, 2);
         EXPECT_EQ(field.text(), "hello");
         field.setText("typed");
         EXPECT_EQ(text.get(), "typed");
         text.set("from store");
         EXPECT_EQ(field.text(), "from store");
     }
+    EXPECT_EQ(live, 0) << "the store subscriptions ended with their controls";
     flag.set(false);  // controls are gone; their bindings must not run
     text.set("later");
-    SUCCEED();
 }
 
 TEST_F(UiTest, FloatSliderKeepsStoredValuesExactAndWritesUserMoves) {
