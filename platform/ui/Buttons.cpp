@@ -10,6 +10,8 @@ namespace platform::ui {
 namespace {
 
 constexpr Color kDestructive = Color::rgb8(0xD9, 0x4F, 0x3D);
+// Between an icon and the text after it.
+constexpr int kIconSpacing = 6;
 
 struct Metrics {
     int height;
@@ -70,10 +72,13 @@ void PushButton::applyFont() {
 
 QSize PushButton::sizeHint() const {
     const Metrics m = metrics(size_);
-    const QFontMetrics fm(font());
-    int width = fm.horizontalAdvance(text()) + 2 * m.padding;
-    if (!icon().isNull()) width += iconSize().width() + (text().isEmpty() ? 0 : 6);
-    return {std::max(width, m.height), m.height};
+    return {std::max(contentWidth() + 2 * m.padding, m.height), m.height};
+}
+
+int PushButton::contentWidth() const {
+    int width = QFontMetrics(font()).horizontalAdvance(text());
+    if (!icon().isNull()) width += iconSize().width() + (text().isEmpty() ? 0 : kIconSpacing);
+    return width;
 }
 
 QSize PushButton::minimumSizeHint() const { return sizeHint(); }
@@ -88,14 +93,14 @@ void PushButton::paintEvent(QPaintEvent*) {
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const double radius = std::min(7.0, r.height() / 2);
     const bool pressed = isDown();
+    QPainterPath path;
+    path.addRoundedRect(r, radius, radius);
     QColor textColor;
 
     switch (style_) {
         case ButtonStyle::borderedProminent: {
             QColor fill = toQColor(tint);
             if (pressed) fill = fill.darker(115);
-            QPainterPath path;
-            path.addRoundedRect(r, radius, radius);
             painter.fillPath(path, fill);
             textColor = toQColor(destructive_ ? Color::white() : theme.accentForeground);
             break;
@@ -103,8 +108,6 @@ void PushButton::paintEvent(QPaintEvent*) {
         case ButtonStyle::bordered: {
             QColor fill = palette().color(QPalette::Button);
             if (pressed) fill = fill.darker(110);
-            QPainterPath path;
-            path.addRoundedRect(r, radius, radius);
             painter.fillPath(path, fill);
             painter.setPen(QPen(toQColor(theme.primaryText.opacity(0.14)), 1));
             painter.drawPath(path);
@@ -122,20 +125,18 @@ void PushButton::paintEvent(QPaintEvent*) {
     }
 
     QRectF content = r;
+    Qt::Alignment alignment = Qt::AlignCenter;
     if (!icon().isNull()) {
+        // Icon and text are centred together.
         const QSize is = iconSize();
-        const QFontMetrics fm(font());
-        const double total = is.width() + (text().isEmpty() ? 0 : 6 + fm.horizontalAdvance(text()));
-        const double x = r.center().x() - total / 2;
+        const double x = r.center().x() - contentWidth() / 2.0;
         const QRectF iconRect(x, r.center().y() - is.height() / 2.0, is.width(), is.height());
         icon().paint(&painter, iconRect.toRect());
-        content.setLeft(iconRect.right() + 6);
-        painter.setPen(textColor);
-        painter.drawText(content, Qt::AlignLeft | Qt::AlignVCenter, text());
-        return;
+        content.setLeft(iconRect.right() + kIconSpacing);
+        alignment = Qt::AlignLeft | Qt::AlignVCenter;
     }
     painter.setPen(textColor);
-    painter.drawText(content, Qt::AlignCenter, text());
+    painter.drawText(content, alignment, text());
 }
 
 }  // namespace platform::ui

@@ -43,6 +43,8 @@ protected:
 
 private:
     void applyFont();
+    // Text width, plus the icon and its spacing when there is one.
+    int contentWidth() const;
     ButtonStyle style_ = ButtonStyle::bordered;
     ControlSize size_ = ControlSize::regular;
     std::optional<Color> tint_;
