@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QWidget>
 
 namespace platform::ui {

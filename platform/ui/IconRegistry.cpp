@@ -1,7 +1,6 @@
 #include "platform/ui/IconRegistry.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include "platform/runtime/Resources.h"
 #include "platform/ui/ImageEffects.h"

@@ -9,7 +9,6 @@
 #include <QWidget>
 
 class QVBoxLayout;
-class QVariantAnimation;
 
 namespace platform::ui {
 
