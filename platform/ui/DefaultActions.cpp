@@ -11,6 +11,10 @@ namespace {
 constexpr const char* kRole = "parlowen.keyAction";
 constexpr const char* kFilterName = "parlowen.keyActions";
 
+bool hasRole(const QAbstractButton* button, const char* role) {
+    return button && button->property(kRole).toString() == QLatin1String(role);
+}
+
 // Sits on a window and sees the keys its controls did not take (Qt hands an
 // ignored key event on to the parents, and a window's event filter runs on
 // the way).
@@ -42,7 +46,7 @@ public:
 private:
     bool press(const char* role) {
         for (auto* button : window_->findChildren<QAbstractButton*>()) {
-            if (button->property(kRole).toString() != QLatin1String(role)) continue;
+            if (!hasRole(button, role)) continue;
             if (button->window() != window_ || !button->isVisibleTo(window_)) continue;
             if (!button->isEnabled()) return true;  // the key belongs to it, and it is off
             button->click();
@@ -82,7 +86,7 @@ private:
 void mark(QAbstractButton* button, const char* role, bool on) {
     if (!button) return;
     if (!on) {
-        if (button->property(kRole).toString() == QLatin1String(role)) button->setProperty(kRole, QVariant());
+        if (hasRole(button, role)) button->setProperty(kRole, QVariant());
         return;
     }
     button->setProperty(kRole, QString::fromLatin1(role));
@@ -94,9 +98,7 @@ void mark(QAbstractButton* button, const char* role, bool on) {
 void setDefaultAction(QAbstractButton* button, bool on) { mark(button, "default", on); }
 void setCancelAction(QAbstractButton* button, bool on) { mark(button, "cancel", on); }
 
-bool isDefaultAction(const QAbstractButton* button) {
-    return button && button->property(kRole).toString() == QLatin1String("default");
-}
+bool isDefaultAction(const QAbstractButton* button) { return hasRole(button, "default"); }
 
 void setEscapeHandler(QWidget* window, std::function<void()> action) {
     if (auto* f = filterFor(window)) f->escape = std::move(action);
