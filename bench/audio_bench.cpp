@@ -81,11 +81,9 @@ struct Engine {
     }
 };
 
-void BM_CloudEngineAccumulate(benchmark::State& state) {
-    const PcmBuffer input = captureBuffer();
-    Engine e;
-    e.restart();
-    if (!allocationFree(state, [&] { e.groq.append(input); })) return;
+// Times `step` once per iteration; the session is restarted, untimed, before its room runs out.
+template <class Step>
+void runSessions(benchmark::State& state, Engine& e, Step step) {
     int inSession = 0;
     for (auto _ : state) {
         if (++inSession == kBuffersPerSession) {
@@ -94,8 +92,16 @@ void BM_CloudEngineAccumulate(benchmark::State& state) {
             inSession = 0;
             state.ResumeTiming();
         }
-        e.groq.append(input);
+        step();
     }
+}
+
+void BM_CloudEngineAccumulate(benchmark::State& state) {
+    const PcmBuffer input = captureBuffer();
+    Engine e;
+    e.restart();
+    if (!allocationFree(state, [&] { e.groq.append(input); })) return;
+    runSessions(state, e, [&] { e.groq.append(input); });
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_CloudEngineAccumulate)->UseRealTime();
@@ -117,16 +123,7 @@ void BM_CaptureBufferPath(benchmark::State& state) {
         return;
     }
     if (!allocationFree(state, [&] { tap->deliver(input); })) return;
-    int inSession = 0;
-    for (auto _ : state) {
-        if (++inSession == kBuffersPerSession) {
-            state.PauseTiming();
-            e.restart();
-            inSession = 0;
-            state.ResumeTiming();
-        }
-        tap->deliver(input);
-    }
+    runSessions(state, e, [&] { tap->deliver(input); });
     benchmark::DoNotOptimize(level.load());
     state.SetItemsProcessed(state.iterations());
 }

@@ -10,6 +10,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <vector>
+
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
 #include "Parlowen/brand/BrandViews.h"
@@ -55,7 +57,7 @@ QLabel* symbol(const std::string& name, const char* objectName) {
     return l;
 }
 
-QWidget* row(std::initializer_list<QWidget*> items, int spacing, const char* name) {
+QWidget* row(const std::vector<QWidget*>& items, int spacing, const char* name) {
     auto* w = new QWidget;
     w->setObjectName(name);
     auto* layout = new QHBoxLayout(w);
@@ -68,7 +70,7 @@ QWidget* row(std::initializer_list<QWidget*> items, int spacing, const char* nam
 }
 
 // A time tile or the milestone card: leading-aligned texts on a tinted rounded rectangle.
-platform::ui::Card* tile(std::initializer_list<QWidget*> texts, const Color& fill, const char* name) {
+platform::ui::Card* tile(const std::vector<QWidget*>& texts, const Color& fill, const char* name) {
     auto* content = new QWidget;
     auto* layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -208,10 +210,10 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
         fire->setObjectName("quonReportStreakFire");
         auto* current = label(streakText(streak), withWeight(brandBody(), QFont::DemiBold), brandInk(),
                               "quonReportStreakCurrent");
-        auto* r = row({fire, current}, 8, "quonReportStreak");
+        std::vector<QWidget*> items{fire, current};
         if (auto longest = longestStreakText(streak, usageLog_.longestStreak()))
-            static_cast<QHBoxLayout*>(r->layout())->insertWidget(
-                3, label(*longest, brandCaption(), brandInk().opacity(0.55), "quonReportStreakLongest"));
+            items.push_back(label(*longest, brandCaption(), brandInk().opacity(0.55), "quonReportStreakLongest"));
+        auto* r = row(items, 8, "quonReportStreak");
         r->layout()->setContentsMargins(0, 4, 0, 4);
         layout->addWidget(r);
     }
@@ -244,12 +246,9 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
             label("MILESTONE", brandCaption(), brandMoss(), "quonReportMilestoneTitle"),
             label(std::string(milestoneLine(*reached)), withWeight(brandBody(), QFont::Medium), brandInk(),
                   "quonReportMilestoneLine", Qt::AlignLeft, true)};
-        auto* card = tile({}, brandAmber().opacity(0.1), "quonReportMilestone");
-        auto* v = static_cast<QVBoxLayout*>(card->content()->layout());
-        for (auto* t : texts) v->addWidget(t);
         if (auto remaining = milestoneRemainingText(lifetimeWords, deps_.locale))
-            v->addWidget(label(*remaining, brandCaption(), brandInk().opacity(0.55), "quonReportMilestoneNext"));
-        layout->addWidget(card);
+            texts.push_back(label(*remaining, brandCaption(), brandInk().opacity(0.55), "quonReportMilestoneNext"));
+        layout->addWidget(tile(texts, brandAmber().opacity(0.1), "quonReportMilestone"));
     }
 
     // Sessions line.

@@ -25,12 +25,6 @@ Error make(Client::RefinementError code, const char* caseName, std::string descr
     return Error::make(Client::kErrorDomain, static_cast<int>(code), caseName, std::move(description));
 }
 
-// The model's side of the race. It owns the session, so it may outlive the
-// call that started it when the model ignores the stop request.
-Task<Result<std::string>> modelTask(std::shared_ptr<platform::LanguageModelSession> session, std::string prompt) {
-    co_return co_await respondWithLanguageModel(std::move(session), std::move(prompt));
-}
-
 Task<Result<std::string>> timerTask(platform::Duration limit) {
     auto slept = co_await platform::sleepFor(limit);
     if (!slept) co_return platform::fail(slept.error());
@@ -84,7 +78,9 @@ Task<Result<std::string>> AppleIntelligenceRefinementClient::refine(std::string 
     // is not waited for: a model that keeps going finishes in the background
     // and its answer is dropped.
     std::vector<Task<Result<std::string>>> racers;
-    racers.push_back(modelTask(std::move(session), std::move(prompt)));
+    // The model's side owns the session, so it may outlive this call when the
+    // model ignores the stop request.
+    racers.push_back(respondWithLanguageModel(std::move(session), std::move(prompt)));
     if (auto limit = limitFor(timeout)) racers.push_back(timerTask(*limit));
     auto [index, outcome] = co_await platform::firstOf(std::move(racers));
     (void)index;

@@ -33,24 +33,20 @@ std::string errorBodyText(const platform::Bytes& body) {
     return platform::text::graphemePrefix(text, Client::kMaxErrorBodyChars) + "…";
 }
 
-// Every content block is read before any is used, so one malformed block
-// fails the whole answer.
+// The text blocks joined; one malformed block of any type fails the whole answer.
 Result<std::string> answerText(const platform::Bytes& body) {
     auto json = platform::decodeJson(platform::ByteView(body.data(), body.size()));
     if (!json) return platform::fail(json.error());
     auto content = platform::requireArray(*json, "content");
     if (!content) return platform::fail(content.error());
-    std::vector<std::pair<std::string, std::optional<std::string>>> blocks;
+    std::string joined;
     for (const auto& block : **content) {
         auto type = platform::requireString(block, "type");
         if (!type) return platform::fail(type.error());
         auto text = platform::optionalString(block, "text");
         if (!text) return platform::fail(text.error());
-        blocks.emplace_back(std::move(*type), std::move(*text));
+        if (*type == "text" && *text) joined += **text;
     }
-    std::string joined;
-    for (const auto& [type, text] : blocks)
-        if (type == "text" && text) joined += *text;
     return joined;
 }
 

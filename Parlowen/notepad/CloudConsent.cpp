@@ -38,7 +38,8 @@ bool present(std::string title, std::string body, const char* decline, bool info
     return alerts.run(alert) == 0;
 }
 
-// Steps 2 to 6 of every gate, once the choice is known to be a cloud one.
+// The rest of every gate, once the choice is known to be a cloud one: an
+// acknowledged service passes, else the alert decides and an acceptance is kept.
 template <class Show>
 bool gate(const std::string& identifier, PreferencesStore& settings, Show show) {
     if (settings.acknowledgedCloudProviders().contains(identifier)) return true;

@@ -127,7 +127,6 @@ platform::Status CMUDictionary::load() {
     map.reserve(135'000);
     forEachLine(text, [&](std::string_view line) { parseLine(line, map); });
     entries_ = std::move(map);
-    didLoad_ = true;
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     log_.info("CMU dict loaded \u2014 {} entries in {:.2f}s", entries_.size(), elapsed);
     return platform::ok();

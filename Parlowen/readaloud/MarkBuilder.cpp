@@ -8,9 +8,6 @@
 namespace parlowen {
 namespace {
 
-constexpr std::string_view kMarkerOpen = "\xEE\x80\x80";   // U+E000
-constexpr std::string_view kMarkerClose = "\xEE\x80\x81";  // U+E001
-
 // An optional sign then one or more ASCII digits, nothing else, within 64 bits.
 std::optional<std::int64_t> readDecimal(std::string_view s) {
     const bool plus = !s.empty() && s.front() == '+';

@@ -71,44 +71,25 @@ PronunciationOverrideStore::PronunciationOverrideStore(platform::UserDefaults& d
 }
 
 void PronunciationOverrideStore::setEntries(std::vector<PronunciationOverride> entries) {
-    changeEntries(std::move(entries));
+    changeEntries(std::move(entries), CacheState::stale);
 }
 
 void PronunciationOverrideStore::addOrUpdate(std::string_view word, std::string_view respelling) {
     auto key = platform::text::lowercased(word);
-    auto current = entries_.get();
-    platform::Uuid id;
-    bool found = false;
-    for (const auto& e : current) {
-        if (platform::text::lowercased(e.word) == key) {
-            id = e.id;
-            found = true;
-            break;
-        }
-    }
-    if (!found) id = platform::Uuid::random();
-    upsert({id, std::string(word), std::string(respelling)});
-}
-
-void PronunciationOverrideStore::upsert(PronunciationOverride entry) {
-    auto key = platform::text::lowercased(entry.word);
-    auto ipa = respellingToIPA(entry.respelling);
+    auto ipa = respellingToIPA(respelling);
     if (!ipa.empty()) ipaCache_[key] = std::move(ipa);
     else ipaCache_.erase(key);
-    skipFullCacheRebuild_ = true;
 
     auto list = entries_.get();
-    bool replaced = false;
-    for (auto& e : list) {
-        if (platform::text::lowercased(e.word) == key) {
-            e.word = std::move(entry.word);
-            e.respelling = std::move(entry.respelling);
-            replaced = true;
-            break;
-        }
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const auto& e) { return platform::text::lowercased(e.word) == key; });
+    if (it != list.end()) {
+        it->word = std::string(word);
+        it->respelling = std::string(respelling);
+    } else {
+        list.push_back({platform::Uuid::random(), std::string(word), std::string(respelling)});
     }
-    if (!replaced) list.push_back(std::move(entry));
-    changeEntries(std::move(list));
+    changeEntries(std::move(list), CacheState::updated);
 }
 
 void PronunciationOverrideStore::remove(const platform::Uuid& id) {
@@ -116,19 +97,13 @@ void PronunciationOverrideStore::remove(const platform::Uuid& id) {
     auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.id == id; });
     if (it == list.end()) return;
     ipaCache_.erase(platform::text::lowercased(it->word));
-    skipFullCacheRebuild_ = true;
     std::erase_if(list, [&](const auto& e) { return e.id == id; });
-    changeEntries(std::move(list));
+    changeEntries(std::move(list), CacheState::updated);
 }
 
-void PronunciationOverrideStore::changeEntries(std::vector<PronunciationOverride> entries) {
+void PronunciationOverrideStore::changeEntries(std::vector<PronunciationOverride> entries, CacheState cache) {
     entries_.set(std::move(entries));
-    entriesDidChange();
-}
-
-void PronunciationOverrideStore::entriesDidChange() {
-    if (!skipFullCacheRebuild_) rebuildCache();
-    skipFullCacheRebuild_ = false;
+    if (cache == CacheState::stale) rebuildCache();
     save();
     if (phonemizer_) phonemizer_(ipaCache_);
 }

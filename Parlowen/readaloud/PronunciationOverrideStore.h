@@ -81,9 +81,9 @@ public:
     const PronunciationIPAMap& ipaCache() const { return ipaCache_; }
 
 private:
-    void upsert(PronunciationOverride entry);
-    void changeEntries(std::vector<PronunciationOverride> entries);
-    void entriesDidChange();
+    // A single-entry change patches the map itself; a whole new list rebuilds it.
+    enum class CacheState { updated, stale };
+    void changeEntries(std::vector<PronunciationOverride> entries, CacheState cache);
     void rebuildCache();
     void save();
 
@@ -91,7 +91,6 @@ private:
     PhonemizerHook phonemizer_;
     platform::Observable<std::vector<PronunciationOverride>> entries_;
     PronunciationIPAMap ipaCache_;
-    bool skipFullCacheRebuild_ = false;
     platform::Logger log_{"com.kelvatrum.Parlowen", "pronunciation"};
 };
 

@@ -17,8 +17,6 @@ using Mode = SpeechTextNormalizer::Mode;
 using MarkBuilder = SpeechTextNormalizer::MarkBuilder;
 using Kind = SpeechMark::Kind;
 
-constexpr std::string_view kMarkerOpen = "\xEE\x80\x80";   // U+E000
-constexpr std::string_view kMarkerClose = "\xEE\x80\x81";  // U+E001
 constexpr std::string_view kTrailingPunctuation = ".,;:!?)";
 
 // A pattern that does not compile leaves its pass out; all are constants, so
@@ -331,7 +329,8 @@ std::string withoutMarkerCharacters(std::string_view text) {
         constexpr std::string_view prefix = "\xEE\x80";
         for (std::size_t at = text.find(prefix); at != std::string_view::npos;
              at = text.find(prefix, at + 1)) {
-            if (at + 2 < text.size() && (text[at + 2] == kMarkerOpen[2] || text[at + 2] == kMarkerClose[2])) {
+            if (at + 2 < text.size() &&
+                (text[at + 2] == MarkBuilder::kMarkerOpen[2] || text[at + 2] == MarkBuilder::kMarkerClose[2])) {
                 out.append(text.substr(pos, at - pos));
                 pos = at + 3;
                 at += 2;

@@ -34,6 +34,10 @@ public:
             bool operator==(const Entry&) const = default;
         };
 
+        // A marker's delimiters; the normaliser removes them from its input.
+        static constexpr std::string_view kMarkerOpen = "\xEE\x80\x80";   // U+E000
+        static constexpr std::string_view kMarkerClose = "\xEE\x80\x81";  // U+E001
+
         MarkBuilder() = default;
         MarkBuilder(const MarkBuilder&) = delete;
         MarkBuilder& operator=(const MarkBuilder&) = delete;

@@ -30,8 +30,7 @@ fs::path QueueService::defaultStorageURL(const platform::XdgDirs& dirs) {
     return dirs.dataHome() / kAppFolder / kFileName;
 }
 
-std::optional<std::size_t> QueueService::indexOf(const Uuid& id) const {
-    const auto items = items_.get();
+std::optional<std::size_t> QueueService::indexOf(const std::vector<QueueItem>& items, const Uuid& id) {
     for (std::size_t i = 0; i < items.size(); ++i)
         if (items[i].id == id) return i;
     return std::nullopt;
@@ -149,9 +148,9 @@ QueueItem QueueService::add(NewItem request) {
 
 void QueueService::setHeroImage(const Uuid& id, const platform::Url& url) {
     PARLOWEN_ASSERT_ON(main_);
-    auto index = indexOf(id);
-    if (!index) return;
-    if (items_.get()[*index].heroImageURL == url) return;
+    const auto items = items_.get();
+    auto index = indexOf(items, id);
+    if (!index || items[*index].heroImageURL == url) return;
     change(*index, [&](QueueItem& item) { item.heroImageURL = url; });
     persist();
     log_.info("hero-image: {} {}", id.uuidString(), url.lastPathComponent());
@@ -159,7 +158,7 @@ void QueueService::setHeroImage(const Uuid& id, const platform::Url& url) {
 
 bool QueueService::ingest(QueueItem item) {
     PARLOWEN_ASSERT_ON(main_);
-    if (indexOf(item.id)) return false;
+    if (indexOf(items_.get(), item.id)) return false;
     const std::string id = item.id.uuidString();
     const std::size_t chars = platform::text::graphemeCount(item.text);
     const std::string state(rawValue(item.state));
@@ -173,7 +172,7 @@ bool QueueService::ingest(QueueItem item) {
 
 void QueueService::markAudioReady(const Uuid& id, const platform::Url& audioFileURL, double durationSec) {
     PARLOWEN_ASSERT_ON(main_);
-    auto index = indexOf(id);
+    auto index = indexOf(items_.get(), id);
     if (!index) return;
     // A duration that is not a finite number could never be written to the file
     // again; it counts as "could not be measured".
@@ -189,7 +188,7 @@ void QueueService::markAudioReady(const Uuid& id, const platform::Url& audioFile
 
 void QueueService::setState(const Uuid& id, QueueItem::State state, std::optional<std::string> error) {
     PARLOWEN_ASSERT_ON(main_);
-    auto index = indexOf(id);
+    auto index = indexOf(items_.get(), id);
     if (!index) return;
     change(*index, [&](QueueItem& item) { item.state = state; });
     if (state == QueueItem::State::error) {
@@ -224,10 +223,11 @@ void QueueService::updatePlayedThru(const Uuid& id, double position) {
     PARLOWEN_ASSERT_ON(main_);
     // A position that is not a finite number would make the file unwritable.
     if (!std::isfinite(position)) return;
-    auto index = indexOf(id);
+    const auto items = items_.get();
+    auto index = indexOf(items, id);
     if (!index) return;
     change(*index, [&](QueueItem& item) { item.playedThru = position; });
-    const QueueItem item = items_.get()[*index];
+    const QueueItem& item = items[*index];
     if (item.durationSec > 0 && position / item.durationSec >= kCompletionFraction && !item.completedAt) {
         change(*index, [&](QueueItem& i) { i.completedAt = clock_.now(); });
         schedulePersist(true);

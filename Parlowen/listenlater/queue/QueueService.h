@@ -100,7 +100,7 @@ public:
 
 private:
     void load();
-    std::optional<std::size_t> indexOf(const platform::Uuid& id) const;
+    static std::optional<std::size_t> indexOf(const std::vector<QueueItem>& items, const platform::Uuid& id);
     template <class F>
     void change(std::size_t index, F mutate);
 
