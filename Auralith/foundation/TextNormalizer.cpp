@@ -65,7 +65,6 @@ TextNormalizer::TextNormalizer() : logger_("Auralith", "ITN") {
     nemoRemoveRule_ = lookUp<RemoveRuleFn>(process, "nemo_remove_rule");
     nemoClearRules_ = lookUp<ClearRulesFn>(process, "nemo_clear_rules");
     nemoRuleCount_ = lookUp<RuleCountFn>(process, "nemo_rule_count");
-    isNativeAvailable_ = true;
 }
 
 TextNormalizer& TextNormalizer::shared() {
@@ -117,19 +116,19 @@ std::string TextNormalizer::prepareSentence(std::string_view text) {
 
 std::string TextNormalizer::normalize(std::string_view text) const {
     const std::string input(text);
-    if (!isNativeAvailable_) return input;
+    if (!isNativeAvailable()) return input;
     return call(nemoNormalize_, input);
 }
 
 std::string TextNormalizer::normalizeSentence(std::string_view text) const {
-    if (!isNativeAvailable_) return std::string(text);
+    if (!isNativeAvailable()) return std::string(text);
     const std::string prepared = prepareSentence(text);
     if (nemoNormalizeSentence_) return call(nemoNormalizeSentence_, prepared);
     return call(nemoNormalize_, prepared);
 }
 
 std::string TextNormalizer::normalizeSentence(std::string_view text, std::uint32_t maxSpanTokens) const {
-    if (!isNativeAvailable_) return std::string(text);
+    if (!isNativeAvailable()) return std::string(text);
     const std::string prepared = prepareSentence(text);
     if (nemoNormalizeSentenceMaxSpan_) return callMaxSpan(prepared, maxSpanTokens);
     if (nemoNormalizeSentence_) return call(nemoNormalizeSentence_, prepared);
@@ -137,7 +136,7 @@ std::string TextNormalizer::normalizeSentence(std::string_view text, std::uint32
 }
 
 ASRResult TextNormalizer::normalize(const ASRResult& result) const {
-    if (!isNativeAvailable_) return result;
+    if (!isNativeAvailable()) return result;
     std::string text = normalizeSentence(result.text);
     if (text == result.text) return result;
     ASRResult changed = result;
@@ -165,7 +164,7 @@ void TextNormalizer::clearRules() const {
 long TextNormalizer::ruleCount() const { return nemoRuleCount_ ? static_cast<long>(nemoRuleCount_()) : 0; }
 
 std::optional<std::string> TextNormalizer::version() const {
-    if (!isNativeAvailable_) return std::nullopt;
+    if (!isNativeAvailable()) return std::nullopt;
     const char* text = nemoVersion_();
     if (!text) return std::nullopt;
     return decodeLibraryText(text);
