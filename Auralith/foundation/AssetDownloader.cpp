@@ -5,6 +5,7 @@
 #include <random>
 #include <system_error>
 
+#include "Auralith/foundation/CacheRoots.h"
 #include "platform/values/Files.h"
 
 namespace auralith {
@@ -69,11 +70,7 @@ platform::Task<platform::Result<fs::path>> AssetDownloader::ensure(Descriptor de
     std::error_code ec;
     if (descriptor.skipIfExists && fs::exists(destination, ec)) co_return destination;
 
-    fs::create_directories(destination.parent_path(), ec);
-    if (ec)
-        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed, "writeFailed",
-                                           fmt::format("Cannot create the folder {}: {}",
-                                                       destination.parent_path().string(), ec.message())));
+    if (auto made = createFolders(destination.parent_path()); !made) co_return platform::fail(made.error());
 
     logger.info("Downloading " + descriptor.description + "\u2026");
     auto request = platform::HttpRequest::get(descriptor.remoteURL.absoluteString(), kIdleTimeout);

@@ -32,6 +32,14 @@ std::string decodeLibraryText(const char* text) {
     return out;
 }
 
+// The library's result, handed back to it to free; `input` when it gave none.
+std::string takeLibraryText(char* out, TextNormalizer::FreeStringFn release, const std::string& input) {
+    if (!out) return input;
+    std::string copy = decodeLibraryText(out);
+    release(out);
+    return copy;
+}
+
 std::vector<std::string_view> spacePieces(std::string_view text) {
     std::vector<std::string_view> pieces;
     std::size_t start = 0;
@@ -80,20 +88,12 @@ const std::set<std::string, std::less<>>& TextNormalizer::spokenPunctuationWords
 
 std::string TextNormalizer::call(NormalizeFn fn, const std::string& text) const {
     if (!fn || !nemoFreeString_) return text;
-    char* out = fn(text.c_str());
-    if (!out) return text;
-    std::string copy = decodeLibraryText(out);
-    nemoFreeString_(out);
-    return copy;
+    return takeLibraryText(fn(text.c_str()), nemoFreeString_, text);
 }
 
 std::string TextNormalizer::callMaxSpan(const std::string& text, std::uint32_t span) const {
     if (!nemoNormalizeSentenceMaxSpan_ || !nemoFreeString_) return text;
-    char* out = nemoNormalizeSentenceMaxSpan_(text.c_str(), span);
-    if (!out) return text;
-    std::string copy = decodeLibraryText(out);
-    nemoFreeString_(out);
-    return copy;
+    return takeLibraryText(nemoNormalizeSentenceMaxSpan_(text.c_str(), span), nemoFreeString_, text);
 }
 
 std::string TextNormalizer::prepareSentence(std::string_view text) {
