@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "Auralith/diarization/DiarizerError.h"
-#include "platform/accel/Half.h"
 
 namespace auralith {
 
@@ -71,10 +70,9 @@ platform::Result<MultiArray> ANEMemoryUtils::createView(const MultiArray& source
                                                         std::int64_t offset, std::optional<Strides> strides) {
     const Strides viewStrides = strides ? *strides : calculateOptimalStrides(shape);
     if (viewStrides.size() != shape.size() || offset < 0) return platform::fail(toError(ANEMemoryError::invalidShape));
-    const auto size = static_cast<std::int64_t>(bytesPerElement(source.dataType()));
     const std::int64_t viewExtent = claimedExtent(shape, viewStrides);
     const std::int64_t sourceExtent = claimedExtent(source.shape(), source.strides());
-    if ((offset + viewExtent) * size > sourceExtent * size) return platform::fail(toError(ANEMemoryError::invalidShape));
+    if (offset + viewExtent > sourceExtent) return platform::fail(toError(ANEMemoryError::invalidShape));
     // The layout must also stay inside the memory itself.
     auto view = MultiArray::view(source, shape, viewStrides, offset);
     if (!view) return platform::fail(toError(ANEMemoryError::invalidShape));

@@ -5,6 +5,7 @@
 #include <random>
 #include <system_error>
 
+#include "Auralith/foundation/CacheRoots.h"
 #include "platform/values/Files.h"
 
 namespace auralith {
@@ -26,6 +27,18 @@ fs::path temporaryBeside(const fs::path& destination) {
     std::random_device rd;
     return destination.parent_path() /
            fmt::format(".{}.download-{:08x}{:08x}", destination.filename().string(), rd(), rd());
+}
+
+// The body of a 2xx answer; any other answer fails with its status.
+platform::Task<platform::Result<platform::Bytes>> fetchChecked(platform::Url url, std::string description,
+                                                               platform::HttpClient& session) {
+    // Only HTTP responses carry a status; anything else counts as -1.
+    if (!isHttp(url)) co_return platform::fail(AssetDownloader::toError({std::move(description), -1}));
+    auto response = co_await session.send(platform::HttpRequest::get(url.absoluteString(), kIdleTimeout));
+    if (!response) co_return platform::fail(response.error());
+    if (!response->isSuccess())
+        co_return platform::fail(AssetDownloader::toError({std::move(description), response->status}));
+    co_return std::move(response->body);
 }
 
 }  // namespace
@@ -69,27 +82,19 @@ platform::Task<platform::Result<fs::path>> AssetDownloader::ensure(Descriptor de
     std::error_code ec;
     if (descriptor.skipIfExists && fs::exists(destination, ec)) co_return destination;
 
-    fs::create_directories(destination.parent_path(), ec);
-    if (ec)
-        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed, "writeFailed",
-                                           fmt::format("Cannot create the folder {}: {}",
-                                                       destination.parent_path().string(), ec.message())));
+    if (auto made = createFolders(destination.parent_path()); !made) co_return platform::fail(made.error());
 
     logger.info("Downloading " + descriptor.description + "\u2026");
-    auto request = platform::HttpRequest::get(descriptor.remoteURL.absoluteString(), kIdleTimeout);
 
     if (auto* store = std::get_if<DataStore>(&descriptor.transferMode.store)) {
-        // Only HTTP responses carry a status; anything else counts as -1.
-        if (!isHttp(descriptor.remoteURL)) co_return platform::fail(toError({descriptor.description, -1}));
-        auto response = co_await session.send(std::move(request));
-        if (!response) co_return platform::fail(response.error());
-        if (!response->isSuccess())
-            co_return platform::fail(toError({descriptor.description, response->status}));
-        if (auto stored = (*store)(response->body, destination); !stored) co_return platform::fail(stored.error());
+        auto body = co_await fetchChecked(descriptor.remoteURL, descriptor.description, session);
+        if (!body) co_return platform::fail(body.error());
+        if (auto stored = (*store)(*body, destination); !stored) co_return platform::fail(stored.error());
     } else {
         const auto& fileStore = std::get<FileStore>(descriptor.transferMode.store);
         if (!isHttp(descriptor.remoteURL)) co_return platform::fail(toError({descriptor.description, -1}));
         const fs::path temporary = temporaryBeside(destination);
+        auto request = platform::HttpRequest::get(descriptor.remoteURL.absoluteString(), kIdleTimeout);
         auto result = co_await session.download(std::move(request), temporary);
         if (!result) co_return platform::fail(result.error());
         if (!result->isSuccess() || !result->stored) {
@@ -109,11 +114,7 @@ platform::Task<platform::Result<platform::Bytes>> AssetDownloader::fetchData(pla
                                                                            platform::HttpClient& session,
                                                                            const AppLogger& logger) {
     logger.debug("Fetching " + description + " from " + url.absoluteString());
-    if (!isHttp(url)) co_return platform::fail(toError({description, -1}));
-    auto response = co_await session.send(platform::HttpRequest::get(url.absoluteString(), kIdleTimeout));
-    if (!response) co_return platform::fail(response.error());
-    if (!response->isSuccess()) co_return platform::fail(toError({description, response->status}));
-    co_return std::move(response->body);
+    co_return co_await fetchChecked(std::move(url), std::move(description), session);
 }
 
 }  // namespace auralith

@@ -23,15 +23,21 @@ platform::ml::ModelConfiguration MLModelConfigurationUtils::defaultConfiguration
     return platform::ml::ModelConfiguration{computeUnits, true};
 }
 
+platform::Status createFolders(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec)
+        return platform::fail(platform::Error::make(
+            platform::kFileErrorDomain, static_cast<int>(platform::FileErrorCode::writeFailed), "writeFailed",
+            fmt::format("Cannot create the folder {}: {}", folder.string(), ec.message())));
+    return platform::ok();
+}
+
 namespace {
 platform::Result<fs::path> ensureFolder(fs::path path) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(path, ec))) return path;
-    fs::create_directories(path, ec);
-    if (ec)
-        return platform::fail(platform::Error::make(
-            platform::kFileErrorDomain, static_cast<int>(platform::FileErrorCode::writeFailed), "writeFailed",
-            fmt::format("Cannot create the folder {}: {}", path.string(), ec.message())));
+    if (auto made = createFolders(path); !made) return platform::fail(made.error());
     return path;
 }
 }  // namespace

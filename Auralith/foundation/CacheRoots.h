@@ -30,4 +30,8 @@ struct MLModelConfigurationUtils {
 platform::Result<std::filesystem::path> ttsCacheRoot(const platform::Environment& environment);
 platform::Result<std::filesystem::path> ttsModelsCacheDirectory(const platform::Environment& environment);
 
+// Makes the folder and any missing parents; fails with the file layer's
+// writeFailed error naming the folder.
+platform::Status createFolders(const std::filesystem::path& folder);
+
 }  // namespace auralith

@@ -166,6 +166,21 @@ std::vector<ListedItem> usableEntries(const platform::Json& listing, const AppLo
     return out;
 }
 
+// One listing page: the response checked for rate limiting and for an error
+// page instead of JSON, then its usable entries.
+Task<Result<std::vector<ListedItem>>> readListing(platform::HttpClient& session, platform::HttpRequest request,
+                                                  std::string path, std::string rateLimitMessage,
+                                                  const AppLogger& logger) {
+    auto response = co_await session.send(std::move(request));
+    if (!response) co_return platform::fail(response.error());
+    if (isRateLimit(response->status))
+        co_return platform::fail(HuggingFaceDownloadError::makeRateLimited(response->status, std::move(rateLimitMessage)));
+    if (auto html = htmlCheck(response->body, path); !html) co_return platform::fail(html.error());
+    auto listing = parseListing(response->body);
+    if (!listing) co_return platform::fail(listing.error());
+    co_return usableEntries(*listing, logger);
+}
+
 // A folder entry is walked only when it lies below the folder being listed,
 // so a listing that names itself (or a parent) cannot make the walk endless.
 bool isBelow(std::string_view entryPath, std::string_view listedPath) {
@@ -246,11 +261,7 @@ Status DownloadUtils::createDirectoryRemovingBlockingFile(const fs::path& url) c
                                                             ec.message())));
             continue;
         }
-        fs::create_directories(url, ec);
-        if (ec)
-            return platform::fail(fileError(platform::FileErrorCode::writeFailed,
-                                            fmt::format("Cannot create the folder {}: {}", url.string(), ec.message())));
-        return platform::ok();
+        return createFolders(url);
     }
     return platform::ok();
 }
@@ -262,17 +273,12 @@ Task<Status> DownloadUtils::listRepoFiles(std::string path, Repo repo, std::opti
         path.empty() ? "tree/main" : "tree/main/" + platform::percentEncode(path, platform::UrlCharacterSet::path);
     auto url = registry_.apiModels(repo.remotePath(), listingPath);
     if (!url) co_return platform::fail(url.error());
-    auto response = co_await session_.send(makeRequest(url->absoluteString()));
-    if (!response) co_return platform::fail(response.error());
-    if (isRateLimit(response->status))
-        co_return platform::fail(
-            HuggingFaceDownloadError::makeRateLimited(response->status, "Rate limited while listing files"));
-    if (auto html = htmlCheck(response->body, path); !html) co_return html;
-    auto listing = parseListing(response->body);
+    auto listing = co_await readListing(session_, makeRequest(url->absoluteString()), path,
+                                        "Rate limited while listing files", logger_);
     if (!listing) co_return platform::fail(listing.error());
 
     const AdmitRules admit{subPath, *prefixes};
-    for (const auto& entry : usableEntries(*listing, logger_)) {
+    for (const auto& entry : *listing) {
         if (entry.isDirectory) {
             if (!admit.directory(entry.path) || !isBelow(entry.path, path)) continue;
             auto nested = co_await listRepoFiles(entry.path, repo, subPath, prefixes, entries);
@@ -333,12 +339,7 @@ Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::opt
     const std::string folderName(repo.folderName());
     logger_.info(fmt::format("Downloading {} from HuggingFace...", folderName));
     const fs::path repoFolder = directory / folderName;
-    std::error_code ec;
-    fs::create_directories(repoFolder, ec);
-    if (ec)
-        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
-                                           fmt::format("Cannot create the folder {}: {}", repoFolder.string(),
-                                                       ec.message())));
+    if (auto made = createFolders(repoFolder); !made) co_return made;
 
     const auto required = ModelNames::getRequiredModelNames(
         repo, variant ? std::optional<std::string_view>(*variant) : std::nullopt);
@@ -417,12 +418,7 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std
                                                                    ProgressHandler progress, LoadFailure* failure) {
     *failure = LoadFailure::download;
     co_await systemInfo_.logSystemInfo(logger_);
-    std::error_code ec;
-    fs::create_directories(directory, ec);
-    if (ec)
-        co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
-                                           fmt::format("Cannot create the folder {}: {}", directory.string(),
-                                                       ec.message())));
+    if (auto made = createFolders(directory); !made) co_return platform::fail(made.error());
     const fs::path repoFolder = directory / std::string(repo.folderName());
 
     const auto required = ModelNames::getRequiredModelNames(
@@ -441,6 +437,7 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std
     const auto configuration = MLModelConfigurationUtils::defaultConfiguration(computeUnits);
     LoadedModels models;
     const double count = static_cast<double>(modelNames.size());
+    std::error_code ec;
     for (std::size_t i = 0; i < modelNames.size(); ++i) {
         const auto& name = modelNames[i];
         const fs::path modelPath = repoFolder / name;
@@ -558,16 +555,11 @@ Task<Status> DownloadUtils::listSubdirectoryFiles(std::string path, Repo repo, s
     auto url = registry_.apiModels(repo.remotePath(),
                                    "tree/main/" + platform::percentEncode(path, platform::UrlCharacterSet::path));
     if (!url) co_return platform::fail(url.error());
-    auto response = co_await session_.send(makeRequest(url->absoluteString()));
-    if (!response) co_return platform::fail(response.error());
-    if (isRateLimit(response->status))
-        co_return platform::fail(
-            HuggingFaceDownloadError::makeRateLimited(response->status, "Rate limited while listing files in " + path));
-    if (auto html = htmlCheck(response->body, path); !html) co_return html;
-    auto listing = parseListing(response->body);
+    auto listing = co_await readListing(session_, makeRequest(url->absoluteString()), path,
+                                        "Rate limited while listing files in " + path, logger_);
     if (!listing) co_return platform::fail(listing.error());
 
-    for (const auto& entry : usableEntries(*listing, logger_)) {
+    for (const auto& entry : *listing) {
         if (entry.isDirectory) {
             if (!isBelow(entry.path, path)) continue;
             if (auto nested = co_await listSubdirectoryFiles(entry.path, repo, entries); !nested) co_return nested;
@@ -606,12 +598,7 @@ Task<Status> DownloadUtils::downloadSubdirectory(Repo repo, std::string subdirec
             report(completed);
             continue;
         }
-        std::error_code ec;
-        fs::create_directories(destination.parent_path(), ec);
-        if (ec)
-            co_return platform::fail(fileError(platform::FileErrorCode::writeFailed,
-                                               fmt::format("Cannot create the folder {}: {}",
-                                                           destination.parent_path().string(), ec.message())));
+        if (auto made = createFolders(destination.parent_path()); !made) co_return made;
         if (entry.size == 0) {
             std::ofstream(destination, std::ios::binary);
         } else if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, {}); !fetched) {

@@ -254,8 +254,7 @@ const ModelNameSet& ModelNames::Qwen3ASR::requiredModelsFull() {
 }
 
 const ModelNameSet& ModelNames::PocketTTS::requiredModels() {
-    static const ModelNameSet set =
-        names({condStepFile, flowlmStepFile, flowDecoderFile, mimiDecoderFile, constantsBinDir});
+    static const ModelNameSet set = requiredModels(PocketTtsPrecision::fp16);
     return set;
 }
 

@@ -10,14 +10,13 @@ platform::Task<platform::Channel<double>> ProgressEmitter::ensureSession() {
     co_await platform::resumeOn(strand_);
     if (stream_) co_return *stream_;
     stream_.emplace();
-    isActive_ = true;
     stream_->send(0.0);
     co_return *stream_;
 }
 
 platform::Task<void> ProgressEmitter::report(double fraction) {
     co_await platform::resumeOn(strand_);
-    if (!isActive_ || !stream_) co_return;
+    if (!stream_) co_return;
     // NaN would pass a plain clamp unchanged; report it as no progress.
     const double value = fraction != fraction ? 0.0 : std::clamp(fraction, 0.0, 1.0);
     stream_->send(value);
@@ -25,20 +24,16 @@ platform::Task<void> ProgressEmitter::report(double fraction) {
 
 platform::Task<void> ProgressEmitter::finishSession() {
     co_await platform::resumeOn(strand_);
-    if (!isActive_) co_return;
-    if (stream_) {
-        stream_->send(1.0);
-        stream_->finish();
-    }
+    if (!stream_) co_return;
+    stream_->send(1.0);
+    stream_->finish();
     stream_.reset();
-    isActive_ = false;
 }
 
 platform::Task<void> ProgressEmitter::failSession(platform::Error error) {
     co_await platform::resumeOn(strand_);
     if (stream_) stream_->fail(std::move(error));
     stream_.reset();
-    isActive_ = false;
 }
 
 }  // namespace auralith

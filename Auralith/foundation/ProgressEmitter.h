@@ -27,8 +27,8 @@ public:
 
 private:
     platform::Strand strand_;
-    std::optional<platform::Channel<double>> stream_;  // the producer and consumer ends in one
-    bool isActive_ = false;
+    // The producer and consumer ends in one; present exactly while a run is active.
+    std::optional<platform::Channel<double>> stream_;
 };
 
 }  // namespace auralith

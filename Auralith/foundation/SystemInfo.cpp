@@ -4,10 +4,11 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 
 #include <fmt/format.h>
+
+#include "platform/values/Files.h"
 
 namespace auralith {
 
@@ -67,18 +68,17 @@ std::string SystemInfo::summaryLine(std::string_view version, std::string_view c
 
 namespace {
 
-std::string readFile(const char* path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+// The whole file as text; empty when it cannot be read.
+std::string readText(const char* path) {
+    auto bytes = platform::readFile(path);
+    return bytes ? platform::toString(*bytes) : std::string();
 }
 
 std::string systemVersion() {
     std::string version;
     utsname u{};
     if (uname(&u) == 0) version = u.release;
-    std::istringstream release{readFile("/etc/os-release")};
+    std::istringstream release{readText("/etc/os-release")};
     std::string line;
     while (std::getline(release, line)) {
         if (line.rfind("PRETTY_NAME=", 0) != 0) continue;
@@ -90,7 +90,7 @@ std::string systemVersion() {
 }
 
 std::optional<std::uint64_t> statusField(std::string_view field) {
-    std::istringstream in{readFile("/proc/self/status")};
+    std::istringstream in{readText("/proc/self/status")};
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind(field, 0) != 0 || line.size() <= field.size() || line[field.size()] != ':') continue;
@@ -104,7 +104,7 @@ std::optional<std::uint64_t> statusField(std::string_view field) {
 }  // namespace
 
 std::string SystemInfo::summary() {
-    const auto chip = chipFromCpuInfo(readFile("/proc/cpuinfo")).value_or("UnknownChip");
+    const auto chip = chipFromCpuInfo(readText("/proc/cpuinfo")).value_or("UnknownChip");
     const long active = sysconf(_SC_NPROCESSORS_ONLN);
     const long configured = sysconf(_SC_NPROCESSORS_CONF);
     const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);

@@ -32,6 +32,14 @@ std::string decodeLibraryText(const char* text) {
     return out;
 }
 
+// The library's result, handed back to it to free; `input` when it gave none.
+std::string takeLibraryText(char* out, TextNormalizer::FreeStringFn release, const std::string& input) {
+    if (!out) return input;
+    std::string copy = decodeLibraryText(out);
+    release(out);
+    return copy;
+}
+
 std::vector<std::string_view> spacePieces(std::string_view text) {
     std::vector<std::string_view> pieces;
     std::size_t start = 0;
@@ -65,7 +73,6 @@ TextNormalizer::TextNormalizer() : logger_("Auralith", "ITN") {
     nemoRemoveRule_ = lookUp<RemoveRuleFn>(process, "nemo_remove_rule");
     nemoClearRules_ = lookUp<ClearRulesFn>(process, "nemo_clear_rules");
     nemoRuleCount_ = lookUp<RuleCountFn>(process, "nemo_rule_count");
-    isNativeAvailable_ = true;
 }
 
 TextNormalizer& TextNormalizer::shared() {
@@ -81,20 +88,12 @@ const std::set<std::string, std::less<>>& TextNormalizer::spokenPunctuationWords
 
 std::string TextNormalizer::call(NormalizeFn fn, const std::string& text) const {
     if (!fn || !nemoFreeString_) return text;
-    char* out = fn(text.c_str());
-    if (!out) return text;
-    std::string copy = decodeLibraryText(out);
-    nemoFreeString_(out);
-    return copy;
+    return takeLibraryText(fn(text.c_str()), nemoFreeString_, text);
 }
 
 std::string TextNormalizer::callMaxSpan(const std::string& text, std::uint32_t span) const {
     if (!nemoNormalizeSentenceMaxSpan_ || !nemoFreeString_) return text;
-    char* out = nemoNormalizeSentenceMaxSpan_(text.c_str(), span);
-    if (!out) return text;
-    std::string copy = decodeLibraryText(out);
-    nemoFreeString_(out);
-    return copy;
+    return takeLibraryText(nemoNormalizeSentenceMaxSpan_(text.c_str(), span), nemoFreeString_, text);
 }
 
 std::string TextNormalizer::prepareSentence(std::string_view text) {
@@ -117,19 +116,19 @@ std::string TextNormalizer::prepareSentence(std::string_view text) {
 
 std::string TextNormalizer::normalize(std::string_view text) const {
     const std::string input(text);
-    if (!isNativeAvailable_) return input;
+    if (!isNativeAvailable()) return input;
     return call(nemoNormalize_, input);
 }
 
 std::string TextNormalizer::normalizeSentence(std::string_view text) const {
-    if (!isNativeAvailable_) return std::string(text);
+    if (!isNativeAvailable()) return std::string(text);
     const std::string prepared = prepareSentence(text);
     if (nemoNormalizeSentence_) return call(nemoNormalizeSentence_, prepared);
     return call(nemoNormalize_, prepared);
 }
 
 std::string TextNormalizer::normalizeSentence(std::string_view text, std::uint32_t maxSpanTokens) const {
-    if (!isNativeAvailable_) return std::string(text);
+    if (!isNativeAvailable()) return std::string(text);
     const std::string prepared = prepareSentence(text);
     if (nemoNormalizeSentenceMaxSpan_) return callMaxSpan(prepared, maxSpanTokens);
     if (nemoNormalizeSentence_) return call(nemoNormalizeSentence_, prepared);
@@ -137,7 +136,7 @@ std::string TextNormalizer::normalizeSentence(std::string_view text, std::uint32
 }
 
 ASRResult TextNormalizer::normalize(const ASRResult& result) const {
-    if (!isNativeAvailable_) return result;
+    if (!isNativeAvailable()) return result;
     std::string text = normalizeSentence(result.text);
     if (text == result.text) return result;
     ASRResult changed = result;
@@ -165,7 +164,7 @@ void TextNormalizer::clearRules() const {
 long TextNormalizer::ruleCount() const { return nemoRuleCount_ ? static_cast<long>(nemoRuleCount_()) : 0; }
 
 std::optional<std::string> TextNormalizer::version() const {
-    if (!isNativeAvailable_) return std::nullopt;
+    if (!isNativeAvailable()) return std::nullopt;
     const char* text = nemoVersion_();
     if (!text) return std::nullopt;
     return decodeLibraryText(text);

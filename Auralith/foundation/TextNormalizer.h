@@ -36,7 +36,8 @@ public:
     // "period", "dash", "colon", "pipe", "slash", "dot", "plus", "hash", "percent".
     static const std::set<std::string, std::less<>>& spokenPunctuationWords();
 
-    bool isNativeAvailable() const { return isNativeAvailable_; }
+    // The three required functions are bound together, so one stands for all.
+    bool isNativeAvailable() const { return nemoNormalize_ != nullptr; }
 
     std::string normalize(std::string_view text) const;
     // Sentence form: spacing tidied when spoken punctuation occurs, then the
@@ -63,7 +64,6 @@ private:
     std::string callMaxSpan(const std::string& text, std::uint32_t span) const;
 
     platform::Logger logger_;
-    bool isNativeAvailable_ = false;
     NormalizeFn nemoNormalize_ = nullptr;
     NormalizeFn nemoNormalizeSentence_ = nullptr;
     NormalizeMaxSpanFn nemoNormalizeSentenceMaxSpan_ = nullptr;

@@ -3,21 +3,6 @@
 namespace auralith {
 
 using platform::ml::FeatureMap;
-using platform::ml::FeatureValue;
-
-namespace detail {
-std::vector<std::string> FixedFeatureProvider::featureNames() const {
-    std::vector<std::string> names;
-    for (const auto& [name, _] : features_) names.push_back(name);
-    return names;
-}
-
-std::optional<FeatureValue> FixedFeatureProvider::featureValue(std::string_view name) const {
-    auto it = features_.find(name);
-    if (it == features_.end()) return std::nullopt;
-    return it->second;
-}
-}  // namespace detail
 
 std::optional<ZeroCopyFeatureProvider> ZeroCopyFeatureProvider::chain(const platform::ml::FeatureProvider& source,
                                                                       std::string_view outputName,

@@ -10,32 +10,20 @@
 
 namespace auralith {
 
-namespace detail {
-class FixedFeatureProvider : public platform::ml::FeatureProvider {
+class ZeroCopyFeatureProvider final : public platform::ml::DictionaryFeatureProvider {
 public:
-    explicit FixedFeatureProvider(platform::ml::FeatureMap features) : features_(std::move(features)) {}
-    std::vector<std::string> featureNames() const override;
-    std::optional<platform::ml::FeatureValue> featureValue(std::string_view name) const override;
-    const platform::ml::FeatureMap& features() const { return features_; }
-
-private:
-    platform::ml::FeatureMap features_;
-};
-}  // namespace detail
-
-class ZeroCopyFeatureProvider final : public detail::FixedFeatureProvider {
-public:
-    explicit ZeroCopyFeatureProvider(platform::ml::FeatureMap features) : FixedFeatureProvider(std::move(features)) {}
+    explicit ZeroCopyFeatureProvider(platform::ml::FeatureMap features)
+        : DictionaryFeatureProvider(std::move(features)) {}
     // A provider whose only feature is `source`'s output `outputName`, under
     // `inputName`; nothing when the source has no such output.
     static std::optional<ZeroCopyFeatureProvider> chain(const platform::ml::FeatureProvider& source,
                                                         std::string_view outputName, std::string_view inputName);
 };
 
-class ZeroCopyDiarizerFeatureProvider final : public detail::FixedFeatureProvider {
+class ZeroCopyDiarizerFeatureProvider final : public platform::ml::DictionaryFeatureProvider {
 public:
     explicit ZeroCopyDiarizerFeatureProvider(platform::ml::FeatureMap features)
-        : FixedFeatureProvider(std::move(features)) {}
+        : DictionaryFeatureProvider(std::move(features)) {}
     // `additionalFeatures` plus the chained value under `inputName` (the
     // chained value wins over a feature of the same name).
     static std::optional<ZeroCopyDiarizerFeatureProvider> chain(const platform::ml::FeatureProvider& source,

@@ -2,6 +2,7 @@
 
 #include <cblas.h>
 
+#include <algorithm>
 #include <cassert>
 
 namespace platform::accel {
@@ -38,24 +39,27 @@ void gemv(Transpose trans, std::size_t m, std::size_t n, double alpha, const dou
     cblas_dgemv(CblasRowMajor, toCblas(trans), i(m), i(n), alpha, a, i(lda), x, i(incX), beta, y, i(incY));
 }
 
-void matmul(std::span<const float> a, std::span<const float> b, std::span<float> c, std::size_t m,
-            std::size_t n, std::size_t p) {
+namespace {
+template <class T>
+void denseProduct(std::span<const T> a, std::span<const T> b, std::span<T> c, std::size_t m, std::size_t n,
+                  std::size_t p) {
     assert(a.size() >= m * p && b.size() >= p * n && c.size() >= m * n);
-    if (p == 0) {
-        for (std::size_t j = 0; j < m * n; ++j) c[j] = 0.0f;
+    if (p == 0) {  // BLAS refuses a row stride of 0; the empty sum is 0
+        std::fill_n(c.begin(), m * n, T{0});
         return;
     }
-    gemm(Transpose::no, Transpose::no, m, n, p, 1.0f, a.data(), p, b.data(), n, 0.0f, c.data(), n);
+    gemm(Transpose::no, Transpose::no, m, n, p, T{1}, a.data(), p, b.data(), n, T{0}, c.data(), n);
+}
+}  // namespace
+
+void matmul(std::span<const float> a, std::span<const float> b, std::span<float> c, std::size_t m,
+            std::size_t n, std::size_t p) {
+    denseProduct(a, b, c, m, n, p);
 }
 
 void matmul(std::span<const double> a, std::span<const double> b, std::span<double> c, std::size_t m,
             std::size_t n, std::size_t p) {
-    assert(a.size() >= m * p && b.size() >= p * n && c.size() >= m * n);
-    if (p == 0) {
-        for (std::size_t j = 0; j < m * n; ++j) c[j] = 0.0;
-        return;
-    }
-    gemm(Transpose::no, Transpose::no, m, n, p, 1.0, a.data(), p, b.data(), n, 0.0, c.data(), n);
+    denseProduct(a, b, c, m, n, p);
 }
 
 }  // namespace platform::accel

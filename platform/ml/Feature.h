@@ -55,7 +55,7 @@ public:
 // The array under `name`, or nothing when it is absent or not an array.
 std::optional<MultiArray> multiArrayFeature(const FeatureProvider& provider, std::string_view name);
 
-class DictionaryFeatureProvider final : public FeatureProvider {
+class DictionaryFeatureProvider : public FeatureProvider {
 public:
     DictionaryFeatureProvider() = default;
     explicit DictionaryFeatureProvider(FeatureMap features) : features_(std::move(features)) {}

@@ -5,9 +5,9 @@
 #include <fmt/format.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <system_error>
+
+#include "platform/values/Files.h"
 
 namespace platform::ml {
 
@@ -77,14 +77,6 @@ struct Manifest {
     ModelDescription description;
 };
 
-Result<std::string> readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail(mlError(MLErrorCode::io, fmt::format("Cannot read {}", path.string())));
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 Result<Manifest> readManifest(const fs::path& bundle) {
     std::error_code ec;
     if (!fs::is_directory(bundle, ec))
@@ -93,10 +85,12 @@ Result<Manifest> readManifest(const fs::path& bundle) {
     if (!fs::is_regular_file(file, ec))
         return fail(mlError(MLErrorCode::io, fmt::format("{} is not a model bundle: it has no {}", bundle.string(),
                                                           kManifestFileName)));
-    auto text = readText(file);
-    if (!text) return fail(text.error());
+    auto bytes = readFile(file);
+    if (!bytes)
+        return fail(
+            mlError(MLErrorCode::io, fmt::format("Cannot read {}", file.string())).withUnderlying(bytes.error()));
     try {
-        const Json j = Json::parse(*text);
+        const Json j = Json::parse(bytes->begin(), bytes->end());
         Manifest m;
         m.kind = j.value("kind", "compiled");
         if (!j.contains("runtime") || !j["runtime"].is_string() || j["runtime"].get<std::string>().empty())
@@ -343,10 +337,8 @@ Result<State> Model::makeState() const {
     return State(std::move(arrays));
 }
 
-namespace {
-
-Status writeManifest(const fs::path& directory, const ModelDescription& description, std::string_view runtime,
-                     std::string_view runtimeOptionsJson, bool package) {
+Status writeModelBundle(const fs::path& directory, const ModelDescription& description, std::string_view runtime,
+                        std::string_view runtimeOptionsJson, bool package) {
     Json j;
     j["formatVersion"] = 1;
     j["kind"] = package ? "package" : "compiled";
@@ -357,25 +349,11 @@ Status writeManifest(const fs::path& directory, const ModelDescription& descript
         return fail(mlError(MLErrorCode::io, fmt::format("Runtime options are not valid JSON: {}", e.what())));
     }
     j["description"] = Json::parse(descriptionToJson(description));
-    std::error_code ec;
-    fs::create_directories(directory, ec);
     const fs::path file = directory / kManifestFileName;
-    const fs::path temporary = directory / (std::string(kManifestFileName) + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << j.dump(2) << '\n';
-        if (!out) return fail(mlError(MLErrorCode::io, fmt::format("Cannot write {}", file.string())));
-    }
-    fs::rename(temporary, file, ec);
-    if (ec) return fail(mlError(MLErrorCode::io, fmt::format("Cannot write {}: {}", file.string(), ec.message())));
+    if (auto written = writeFileAtomically(file, j.dump(2) + '\n'); !written)
+        return fail(
+            mlError(MLErrorCode::io, fmt::format("Cannot write {}", file.string())).withUnderlying(written.error()));
     return ok();
-}
-
-}  // namespace
-
-Status writeModelBundle(const fs::path& directory, const ModelDescription& description, std::string_view runtime,
-                        std::string_view runtimeOptionsJson, bool package) {
-    return writeManifest(directory, description, runtime, runtimeOptionsJson, package);
 }
 
 Result<fs::path> compileModel(const fs::path& package) {
@@ -400,8 +378,7 @@ Result<fs::path> compileModel(const fs::path& package, const fs::path& temporary
         fs::remove_all(pattern, ec);
         return fail(mlError(MLErrorCode::io, fmt::format("Cannot copy {}: {}", package.string(), ec.message())));
     }
-    if (auto s = writeManifest(out, manifest->description, manifest->runtime, manifest->runtimeOptionsJson, false);
-        !s) {
+    if (auto s = writeModelBundle(out, manifest->description, manifest->runtime, manifest->runtimeOptionsJson); !s) {
         fs::remove_all(pattern, ec);
         return fail(s.error());
     }

@@ -126,8 +126,8 @@ Result<std::int64_t> reachOf(const Shape& shape, const Strides& strides) {
     return last + 1;
 }
 
-void* alignedZeroed(std::size_t bytes) {
-    const std::size_t size = std::max<std::size_t>(64, (bytes + 63) / 64 * 64);
+// Zeroed 64-byte aligned memory of `size` bytes, a multiple of 64.
+void* alignedZeroed(std::size_t size) {
     void* p = std::aligned_alloc(64, size);
     if (p) std::memset(p, 0, size);
     return p;
@@ -202,11 +202,11 @@ Result<MultiArray> MultiArray::make(const Shape& shape, DataType type, const Str
     auto reach = reachOf(shape, strides);
     if (!reach) return fail(reach.error());
     const std::size_t bytes = static_cast<std::size_t>(*reach) * bytesPerElement(type);
-    void* memory = alignedZeroed(bytes);
+    const std::size_t size = std::max<std::size_t>(64, (bytes + 63) / 64 * 64);
+    void* memory = alignedZeroed(size);
     if (!memory)
         return fail(mlError(MLErrorCode::invalidArray, fmt::format("Cannot allocate {} bytes for an array", bytes)));
-    return wrap(memory, std::max<std::size_t>(64, (bytes + 63) / 64 * 64), shape, type, strides,
-                [](void* p) { std::free(p); });
+    return wrap(memory, size, shape, type, strides, [](void* p) { std::free(p); });
 }
 
 Result<MultiArray> MultiArray::wrap(void* data, std::size_t byteCount, const Shape& shape, DataType type,
