@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Parlowen/model/Hashing.h"
+#include "Parlowen/model/RawEnum.h"
 #include "platform/text/Unicode.h"
 
 namespace parlowen {
@@ -27,8 +28,7 @@ constexpr std::size_t kTitleLimit = 80;
 constexpr std::size_t kTitleKept = 78;
 
 platform::Error invalidValue(std::string description) {
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::invalidValue),
-                                 "invalidValue", std::move(description));
+    return jsonError(platform::JsonErrorCode::invalidValue, std::move(description));
 }
 
 platform::Result<std::optional<platform::Url>> optionalUrl(const Json& json, std::string_view key) {
@@ -137,9 +137,7 @@ Json QueueItem::toJson() const {
 
 platform::Result<QueueItem> QueueItem::fromJson(const Json& json, platform::Date now) {
     if (!json.is_object())
-        return platform::fail(platform::Error::make(platform::kJsonErrorDomain,
-                                                    static_cast<int>(platform::JsonErrorCode::notAnObject),
-                                                    "notAnObject", "a queue item is not a JSON object"));
+        return platform::fail(jsonError(platform::JsonErrorCode::notAnObject, "a queue item is not a JSON object"));
 #define PARLOWEN_READ(var, expr) \
     auto var = (expr);           \
     if (!var) return platform::fail(var.error())

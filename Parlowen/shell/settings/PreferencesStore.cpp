@@ -31,8 +31,7 @@ template <class T>
 struct IsSet<std::set<T>> : std::true_type {};
 
 platform::Error typeMismatch(std::string description) {
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch),
-                                 "typeMismatch", std::move(description));
+    return jsonError(platform::JsonErrorCode::typeMismatch, std::move(description));
 }
 
 // ---- JSON forms of the setting values ------------------------------------------
