@@ -112,19 +112,7 @@ platform::Task<void> paste(std::shared_ptr<Core> core, std::string text) {
 
     postCommandV(*core);
     (void)co_await platform::sleepFor(core->restoreDelay);
-
-    if (snapshot.empty()) {
-        logger().info("restore: hadPrev=false (no-op)");
-        co_return;
-    }
-    const std::int64_t now = pb.changeCount();
-    if (now != written) {
-        logger().info("restore: skipped — pasteboard claimed by another writer (expected={} actual={})", written, now);
-        co_return;
-    }
-    pb.clearContents();
-    pb.writeObjects(snapshot);
-    logger().info("restore: items={} pbChangeAfter={}", snapshot.size(), pb.changeCount());
+    PasteboardArbiter::restoreItems(pb, snapshot, written, logger());
 }
 
 platform::Task<void> insertion(std::weak_ptr<Core> weak, std::string text, std::optional<FocusSnapshot> focus) {
