@@ -42,7 +42,6 @@ std::shared_ptr<platform::AccessibleElement> focusedElement(Core& core) {
 bool axFocusStolen(Core& core, const FocusSnapshot& focus) {
     auto element = focusedElement(core);
     if (!element) return false;
-    core.accessibility.setMessagingTimeout(kMessagingTimeout);
     if (auto pid = element->processIdentifier(); pid && *pid != focus.processIdentifier) {
         logger().info("axFocusStolen: focused pid={} != captured pid={}", *pid, focus.processIdentifier);
         return true;
@@ -72,7 +71,6 @@ bool hasFocusedElement(Core& core) {
 bool insertIntoCurrentFocus(Core& core, const std::string& text) {
     auto element = focusedElement(core);
     if (!element) return false;
-    core.accessibility.setMessagingTimeout(kMessagingTimeout);
     if (auto pid = element->processIdentifier()) {
         if (auto app = core.workspace.runningApplication(*pid);
             app && (app->isChromiumClass || FocusSnapshot::isChromiumBundleIdentifier(app->bundleIdentifier))) {
