@@ -50,6 +50,8 @@ struct AppleSpeechEngine::Core : std::enable_shared_from_this<Core> {
     void cancel();
     // Under the lock: a task ended; whether to start another.
     bool taskEndedLocked(bool& gaveUp);
+    // Outside the lock, after a task ended.
+    void afterTaskEnded(bool restart, bool gaveUp);
 
     const std::shared_ptr<platform::SpeechRecognizer> recognizer;
     platform::Executor& background;
@@ -77,6 +79,13 @@ bool AppleSpeechEngine::Core::taskEndedLocked(bool& gaveUp) {
         return false;
     }
     return true;
+}
+
+void AppleSpeechEngine::Core::afterTaskEnded(bool restart, bool gaveUp) {
+    if (gaveUp)
+        engineLog().error("{} recognition tasks in a row ended without text; not starting another",
+                          kMaxConsecutiveFailures);
+    if (restart) startRecognitionTask();
 }
 
 void AppleSpeechEngine::Core::startRecognitionTask() {
@@ -162,10 +171,7 @@ void AppleSpeechEngine::Core::handleRecognition(std::uint64_t generation,
             engineLog().debug("partial isFinal={} seg=\"{}\" combined=\"{}\"", result->isFinal, platform::priv(text),
                               platform::priv(combined));
             if (callback) callback(combined);
-            if (gaveUp)
-                engineLog().error("{} recognition tasks in a row ended without text; not starting another",
-                                  kMaxConsecutiveFailures);
-            if (restart) startRecognitionTask();
+            afterTaskEnded(restart, gaveUp);
         }
     }
     if (error) {
@@ -181,10 +187,7 @@ void AppleSpeechEngine::Core::handleRecognition(std::uint64_t generation,
                 restart = taskEndedLocked(gaveUp);
             }
         }
-        if (gaveUp)
-            engineLog().error("{} recognition tasks in a row ended without text; not starting another",
-                              kMaxConsecutiveFailures);
-        if (restart) startRecognitionTask();
+        afterTaskEnded(restart, gaveUp);
     }
 }
 
@@ -247,12 +250,10 @@ platform::Task<Status> AppleSpeechEngine::start() { return startImpl(core_); }
 
 platform::Task<Status> AppleSpeechEngine::startImpl(std::shared_ptr<Core> core) {
     co_await platform::resumeOn(core->background);
-    core->cancel();
+    core->cancel();  // also drops the segments
     {
         std::lock_guard lock(core->mutex);
         core->state.isShuttingDown = false;
-        core->state.finalizedSegments.clear();
-        core->state.currentSegment.clear();
         core->state.consecutiveFailures = 0;
         core->state.taskHadText = false;
     }
@@ -273,14 +274,11 @@ platform::Task<Result<std::string>> AppleSpeechEngine::finish() { return finishI
 
 platform::Task<Result<std::string>> AppleSpeechEngine::finishImpl(std::shared_ptr<Core> core) {
     co_await platform::resumeOn(core->background);
-    {
-        std::lock_guard lock(core->mutex);
-        core->state.isShuttingDown = true;
-    }
     std::shared_ptr<platform::SpeechAudioRequest> request;
     std::shared_ptr<platform::SpeechRecognitionTask> task;
     {
         std::lock_guard lock(core->mutex);
+        core->state.isShuttingDown = true;
         request = core->state.request;
         task = core->state.task;
     }

@@ -1,7 +1,5 @@
 #include "Parlowen/dictation/HotkeyBadge.h"
 
-#include <string_view>
-
 namespace parlowen {
 
 namespace {
@@ -28,20 +26,7 @@ std::vector<std::string> keycapLabels(const HotkeyBadgeTrigger& trigger) {
     if (combo.modifiers & ModifierFlags::option) labels.push_back("⌥");
     if (combo.modifiers & ModifierFlags::shift) labels.push_back("⇧");
     if (combo.modifiers & ModifierFlags::command) labels.push_back("⌘");
-    // The key's cap: the display string without its leading modifier symbols.
-    const std::string display = combo.displayString();
-    std::string_view rest = display;
-    bool stripped = true;
-    while (stripped) {
-        stripped = false;
-        for (std::string_view symbol : {"⌃", "⌥", "⇧", "⌘"}) {
-            if (rest.starts_with(symbol)) {
-                rest.remove_prefix(symbol.size());
-                stripped = true;
-            }
-        }
-    }
-    if (!rest.empty()) labels.emplace_back(rest);
+    labels.push_back(KeyCombo::keyName(combo.keyCode));
     return labels;
 }
 

@@ -67,12 +67,12 @@ platform::Error HotkeyManager::toError(HotkeyError) {
 
 HotkeyManager::HotkeyManager(platform::KeyEventSource& source, platform::Executor& mainExecutor,
                              std::vector<Hotkey> holds, std::vector<KeyCombo> combos)
-    : source_(source), main_(mainExecutor), router_(std::move(holds), std::move(combos)),
-      alive_(std::make_shared<HotkeyManager*>(this)) {}
+    : source_(source), main_(mainExecutor), router_(std::move(holds), std::move(combos)) {}
 
 HotkeyManager::~HotkeyManager() {
-    alive_.reset();
+    // The source first: once it is closed no handler on its thread reads the lifetime.
     if (running_) source_.close();
+    lifetime_.end();
 }
 
 void HotkeyManager::setOnHoldDown(std::function<void(Hotkey)> f) {
@@ -168,7 +168,6 @@ platform::KeyEventVerdict HotkeyManager::handleEvent(const platform::KeyEvent& e
     }
     if (recordingMode()) return KeyEventVerdict::pass;
 
-    std::weak_ptr<HotkeyManager*> weak = alive_;
     if (event.type == KeyEventType::keyDown) {
         std::optional<KeyCombo> matched;
         {
@@ -177,17 +176,14 @@ platform::KeyEventVerdict HotkeyManager::handleEvent(const platform::KeyEvent& e
         }
         if (!matched) return KeyEventVerdict::pass;
         if (event.autorepeat) return KeyEventVerdict::drop;
-        main_.post([weak, combo = *matched] {
-            auto alive = weak.lock();
-            if (!alive) return;
-            HotkeyManager* self = *alive;
+        main_.post(lifetime_.guard([this, combo = *matched] {
             std::function<void(KeyCombo)> f;
             {
-                std::lock_guard lock(self->callbacksMutex_);
-                f = self->onComboTrigger_;
+                std::lock_guard lock(callbacksMutex_);
+                f = onComboTrigger_;
             }
             if (f) f(combo);
-        });
+        }));
         return KeyEventVerdict::drop;
     }
 
@@ -202,10 +198,9 @@ platform::KeyEventVerdict HotkeyManager::handleEvent(const platform::KeyEvent& e
             std::lock_guard lock(callbacksMutex_);
             f = edge.down ? onHoldDown_ : onHoldUp_;
         }
-        main_.post([weak, f = std::move(f), key = edge.key] {
-            if (!weak.lock() || !f) return;
-            f(key);
-        });
+        main_.post(lifetime_.guard([f = std::move(f), key = edge.key] {
+            if (f) f(key);
+        }));
     }
     return KeyEventVerdict::pass;
 }

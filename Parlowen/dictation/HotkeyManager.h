@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "platform/keyevents/KeyEventSource.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/Executor.h"
+#include "platform/runtime/Observable.h"
 
 namespace parlowen {
 
@@ -103,8 +103,8 @@ private:
     bool recordingMode_ = false;
 
     bool running_ = false;  // main executor only
-    // Queued work holds this weakly and does nothing once the manager is gone.
-    std::shared_ptr<HotkeyManager*> alive_;
+    // Queued work does nothing once the manager is gone.
+    platform::Lifetime lifetime_;
 };
 
 }  // namespace parlowen

@@ -64,19 +64,8 @@ platform::Task<std::optional<std::string>> copyAndRestore(std::shared_ptr<Select
     const std::optional<std::string> text = pb.string();
     logger().info("capture: chars={} pbChangeBefore={} pbChangeAfter={}", charCount(text), before, after);
 
-    if (snapshot.empty()) {
-        logger().info("restore: hadPrev=false (no-op)");
-    } else {
-        const std::int64_t expected = after > before ? before + 1 : before;
-        if (after == expected) {
-            pb.clearContents();
-            pb.writeObjects(snapshot);
-            logger().info("restore: items={} pbChangeAfter={}", snapshot.size(), pb.changeCount());
-        } else {
-            logger().info("restore: skipped — pasteboard claimed by another writer (expected={} actual={})",
-                          expected, after);
-        }
-    }
+    // The copy's own write is expected; any further one belongs to another writer.
+    PasteboardArbiter::restoreItems(pb, snapshot, after > before ? before + 1 : before, logger());
 
     if (after <= before) co_return std::nullopt;
     if (after == before + 1) {

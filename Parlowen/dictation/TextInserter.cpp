@@ -42,7 +42,6 @@ std::shared_ptr<platform::AccessibleElement> focusedElement(Core& core) {
 bool axFocusStolen(Core& core, const FocusSnapshot& focus) {
     auto element = focusedElement(core);
     if (!element) return false;
-    core.accessibility.setMessagingTimeout(kMessagingTimeout);
     if (auto pid = element->processIdentifier(); pid && *pid != focus.processIdentifier) {
         logger().info("axFocusStolen: focused pid={} != captured pid={}", *pid, focus.processIdentifier);
         return true;
@@ -72,7 +71,6 @@ bool hasFocusedElement(Core& core) {
 bool insertIntoCurrentFocus(Core& core, const std::string& text) {
     auto element = focusedElement(core);
     if (!element) return false;
-    core.accessibility.setMessagingTimeout(kMessagingTimeout);
     if (auto pid = element->processIdentifier()) {
         if (auto app = core.workspace.runningApplication(*pid);
             app && (app->isChromiumClass || FocusSnapshot::isChromiumBundleIdentifier(app->bundleIdentifier))) {
@@ -112,19 +110,7 @@ platform::Task<void> paste(std::shared_ptr<Core> core, std::string text) {
 
     postCommandV(*core);
     (void)co_await platform::sleepFor(core->restoreDelay);
-
-    if (snapshot.empty()) {
-        logger().info("restore: hadPrev=false (no-op)");
-        co_return;
-    }
-    const std::int64_t now = pb.changeCount();
-    if (now != written) {
-        logger().info("restore: skipped — pasteboard claimed by another writer (expected={} actual={})", written, now);
-        co_return;
-    }
-    pb.clearContents();
-    pb.writeObjects(snapshot);
-    logger().info("restore: items={} pbChangeAfter={}", snapshot.size(), pb.changeCount());
+    PasteboardArbiter::restoreItems(pb, snapshot, written, logger());
 }
 
 platform::Task<void> insertion(std::weak_ptr<Core> weak, std::string text, std::optional<FocusSnapshot> focus) {

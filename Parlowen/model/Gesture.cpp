@@ -15,14 +15,6 @@ using platform::Json;
 using platform::JsonErrorCode;
 using platform::Result;
 
-Error jsonError(JsonErrorCode code, std::string description) {
-    static constexpr const char* kCases[] = {"",           "invalidJson",  "notAnObject",
-                                             "keyNotFound", "typeMismatch", "invalidValue",
-                                             "notEncodable"};
-    return Error::make(platform::kJsonErrorDomain, static_cast<int>(code), kCases[static_cast<int>(code)],
-                       std::move(description));
-}
-
 Error notAnObject(const Json& found) {
     return jsonError(JsonErrorCode::typeMismatch,
                      fmt::format("Expected to decode Dictionary<String, Any> but found {} instead.", found.type_name()));

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Parlowen/model/Hashing.h"
+#include "Parlowen/model/RawEnum.h"
 #include "platform/text/Unicode.h"
 
 namespace parlowen {
@@ -26,8 +28,7 @@ constexpr std::size_t kTitleLimit = 80;
 constexpr std::size_t kTitleKept = 78;
 
 platform::Error invalidValue(std::string description) {
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::invalidValue),
-                                 "invalidValue", std::move(description));
+    return jsonError(platform::JsonErrorCode::invalidValue, std::move(description));
 }
 
 platform::Result<std::optional<platform::Url>> optionalUrl(const Json& json, std::string_view key) {
@@ -44,21 +45,6 @@ bool fileExists(const std::optional<platform::Url>& url) {
     if (!url || !url->isFileURL()) return false;
     std::error_code ec;
     return std::filesystem::is_regular_file(url->filePath(), ec);
-}
-
-template <class T>
-void hashInto(std::size_t& seed, const T& value) {
-    seed ^= std::hash<T>{}(value) + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2);
-}
-template <class T>
-void hashInto(std::size_t& seed, const std::optional<T>& value) {
-    hashInto(seed, value.has_value());
-    if (value) hashInto(seed, *value);
-}
-void hashInto(std::size_t& seed, platform::Date d) { hashInto(seed, d.timeIntervalSinceReferenceDate()); }
-void hashInto(std::size_t& seed, const std::optional<platform::Date>& d) {
-    hashInto(seed, d.has_value());
-    if (d) hashInto(seed, *d);
 }
 
 }  // namespace
@@ -151,9 +137,7 @@ Json QueueItem::toJson() const {
 
 platform::Result<QueueItem> QueueItem::fromJson(const Json& json, platform::Date now) {
     if (!json.is_object())
-        return platform::fail(platform::Error::make(platform::kJsonErrorDomain,
-                                                    static_cast<int>(platform::JsonErrorCode::notAnObject),
-                                                    "notAnObject", "a queue item is not a JSON object"));
+        return platform::fail(jsonError(platform::JsonErrorCode::notAnObject, "a queue item is not a JSON object"));
 #define PARLOWEN_READ(var, expr) \
     auto var = (expr);           \
     if (!var) return platform::fail(var.error())
@@ -264,22 +248,24 @@ std::optional<QueueItem> QueueItem::fromRecord(const platform::CloudRecord& reco
 }  // namespace parlowen
 
 std::size_t std::hash<parlowen::QueueItem>::operator()(const parlowen::QueueItem& item) const noexcept {
-    using parlowen::hashInto;
+    using parlowen::hashValue;
+    // Dates take part by their seconds since the reference date.
+    auto seconds = [](platform::Date d) { return d.timeIntervalSinceReferenceDate(); };
     std::size_t seed = 0;
-    hashInto(seed, item.id);
-    hashInto(seed, item.text);
-    hashInto(seed, item.title);
-    hashInto(seed, item.sourceApp);
-    hashInto(seed, item.sourceURL);
-    hashInto(seed, item.voiceEngine);
-    hashInto(seed, item.voiceID);
-    hashInto(seed, item.audioFileURL);
-    hashInto(seed, item.heroImageURL);
-    hashInto(seed, item.durationSec);
-    hashInto(seed, static_cast<int>(item.state));
-    hashInto(seed, item.createdAt);
-    hashInto(seed, item.playedThru);
-    hashInto(seed, item.completedAt);
-    hashInto(seed, item.renderError);
+    hashValue(seed, item.id);
+    hashValue(seed, item.text);
+    hashValue(seed, item.title);
+    hashValue(seed, item.sourceApp);
+    hashValue(seed, item.sourceURL);
+    hashValue(seed, item.voiceEngine);
+    hashValue(seed, item.voiceID);
+    hashValue(seed, item.audioFileURL);
+    hashValue(seed, item.heroImageURL);
+    hashValue(seed, item.durationSec);
+    hashValue(seed, static_cast<int>(item.state));
+    hashValue(seed, seconds(item.createdAt));
+    hashValue(seed, item.playedThru);
+    hashValue(seed, item.completedAt.transform(seconds));
+    hashValue(seed, item.renderError);
     return seed;
 }

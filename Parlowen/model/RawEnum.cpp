@@ -5,22 +5,32 @@
 
 #include "platform/values/Json.h"
 
-namespace parlowen::detail {
+namespace parlowen {
+
+platform::Error jsonError(platform::JsonErrorCode code, std::string description) {
+    static constexpr const char* kCases[] = {"",           "invalidJson",  "notAnObject",
+                                             "keyNotFound", "typeMismatch", "invalidValue",
+                                             "notEncodable"};
+    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(code), kCases[static_cast<int>(code)],
+                                 std::move(description));
+}
+
+namespace detail {
 
 platform::Json rawValueJson(std::string_view raw) { return platform::Json(std::string(raw)); }
 
 platform::Result<std::string> stringFromJson(const platform::Json& json, std::string_view typeName) {
     if (!json.is_string())
-        return platform::fail(platform::Error::make(
-            platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch), "typeMismatch",
-            fmt::format("Expected to decode {} from a string but found {} instead.", typeName, json.type_name())));
+        return platform::fail(
+            jsonError(platform::JsonErrorCode::typeMismatch,
+                      fmt::format("Expected to decode {} from a string but found {} instead.", typeName, json.type_name())));
     return json.get<std::string>();
 }
 
 platform::Error unknownRawValue(std::string_view typeName, std::string_view raw) {
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::invalidValue),
-                                 "invalidValue",
-                                 fmt::format("Cannot initialize {} from invalid String value {}", typeName, raw));
+    return jsonError(platform::JsonErrorCode::invalidValue,
+                     fmt::format("Cannot initialize {} from invalid String value {}", typeName, raw));
 }
 
-}  // namespace parlowen::detail
+}  // namespace detail
+}  // namespace parlowen

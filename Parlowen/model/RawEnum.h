@@ -72,6 +72,10 @@ constexpr auto allCases() {
 template <class T>
 struct JsonCodec;
 
+// An error of the JSON domain named by its case ("typeMismatch", ...), as the
+// platform's member readers make them: for hand-written decoders.
+platform::Error jsonError(platform::JsonErrorCode code, std::string description);
+
 namespace detail {
 platform::Json rawValueJson(std::string_view raw);
 // The JSON value must be a string.

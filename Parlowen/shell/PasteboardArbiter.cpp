@@ -70,4 +70,22 @@ std::vector<platform::PasteboardItem> PasteboardArbiter::snapshotItems(const pla
     return items;
 }
 
+void PasteboardArbiter::restoreItems(platform::Pasteboard& pasteboard,
+                                     const std::vector<platform::PasteboardItem>& snapshot,
+                                     std::int64_t expectedChangeCount, const platform::Logger& log) {
+    if (snapshot.empty()) {
+        log.info("restore: hadPrev=false (no-op)");
+        return;
+    }
+    const std::int64_t actual = pasteboard.changeCount();
+    if (actual != expectedChangeCount) {
+        log.info("restore: skipped — pasteboard claimed by another writer (expected={} actual={})",
+                 expectedChangeCount, actual);
+        return;
+    }
+    pasteboard.clearContents();
+    pasteboard.writeObjects(snapshot);
+    log.info("restore: items={} pbChangeAfter={}", snapshot.size(), pasteboard.changeCount());
+}
+
 }  // namespace parlowen

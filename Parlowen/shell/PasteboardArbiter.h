@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "platform/log/Log.h"
 #include "platform/pasteboard/Pasteboard.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Task.h"
@@ -32,6 +34,11 @@ public:
     // cleared and can be written back. Types whose data cannot be read are
     // left out. Callers take it inside their operation.
     static std::vector<platform::PasteboardItem> snapshotItems(const platform::Pasteboard& pasteboard);
+    // Writes a snapshot back, unless it is empty (nothing to put back) or the
+    // pasteboard's change count is no longer `expectedChangeCount` (another
+    // writer has claimed it since). What it did goes to `log`.
+    static void restoreItems(platform::Pasteboard& pasteboard, const std::vector<platform::PasteboardItem>& snapshot,
+                             std::int64_t expectedChangeCount, const platform::Logger& log);
 
 private:
     platform::Executor& main_;

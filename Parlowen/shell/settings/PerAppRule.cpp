@@ -42,14 +42,13 @@ Result<std::vector<std::string>> stringList(const Json& object, std::string_view
     if (*member == nullptr || (*member)->is_null()) return out;
     const Json& array = **member;
     if (!array.is_array())
-        return platform::fail(platform::Error::make(
-            platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch), "typeMismatch",
-            fmt::format("Member \"{}\" is {}, expected an array", key, array.type_name())));
+        return platform::fail(jsonError(platform::JsonErrorCode::typeMismatch,
+                                        fmt::format("Member \"{}\" is {}, expected an array", key, array.type_name())));
     for (const auto& item : array) {
         if (!item.is_string())
-            return platform::fail(platform::Error::make(
-                platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch), "typeMismatch",
-                fmt::format("An element of \"{}\" is {}, expected a string", key, item.type_name())));
+            return platform::fail(
+                jsonError(platform::JsonErrorCode::typeMismatch,
+                          fmt::format("An element of \"{}\" is {}, expected a string", key, item.type_name())));
         out.push_back(item.get<std::string>());
     }
     return out;
@@ -100,8 +99,8 @@ Json JsonCodec<PerAppRule>::encode(const PerAppRule& rule) {
 
 Result<PerAppRule> JsonCodec<PerAppRule>::decode(const Json& json) {
     if (!json.is_object())
-        return platform::fail(platform::Error::make(
-            platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch), "typeMismatch",
+        return platform::fail(jsonError(
+            platform::JsonErrorCode::typeMismatch,
             fmt::format("Expected to decode PerAppRule from an object but found {} instead.", json.type_name())));
     PerAppRule rule;
     auto id = platform::optionalUuid(json, "id");

@@ -31,8 +31,7 @@ template <class T>
 struct IsSet<std::set<T>> : std::true_type {};
 
 platform::Error typeMismatch(std::string description) {
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::typeMismatch),
-                                 "typeMismatch", std::move(description));
+    return jsonError(platform::JsonErrorCode::typeMismatch, std::move(description));
 }
 
 // ---- JSON forms of the setting values ------------------------------------------
@@ -124,6 +123,19 @@ Result<T> decodeValue(const Json& json, const std::string& key, const platform::
     }
 }
 
+// The value stored as JSON data under `key`; nothing when it is absent, not
+// data, or does not decode.
+template <class T>
+std::optional<T> storedJSON(const UserDefaults& defaults, const std::string& key, const platform::Logger& logger) {
+    auto data = defaults.dataForKey(key);
+    if (!data) return std::nullopt;
+    auto parsed = platform::decodeJson(platform::ByteView(*data));
+    if (!parsed) return std::nullopt;
+    auto value = decodeValue<T>(*parsed, key, logger);
+    if (!value) return std::nullopt;
+    return std::move(*value);
+}
+
 bool isPunctuation(char32_t c) { return u_ispunct(static_cast<UChar32>(c)); }
 
 // Removes Unicode punctuation from both ends, code point by code point.
@@ -175,14 +187,7 @@ struct PreferencesStore::Loader {
     // The decoded value, or nothing when absent, not data, or undecodable.
     template <class O>
     O json(const std::string& key) const {
-        using T = typename O::value_type;
-        auto data = defaults.dataForKey(key);
-        if (!data) return std::nullopt;
-        auto parsed = platform::decodeJson(platform::ByteView(*data));
-        if (!parsed) return std::nullopt;
-        auto value = decodeValue<T>(*parsed, key, logger);
-        if (!value) return std::nullopt;
-        return std::move(*value);
+        return storedJSON<typename O::value_type>(defaults, key, logger);
     }
     template <class T>
     T json(const std::string& key, T fallback) const {
@@ -308,14 +313,9 @@ Gesture PreferencesStore::notepadDefaultGesture() { return Gesture::combo(45, 0x
 Gesture PreferencesStore::summarizeDefaultGesture() { return Gesture::combo(1, 0xE0000); }
 
 PreferencesStore::MigratedGestures PreferencesStore::migrateLegacyGestures(const UserDefaults& defaults) {
-    auto read = [&]<class T>(const std::string& key, std::type_identity<T>) -> std::optional<T> {
-        auto data = defaults.dataForKey(key);
-        if (!data) return std::nullopt;
-        auto parsed = platform::decodeJson(platform::ByteView(*data));
-        if (!parsed) return std::nullopt;
-        auto value = fromJson<T>(*parsed);
-        if (!value) return std::nullopt;
-        return *value;
+    const platform::Logger logger(kSubsystem, "settings");
+    auto read = [&]<class T>(const std::string& key, std::type_identity<T>) {
+        return storedJSON<T>(defaults, key, logger);
     };
     using G = std::type_identity<Gesture>;
     auto dictation = read("dictationGesture", G{});

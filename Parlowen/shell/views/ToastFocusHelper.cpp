@@ -1,8 +1,5 @@
 // Test helper on a real X display (run by ToastFocus_test under Xvfb with a
-// window manager):
-//   toast_focus_helper editor   shows a window with a text field, waits until
-//                               the window manager makes it active, prints
-//                               "ready <window>" and stays until ended;
+// window manager, beside an active editor window):
 //   toast_focus_helper toast <editor window>
 //                               shows the toast and reports, before and
 //                               after, the active window and the input focus,
@@ -12,10 +9,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QTimer>
-#include <QVBoxLayout>
-#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
@@ -91,26 +84,6 @@ bool spin(int ms, F done) {
     return done();
 }
 
-int editor(Display* d) {
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Editor"));
-    auto* field = new QLineEdit;
-    (new QVBoxLayout(&window))->addWidget(field);
-    window.resize(400, 200);
-    window.show();
-    window.activateWindow();
-    field->setFocus();
-    const unsigned long id = window.winId();
-    if (!spin(15000, [&] { return activeWindow(d) == id && QApplication::activeWindow() == &window; })) {
-        std::fprintf(stderr, "editor never became active (active=%lx, mine=%lx)\n", activeWindow(d), id);
-        return 2;
-    }
-    std::printf("ready %lx\n", id);
-    std::fflush(stdout);
-    QTimer::singleShot(60000, qApp, &QCoreApplication::quit);  // never outlive a stuck test
-    return QApplication::exec();
-}
-
 int toast(Display* d, unsigned long editorWindow) {
     const unsigned long activeBefore = activeWindow(d);
     const unsigned long focusBefore = inputFocus(d);
@@ -136,10 +109,8 @@ int toast(Display* d, unsigned long editorWindow) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool isEditor = argc == 2 && std::strcmp(argv[1], "editor") == 0;
-    const bool isToast = argc == 3 && std::strcmp(argv[1], "toast") == 0;
-    if (!isEditor && !isToast) {
-        std::fprintf(stderr, "usage: %s editor | toast <editor window>\n", argv[0]);
+    if (argc != 3 || std::strcmp(argv[1], "toast") != 0) {
+        std::fprintf(stderr, "usage: %s toast <editor window>\n", argv[0]);
         return 64;
     }
     QApplication app(argc, argv);
@@ -148,7 +119,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no display\n");
         return 3;
     }
-    const int rc = isEditor ? editor(d) : toast(d, std::strtoul(argv[2], nullptr, 16));
+    const int rc = toast(d, std::strtoul(argv[2], nullptr, 16));
     XCloseDisplay(d);
     return rc;
 }

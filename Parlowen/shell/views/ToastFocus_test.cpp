@@ -3,6 +3,9 @@
 #include <regex>
 #include <string>
 
+#include <fmt/format.h>
+
+#include "platform/accessibility/TestTextWindow.h"
 #include "platform/testsupport/Services.h"
 
 namespace parlowen {
@@ -22,19 +25,9 @@ TEST(ToastFocus, ShowingTheToastLeavesAnotherApplicationActiveAndFocused) {
     testsupport::WindowManager wm;
     PARLOWEN_REQUIRE_OR_SKIP(wm.start());
 
-    auto editor = wm.spawn({TOAST_FOCUS_HELPER, "editor"});
+    auto editor = testsupport::openFocusedTestTextWindow(wm, "editor", {"--focus", "line"});
     ASSERT_TRUE(editor) << editor.error().description;
-    std::string editorWindow;
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] {
-            const std::string out = editor->output();
-            const auto at = out.find("ready ");
-            if (at == std::string::npos) return false;
-            editorWindow = out.substr(at + 6, out.find('\n', at) - at - 6);
-            return true;
-        },
-        20s))
-        << "editor window never became active: " << editor->output();
+    const std::string editorWindow = fmt::format("{:x}", editor->window);
 
     const auto result = wm.run({TOAST_FOCUS_HELPER, "toast", editorWindow}, {.timeout = 30s});
     ASSERT_TRUE(result.ok()) << result.describe();
