@@ -116,7 +116,7 @@ Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
     compiled->pattern = std::string(pattern);
     UParseError parseError{};
     UErrorCode status = U_ZERO_ERROR;
-    compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16(pattern).text, flags, parseError, status));
+    compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16Text(pattern), flags, parseError, status));
     if (U_FAILURE(status) || !compiled->icu) {
         auto cause = Error::make("icu", static_cast<int>(status), u_errorName(status),
                                  fmt::format("{} at offset {}", u_errorName(status), parseError.offset));
