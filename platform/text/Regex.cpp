@@ -129,12 +129,6 @@ Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
 
 const std::string& Regex::pattern() const { return compiled_->pattern; }
 
-std::size_t Regex::numberOfCaptureGroups() const {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> m(compiled_->icu->matcher(status));
-    return m && U_SUCCESS(status) ? static_cast<std::size_t>(m->groupCount()) : 0;
-}
-
 bool Regex::matches(std::string_view text) const { return firstMatch(text).has_value(); }
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
