@@ -216,11 +216,6 @@ void InMemoryCloudDatabase::failRecord(const std::string& recordName, Error erro
     recordFailures_.insert_or_assign(recordName, std::move(error));
 }
 
-void InMemoryCloudDatabase::clearRecordFailures() {
-    std::lock_guard lock(mutex_);
-    recordFailures_.clear();
-}
-
 void InMemoryCloudDatabase::setBatchSize(std::size_t size) {
     std::lock_guard lock(mutex_);
     batchSize_ = std::max<std::size_t>(size, 1);
@@ -232,19 +227,9 @@ void InMemoryCloudDatabase::insert(CloudRecord record) {
     records_.insert_or_assign(std::move(id), std::move(record));
 }
 
-void InMemoryCloudDatabase::removeAll() {
-    std::lock_guard lock(mutex_);
-    records_.clear();
-}
-
 std::vector<InMemoryCloudDatabase::Call> InMemoryCloudDatabase::calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
-}
-
-void InMemoryCloudDatabase::clearCalls() {
-    std::lock_guard lock(mutex_);
-    calls_.clear();
 }
 
 std::optional<CloudRecord> InMemoryCloudDatabase::stored(const CloudRecordID& recordID) const {

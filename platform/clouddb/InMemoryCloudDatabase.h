@@ -44,16 +44,13 @@ public:
     void failNext(Operation operation, Error error);
     // Every later save, fetch or query match of this record name fails for that record.
     void failRecord(const std::string& recordName, Error error);
-    void clearRecordFailures();
     // How many records a query hands out at most in one batch.
     void setBatchSize(std::size_t size);
     // Puts a record into the store directly, as if another device had saved it.
     void insert(CloudRecord record);
-    void removeAll();
 
     // ---- Inspection
     std::vector<Call> calls() const;
-    void clearCalls();
     std::optional<CloudRecord> stored(const CloudRecordID& recordID) const;
     std::vector<CloudRecord> storedRecords() const;
 

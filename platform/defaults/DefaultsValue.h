@@ -37,7 +37,6 @@ public:
     DefaultsValue(Dictionary v) : storage_(std::move(v)) {}
 
     Type type() const { return static_cast<Type>(storage_.index()); }
-    bool isNumber() const { return type() == Type::integer || type() == Type::float32 || type() == Type::float64; }
 
     // The value when it has exactly type T (bool, std::int64_t, float, double,
     // std::string, Date, Bytes, Array, Dictionary); nullptr otherwise.

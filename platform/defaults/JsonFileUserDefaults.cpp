@@ -67,21 +67,6 @@ std::optional<double> decodeFloating(const Json& j) {
     return std::nullopt;
 }
 
-std::optional<std::int64_t> decodeInteger(const Json& j) {
-    if (j.is_number_unsigned()) {
-        auto u = j.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-        return static_cast<std::int64_t>(u);
-    }
-    if (j.is_number_integer()) return j.get<std::int64_t>();
-    if (j.is_number_float()) {
-        double d = j.get<double>();
-        if (std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-            return static_cast<std::int64_t>(d);
-    }
-    return std::nullopt;
-}
-
 Json encodeTagged(const DefaultsValue& value) {
     Json payload;
     switch (value.type()) {
@@ -120,7 +105,7 @@ std::variant<DefaultsValue, std::string> decodeTagged(const Json& j) {
         return DefaultsValue(v.get<bool>());
     }
     if (tag == "integer") {
-        auto i = decodeInteger(v);
+        auto i = requireInt64(j, tag);
         if (!i) return bad();
         return DefaultsValue(*i);
     }

@@ -8,54 +8,14 @@
 
 namespace platform {
 
-struct UserDefaults::Observers {
-    using Handler = std::function<void(const DefaultsChange&)>;
-    std::mutex mutex;
-    std::uint64_t nextId = 1;
-    std::map<std::uint64_t, std::shared_ptr<Handler>> handlers;
-};
-
-UserDefaults::UserDefaults() : observers_(std::make_shared<Observers>()) {}
+UserDefaults::UserDefaults() = default;
 UserDefaults::~UserDefaults() = default;
 
 Subscription UserDefaults::onChange(std::function<void(const DefaultsChange&)> handler) {
-    auto observers = observers_;
-    std::uint64_t id;
-    {
-        std::lock_guard lock(observers->mutex);
-        id = observers->nextId++;
-        observers->handlers.emplace(id, std::make_shared<Observers::Handler>(std::move(handler)));
-    }
-    return Subscription([weak = std::weak_ptr<Observers>(observers), id] {
-        auto observers = weak.lock();
-        if (!observers) return;
-        std::shared_ptr<Observers::Handler> released;  // destroyed after the lock is let go
-        std::lock_guard lock(observers->mutex);
-        auto it = observers->handlers.find(id);
-        if (it == observers->handlers.end()) return;
-        released = std::move(it->second);
-        observers->handlers.erase(it);
-    });
+    return changes_.subscribe(std::move(handler));
 }
 
-void UserDefaults::notify(const DefaultsChange& change) const {
-    std::vector<std::uint64_t> ids;
-    {
-        std::lock_guard lock(observers_->mutex);
-        for (const auto& [id, handler] : observers_->handlers) ids.push_back(id);
-    }
-    for (auto id : ids) {
-        std::shared_ptr<Observers::Handler> handler;
-        {
-            // A handler released by an earlier one in this round is not called.
-            std::lock_guard lock(observers_->mutex);
-            auto it = observers_->handlers.find(id);
-            if (it == observers_->handlers.end()) continue;
-            handler = it->second;
-        }
-        (*handler)(change);
-    }
-}
+void UserDefaults::notify(const DefaultsChange& change) const { changes_.send(change); }
 
 std::vector<std::string> UserDefaults::changedKeys(const DefaultsDictionary& before, const DefaultsDictionary& after) {
     std::vector<std::string> keys;

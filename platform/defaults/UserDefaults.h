@@ -109,8 +109,7 @@ protected:
     static std::vector<std::string> changedKeys(const DefaultsDictionary& before, const DefaultsDictionary& after);
 
 private:
-    struct Observers;
-    std::shared_ptr<Observers> observers_;
+    Signal<DefaultsChange> changes_;
 };
 
 }  // namespace platform

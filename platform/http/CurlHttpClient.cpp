@@ -436,6 +436,16 @@ struct CurlHttpClient::Core {
 
 namespace {
 
+// Cancels the transfer on the curl thread, unless the client or the transfer is gone.
+std::function<void()> cancellation(std::weak_ptr<CurlHttpClient::Core> core,
+                                   std::weak_ptr<CurlHttpClient::Transfer> transfer) {
+    return [core = std::move(core), transfer = std::move(transfer)] {
+        auto c = core.lock();
+        auto t = transfer.lock();
+        if (c && t) c->cancel(t);
+    };
+}
+
 // Suspends the awaiting task until the curl thread finishes the transfer (or,
 // for streams, delivers the head). Cancellation goes through the curl thread,
 // so the task is resumed exactly once, by `finish` or `deliverHead`.
@@ -456,14 +466,7 @@ struct TransferAwaiter {
         }
         transfer->waiter = h;
         transfer->executor = p.executor;
-        if (p.stop.stop_possible()) {
-            onStop.emplace(p.stop, std::function<void()>(
-                                       [weakCore = core, weak = std::weak_ptr<CurlHttpClient::Transfer>(transfer)] {
-                                           auto c = weakCore.lock();
-                                           auto t = weak.lock();
-                                           if (c && t) c->cancel(t);
-                                       }));
-        }
+        if (p.stop.stop_possible()) onStop.emplace(p.stop, cancellation(core, transfer));
         // Last: once submitted, the task may be resumed on another thread.
         c->submit(transfer);
         return true;
@@ -505,11 +508,7 @@ Task<Result<HttpStream>> CurlHttpClient::stream(HttpRequest request) {
     if (!made) co_return fail(made.error());
     std::shared_ptr<Transfer> t = *made;
     // The reader stopping (or the stream being dropped) aborts the transfer.
-    t->channel.onConsumerStopped([weakCore = std::weak_ptr<Core>(core_), weak = std::weak_ptr<Transfer>(t)] {
-        auto c = weakCore.lock();
-        auto tr = weak.lock();
-        if (c && tr) c->cancel(tr);
-    });
+    t->channel.onConsumerStopped(cancellation(core_, t));
     TransferAwaiter awaiter{core_, t, std::nullopt};
     co_await awaiter;
     if (t->failure) {

@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <sstream>
 
@@ -23,6 +18,7 @@ using namespace std::chrono_literals;
 using testsupport::LoopbackGate;
 using testsupport::LoopbackReply;
 using testsupport::LoopbackServer;
+using testsupport::RefusingPort;
 using testsupport::ReplyOutcome;
 
 namespace {
@@ -49,27 +45,6 @@ std::vector<std::string> folderEntries(const std::filesystem::path& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// A port that refuses connections: bound, never listening, held while the test runs.
-class RefusingPort {
-public:
-    RefusingPort() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~RefusingPort() { ::close(fd_); }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 struct Sent {
     Result<HttpResponse> result = fail(Error::cancelled());

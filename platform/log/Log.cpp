@@ -72,9 +72,14 @@ Registry& registry() {
     return *r;
 }
 
-void dispatch(const LogRecord& record) {
-    auto sinks = registry().snapshot();
-    for (const auto& sink : *sinks) {
+bool anyAccepts(const SinkList& sinks, LogLevel level) {
+    for (const auto& sink : sinks)
+        if (sink->accepts(level)) return true;
+    return false;
+}
+
+void dispatch(const SinkList& sinks, const LogRecord& record) {
+    for (const auto& sink : sinks) {
         if (!sink->accepts(record.level)) continue;
         try {
             sink->write(record);
@@ -103,18 +108,17 @@ bool redactPrivate() { return g_redactPrivate.load(std::memory_order_relaxed); }
 Logger::Logger(std::string subsystem, std::string category)
     : subsystem_(std::move(subsystem)), category_(std::move(category)) {}
 
-bool Logger::isEnabled(LogLevel level) const {
-    auto sinks = registry().snapshot();
-    for (const auto& sink : *sinks)
-        if (sink->accepts(level)) return true;
-    return false;
-}
+bool Logger::isEnabled(LogLevel level) const { return anyAccepts(*registry().snapshot(), level); }
 
 void Logger::write(LogLevel level, std::string_view message) const {
-    dispatch(LogRecord{std::chrono::system_clock::now(), level, subsystem_, category_, message});
+    dispatch(*registry().snapshot(),
+             LogRecord{std::chrono::system_clock::now(), level, subsystem_, category_, message});
 }
 
+// One snapshot of the sinks decides whether to format and receives the entry.
 void Logger::writeFormatted(LogLevel level, fmt::string_view format, fmt::format_args args) const {
+    const auto sinks = registry().snapshot();
+    if (!anyAccepts(*sinks, level)) return;
     std::string message;
     try {
         message = fmt::vformat(format, args);
@@ -124,7 +128,7 @@ void Logger::writeFormatted(LogLevel level, fmt::string_view format, fmt::format
     } catch (...) {
         return;
     }
-    write(level, message);
+    dispatch(*sinks, LogRecord{std::chrono::system_clock::now(), level, subsystem_, category_, message});
 }
 
 std::vector<std::shared_ptr<LogSink>> logSinks() { return registry().installed(); }

@@ -54,9 +54,9 @@ public:
     // Writes an already formatted message.
     void write(LogLevel level, std::string_view message) const;
 
+    // Formats only when an installed sink takes `level`.
     template <class... Args>
     void log(LogLevel level, fmt::format_string<Args...> format, Args&&... args) const {
-        if (!isEnabled(level)) return;
         writeFormatted(level, format, fmt::make_format_args(args...));
     }
 

@@ -48,11 +48,6 @@ void InMemoryPasteboard::writeObjects(const std::vector<PasteboardItem>& items) 
     }
 }
 
-void InMemoryPasteboard::setString(std::string_view value, std::string_view type) {
-    takeOverIfNeeded();
-    firstItem().set(type, toBytes(value));
-}
-
 void InMemoryPasteboard::setData(const Bytes& data, std::string_view type) {
     takeOverIfNeeded();
     firstItem().set(type, data);

@@ -20,7 +20,6 @@ public:
 
     std::int64_t clearContents() override;
     void writeObjects(const std::vector<PasteboardItem>& items) override;
-    void setString(std::string_view value, std::string_view type = pasteboard_type::plainText) override;
     void setData(const Bytes& data, std::string_view type) override;
 
     // Another program takes the pasteboard and leaves `items` there.

@@ -73,8 +73,10 @@ public:
     // without any data are left out.
     virtual void writeObjects(const std::vector<PasteboardItem>& items) = 0;
     // Sets `type` on the first item (created when there is none).
-    virtual void setString(std::string_view value, std::string_view type = pasteboard_type::plainText) = 0;
     virtual void setData(const Bytes& data, std::string_view type) = 0;
+    void setString(std::string_view value, std::string_view type = pasteboard_type::plainText) {
+        setData(toBytes(value), type);
+    }
 };
 
 }  // namespace platform

@@ -156,12 +156,6 @@ void QtPasteboard::writeObjects(const std::vector<PasteboardItem>& items) {
     impl_->install(md);
 }
 
-void QtPasteboard::setString(std::string_view value, std::string_view type) {
-    QMimeData* md = impl_->ownCopy();
-    md->setData(qs(formatForType(type)), QByteArray(value.data(), static_cast<qsizetype>(value.size())));
-    impl_->install(md);
-}
-
 void QtPasteboard::setData(const Bytes& data, std::string_view type) {
     QMimeData* md = impl_->ownCopy();
     md->setData(qs(formatForType(type)), toQBytes(data));

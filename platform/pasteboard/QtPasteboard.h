@@ -40,7 +40,6 @@ public:
 
     std::int64_t clearContents() override;
     void writeObjects(const std::vector<PasteboardItem>& items) override;
-    void setString(std::string_view value, std::string_view type = pasteboard_type::plainText) override;
     void setData(const Bytes& data, std::string_view type) override;
 
     // The clipboard format a type is written as, and the type a format reads as.

@@ -34,7 +34,6 @@ public:
 
     std::int64_t rawStatus() override {
         std::lock_guard lock(mutex_);
-        ++reads_;
         return raw_;
     }
     Task<void> request() override { return doRequest(this); }
@@ -52,10 +51,6 @@ public:
         std::lock_guard lock(mutex_);
         return requests_;
     }
-    int readCount() const {
-        std::lock_guard lock(mutex_);
-        return reads_;
-    }
 
 private:
     static Task<void> doRequest(ScriptedPermissionSource* self) {
@@ -69,7 +64,6 @@ private:
     std::int64_t raw_;
     std::optional<std::int64_t> answer_;
     int requests_ = 0;
-    int reads_ = 0;
 };
 
 }  // namespace platform

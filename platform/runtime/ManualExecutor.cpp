@@ -68,26 +68,30 @@ std::size_t ManualExecutor::runUntilIdle() {
     return n;
 }
 
+bool ManualExecutor::runTimersUntil(TimePoint end, bool settle) {
+    runUntilIdle();
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            dropCancelledTimers();
+            const bool none = timers_.empty();
+            if (none || std::get<0>(timers_.begin()->first) > end) {
+                if (settle) now_ = end;
+                return none;
+            }
+            now_ = std::max(now_, std::get<0>(timers_.begin()->first));
+        }
+        runUntilIdle();
+    }
+}
+
 void ManualExecutor::advance(Duration d) {
     TimePoint target;
     {
         std::lock_guard lock(mutex_);
         target = now_ + d;
     }
-    runUntilIdle();
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            dropCancelledTimers();
-            auto it = timers_.begin();
-            if (it == timers_.end() || std::get<0>(it->first) > target) {
-                now_ = target;
-                break;
-            }
-            now_ = std::max(now_, std::get<0>(it->first));
-        }
-        runUntilIdle();
-    }
+    runTimersUntil(target, true);
     runUntilIdle();
 }
 
@@ -97,19 +101,7 @@ bool ManualExecutor::advanceUntilIdle(Duration limit) {
         std::lock_guard lock(mutex_);
         end = now_ + limit;
     }
-    runUntilIdle();
-    for (;;) {
-        TimePoint next;
-        {
-            std::lock_guard lock(mutex_);
-            dropCancelledTimers();
-            if (timers_.empty()) return true;
-            next = std::get<0>(timers_.begin()->first);
-            if (next > end) return false;
-            now_ = std::max(now_, next);
-        }
-        runUntilIdle();
-    }
+    return runTimersUntil(end, false);
 }
 
 bool ManualExecutor::runUntil(const std::function<bool()>& done, std::chrono::milliseconds realTimeout) {

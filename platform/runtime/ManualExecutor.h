@@ -52,6 +52,10 @@ private:
     };
     bool runOneReady();
     void dropCancelledTimers();
+    // Runs what is ready, then moves the clock to each timer due by `end` in
+    // turn and runs what that makes ready. True when no timer is left; with
+    // `settle` the clock ends at `end`.
+    bool runTimersUntil(TimePoint end, bool settle);
 
     mutable std::mutex mutex_;
     std::condition_variable posted_;

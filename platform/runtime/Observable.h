@@ -148,24 +148,6 @@ public:
         });
     }
 
-    // Delivers each value in a later turn of `executor`.
-    Stream receiveOn(Executor& executor) const {
-        auto up = subscribe_;
-        Executor* ex = &executor;
-        return Stream([up, ex](Sink<T> sink) {
-            auto alive = std::make_shared<std::atomic<bool>>(true);
-            auto inner = std::make_shared<Subscription>(up([ex, sink, alive](const T& v) {
-                ex->post([sink, alive, v] {
-                    if (*alive) sink(v);
-                });
-            }));
-            return Subscription([alive, inner] {
-                *alive = false;
-                inner->reset();
-            });
-        });
-    }
-
 private:
     SubscribeFn subscribe_;
 };

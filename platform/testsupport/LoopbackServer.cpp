@@ -2,6 +2,11 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <condition_variable>
@@ -268,5 +273,24 @@ ReplyOutcome LoopbackServer::waitForOutcome(std::size_t index, std::chrono::mill
     });
     return index < impl_->outcomes.size() ? impl_->outcomes[index] : ReplyOutcome::pending;
 }
+
+// ---- Refusing port
+
+RefusingPort::RefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string RefusingPort::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 }  // namespace testsupport

@@ -101,4 +101,23 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A port on 127.0.0.1 that refuses connections (bound, never listening),
+// held while the object lives: a server that is certainly not there.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+
+    // "http://127.0.0.1:<port>"
+    std::string baseUrl() const;
+    // baseUrl() + path
+    std::string url(std::string_view path) const { return baseUrl() + std::string(path); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 }  // namespace testsupport

@@ -20,13 +20,11 @@
 #include <QGuiApplication>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "platform/runtime/Environment.h"
+#include "platform/runtime/Resources.h"
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
@@ -46,7 +44,7 @@ inline void runCurrentTestOnDisplay(const platform::Environment& env,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(45)) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
-    auto r = runProcess({std::filesystem::read_symlink("/proc/self/exe").string(), filter},
+    auto r = runProcess({platform::executablePath().string(), filter},
                         env.with(kOnDisplayMarker, "1"), RunOptions{.timeout = timeout});
     EXPECT_TRUE(r.ok()) << r.describe();
     EXPECT_NE(r.out.find("[  PASSED  ] 1 test."), std::string::npos) << r.out;
@@ -79,10 +77,7 @@ inline std::string xclipRead(const std::string& target) {
                             platform::Environment::fromProcess(), SpawnOptions{.outputFile = out});
     if (!p) return "<xclip did not start: " + p.error().description + ">";
     if (!pumpUntil([&] { return !p->running(); }, std::chrono::seconds(10))) return "<xclip did not finish>";
-    std::ifstream in(out, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return p->output();
 }
 
 }  // namespace testsupport

@@ -372,6 +372,16 @@ std::string Process::output() const {
     return s.str();
 }
 
+bool processGone(pid_t pid) {
+    if (::kill(pid, 0) != 0) return errno == ESRCH;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The state letter follows the command name, which ends at the last ')'.
+    auto close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     auto interval = std::chrono::milliseconds(2);

@@ -110,6 +110,9 @@ private:
     std::filesystem::path outputFile_;
 };
 
+// True once `pid` runs no more: it is gone, or a zombie waiting to be reaped.
+bool processGone(pid_t pid);
+
 // Checks `condition` at short, growing intervals (a few milliseconds at
 // first) until it holds or `timeout` has passed; returns its last answer.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);

@@ -18,16 +18,6 @@ using namespace std::chrono_literals;
 
 platform::Environment env() { return platform::Environment::fromProcess(); }
 
-// Gone, or a zombie waiting for init: either way no longer running.
-bool processGone(pid_t pid) {
-    if (::kill(pid, 0) != 0) return errno == ESRCH;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
-}
-
 pid_t readPid(const std::filesystem::path& file) {
     std::ifstream in(file);
     pid_t pid = -1;

@@ -20,15 +20,6 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
-bool pidGone(pid_t pid) {
-    if (::kill(pid, 0) != 0) return errno == ESRCH;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
-}
-
 // Live processes whose command line mentions `text` (daemons name their
 // sockets and scripts, which lie in the fixture's folder).
 std::vector<pid_t> processesMentioning(const std::string& text) {
@@ -41,7 +32,7 @@ std::vector<pid_t> processesMentioning(const std::string& text) {
         std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
-        if (s.str().find(text) != std::string::npos && !pidGone(pid)) found.push_back(pid);
+        if (s.str().find(text) != std::string::npos && !processGone(pid)) found.push_back(pid);
     }
     ::closedir(proc);
     return found;
@@ -249,7 +240,7 @@ TEST(ServiceFixtures, StopEndsEveryProcessTheyStarted) {
     desktop.stop();
     EXPECT_FALSE(desktop.running());
     EXPECT_FALSE(desktop.display().running());
-    for (pid_t pid : pids) EXPECT_TRUE(pidGone(pid)) << pid;
+    for (pid_t pid : pids) EXPECT_TRUE(processGone(pid)) << pid;
     EXPECT_THAT(processesMentioning(desktop.sandbox().root().string()), ::testing::IsEmpty());
     EXPECT_THAT(processesMentioning(pulse.sandbox().root().string()), ::testing::IsEmpty());
 }
@@ -264,7 +255,7 @@ TEST(ServiceFixtures, DestructionEndsTheDaemons) {
         root = atspi.sandbox().root().string();
         EXPECT_EQ(pids.size(), 3u);
     }
-    for (pid_t pid : pids) EXPECT_TRUE(pidGone(pid)) << pid;
+    for (pid_t pid : pids) EXPECT_TRUE(processGone(pid)) << pid;
     EXPECT_THAT(processesMentioning(root), ::testing::IsEmpty());
     EXPECT_FALSE(std::filesystem::exists(root));
 }

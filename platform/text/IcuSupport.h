@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
@@ -12,15 +11,8 @@
 
 namespace platform::text::detail {
 
-// UTF-16 text with, for each UTF-16 index, the byte offset in the UTF-8 original
-// (plus one entry for the end), so ICU's UTF-16 positions map back to bytes.
-struct Utf16Text {
-    icu::UnicodeString text;
-    std::vector<std::size_t> byteOffset;
-};
-Utf16Text toUtf16(std::string_view utf8);
-// The same UTF-16 text without the offset table, for whole-text scans that map
-// their (increasing) positions back by walking forward instead.
+// The UTF-16 form of UTF-8 text; an ill-formed sequence becomes one U+FFFD.
+// Scans that need byte offsets map ICU's UTF-16 positions back by walking forward.
 icu::UnicodeString toUtf16Text(std::string_view utf8);
 std::string toUtf8(const icu::UnicodeString& text);
 

@@ -116,7 +116,7 @@ Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
     compiled->pattern = std::string(pattern);
     UParseError parseError{};
     UErrorCode status = U_ZERO_ERROR;
-    compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16(pattern).text, flags, parseError, status));
+    compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16Text(pattern), flags, parseError, status));
     if (U_FAILURE(status) || !compiled->icu) {
         auto cause = Error::make("icu", static_cast<int>(status), u_errorName(status),
                                  fmt::format("{} at offset {}", u_errorName(status), parseError.offset));
@@ -128,12 +128,6 @@ Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
 }
 
 const std::string& Regex::pattern() const { return compiled_->pattern; }
-
-std::size_t Regex::numberOfCaptureGroups() const {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> m(compiled_->icu->matcher(status));
-    return m && U_SUCCESS(status) ? static_cast<std::size_t>(m->groupCount()) : 0;
-}
 
 bool Regex::matches(std::string_view text) const { return firstMatch(text).has_value(); }
 

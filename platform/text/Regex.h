@@ -40,7 +40,6 @@ public:
     static Result<Regex> compile(std::string_view pattern, unsigned options = 0);
 
     const std::string& pattern() const;
-    std::size_t numberOfCaptureGroups() const;
 
     // True when a match is found anywhere in `text`.
     bool matches(std::string_view text) const;

@@ -23,21 +23,6 @@ namespace platform::text {
 
 namespace detail {
 
-Utf16Text toUtf16(std::string_view utf8) {
-    Utf16Text out;
-    out.byteOffset.reserve(utf8.size() + 1);
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto d = decodeUtf8(utf8, i);
-        out.text.append(static_cast<UChar32>(d.codePoint));
-        out.byteOffset.push_back(i);
-        if (d.codePoint >= 0x10000) out.byteOffset.push_back(i);
-        i += d.length;
-    }
-    out.byteOffset.push_back(utf8.size());
-    return out;
-}
-
 icu::UnicodeString toUtf16Text(std::string_view utf8) {
     icu::UnicodeString out;
     // Never more UTF-16 units than UTF-8 bytes (an ill-formed byte gives one U+FFFD).
@@ -345,10 +330,10 @@ std::string capitalized(std::string_view text, std::string_view locale) {
 }
 
 std::weak_ordering caseInsensitiveCompare(std::string_view a, std::string_view b) {
-    const auto ua = detail::toUtf16(a);
-    const auto ub = detail::toUtf16(b);
+    const auto ua = detail::toUtf16Text(a);
+    const auto ub = detail::toUtf16Text(b);
     UErrorCode status = U_ZERO_ERROR;
-    const int c = u_strCaseCompare(ua.text.getBuffer(), ua.text.length(), ub.text.getBuffer(), ub.text.length(),
+    const int c = u_strCaseCompare(ua.getBuffer(), ua.length(), ub.getBuffer(), ub.length(),
                                    U_FOLD_CASE_DEFAULT | U_COMPARE_CODE_POINT_ORDER, &status);
     return toOrdering(c);
 }

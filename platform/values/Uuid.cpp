@@ -1,18 +1,14 @@
 #include "platform/values/Uuid.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sys/random.h>
 
+#include "platform/values/Bytes.h"
+
 namespace platform {
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
@@ -36,20 +32,18 @@ Uuid Uuid::random() {
 
 std::optional<Uuid> Uuid::fromString(std::string_view text) {
     if (text.size() != 36) return std::nullopt;
-    Bytes b{};
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        if (isHyphenPosition(i)) {
-            if (text[i] != '-') return std::nullopt;
-            ++i;
-            continue;
-        }
-        const int hi = hexValue(text[i]);
-        const int lo = hexValue(text[i + 1]);
-        if (hi < 0 || lo < 0 || isHyphenPosition(i + 1)) return std::nullopt;
-        b[out++] = static_cast<std::uint8_t>(hi << 4 | lo);
-        i += 2;
+    std::string hex;
+    hex.reserve(32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!isHyphenPosition(i))
+            hex += text[i];
+        else if (text[i] != '-')
+            return std::nullopt;
     }
+    const auto decoded = hexDecode(hex);
+    if (!decoded) return std::nullopt;
+    Bytes b{};
+    std::copy(decoded->begin(), decoded->end(), b.begin());
     return Uuid(b);
 }
 
