@@ -127,6 +127,10 @@ private:
     Logger log_{"com.kelvatrum.Parlowen", "audio"};
 };
 
+// Waits until a newly connected `stream` is no longer being created; true
+// when it is ready. Lock held, not on the loop thread.
+bool waitUntilReady(Core& core, pa_stream* stream);
+
 // Disconnects `stream` and lets go of it in a later turn of the loop, so a
 // stream may be dropped from inside one of its own callbacks. Lock held.
 void retireStream(Core& core, pa_stream* stream);
