@@ -300,6 +300,12 @@ EndpointInfo endpointOf(const Info* i) {
 
 }  // namespace
 
+Result<Snapshot> Core::lockedSnapshot() {
+    Lock lock(*this);
+    if (lock.onLoopThread()) return fail(toError(AudioError::wrongThread));
+    return snapshot();
+}
+
 Result<Snapshot> Core::snapshot() {
     auto ctx = context();
     if (!ctx) return fail(ctx.error());

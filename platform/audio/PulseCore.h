@@ -107,6 +107,8 @@ public:
 
     // Lock held, not on the loop thread.
     Result<Snapshot> snapshot();
+    // The same, taking the lock itself; wrongThread on the loop thread.
+    Result<Snapshot> lockedSnapshot();
 
     // Runs on the loop thread after a change of devices or defaults.
     Signal<int>& changes() { return changes_; }
