@@ -1,39 +1,33 @@
 #include "platform/accessibility/ScriptedAccessibility.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "platform/text/Unicode.h"
 
 namespace platform {
 
 namespace {
-// The byte offset of code point `index` (clamped to the end).
-std::size_t byteOffset(const std::string& s, int index) {
-    std::size_t i = 0;
-    for (int n = 0; n < index && i < s.size(); ++n) {
-        ++i;
-        while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-    }
-    return i;
-}
-int codePoints(const std::string& s) {
-    return static_cast<int>(std::count_if(s.begin(), s.end(),
-                                          [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+// The byte offsets of the selection in `text` (code-point offsets, either order).
+std::pair<std::size_t, std::size_t> selectionBytes(const std::string& text, AccessibleTextRange selection) {
+    text::TextOffsets offsets(text);
+    auto byteAt = [&](int index) { return offsets.byteFromCodePoint(static_cast<std::size_t>(std::max(index, 0))); };
+    return {byteAt(std::min(selection.start, selection.end)), byteAt(std::max(selection.start, selection.end))};
 }
 }  // namespace
 
 Status ScriptedAccessibleElement::setSelectedText(const std::string& inserted) {
     writes.push_back(inserted);
     if (setFailure) return fail(*setFailure);
-    std::size_t from = byteOffset(text, std::min(selection.start, selection.end));
-    std::size_t to = byteOffset(text, std::max(selection.start, selection.end));
-    int caret = std::min(selection.start, selection.end) + codePoints(inserted);
+    auto [from, to] = selectionBytes(text, selection);
+    int caret = std::min(selection.start, selection.end) + static_cast<int>(text::codePointCount(inserted));
     text = text.substr(0, from) + inserted + text.substr(to);
     selection = {caret, caret};
     return ok();
 }
 
 Result<std::string> ScriptedAccessibleElement::selectedText() {
-    std::size_t from = byteOffset(text, std::min(selection.start, selection.end));
-    std::size_t to = byteOffset(text, std::max(selection.start, selection.end));
+    auto [from, to] = selectionBytes(text, selection);
     return text.substr(from, to - from);
 }
 

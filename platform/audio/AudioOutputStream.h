@@ -97,16 +97,24 @@ private:
     bool playing_ = false;
 };
 
-// Opens FakeAudioOutputStreams and keeps a pointer to each (owned by the caller).
+// Opens FakeAudioOutputStreams and keeps a pointer to each (owned by the
+// caller). Thread-safe, so a test may inspect it while another thread opens.
 class FakeAudioOutput : public AudioOutput {
 public:
     Result<std::unique_ptr<AudioOutputStream>> openStream(AudioOutputOptions options) override;
-    void failOpenWith(std::optional<Error> error) { openError_ = std::move(error); }
-    const std::vector<FakeAudioOutputStream*>& streams() const { return streams_; }
+    // The next opens fail with `error` (none: they succeed).
+    void failOpenWith(std::optional<Error> error);
+    std::vector<FakeAudioOutputStream*> streams() const;
+    // The stream opened last; nullptr before the first.
+    FakeAudioOutputStream* lastStream() const;
+    // Calls of openStream, failed ones included.
+    int openCount() const;
 
 private:
+    mutable std::mutex mutex_;
     std::optional<Error> openError_;
     std::vector<FakeAudioOutputStream*> streams_;
+    int opens_ = 0;
 };
 
 }  // namespace platform

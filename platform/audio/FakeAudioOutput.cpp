@@ -73,10 +73,32 @@ std::vector<PcmBuffer> FakeAudioOutputStream::scheduledBuffers() const {
 }
 
 Result<std::unique_ptr<AudioOutputStream>> FakeAudioOutput::openStream(AudioOutputOptions options) {
+    std::lock_guard lock(mutex_);
+    ++opens_;
     if (openError_) return fail(*openError_);
     auto stream = std::make_unique<FakeAudioOutputStream>(std::move(options));
     streams_.push_back(stream.get());
     return std::unique_ptr<AudioOutputStream>(std::move(stream));
+}
+
+void FakeAudioOutput::failOpenWith(std::optional<Error> error) {
+    std::lock_guard lock(mutex_);
+    openError_ = std::move(error);
+}
+
+std::vector<FakeAudioOutputStream*> FakeAudioOutput::streams() const {
+    std::lock_guard lock(mutex_);
+    return streams_;
+}
+
+FakeAudioOutputStream* FakeAudioOutput::lastStream() const {
+    std::lock_guard lock(mutex_);
+    return streams_.empty() ? nullptr : streams_.back();
+}
+
+int FakeAudioOutput::openCount() const {
+    std::lock_guard lock(mutex_);
+    return opens_;
 }
 
 }  // namespace platform

@@ -37,21 +37,31 @@ std::uint32_t PcmConverter::maxOutputFrames(std::uint32_t inputFrames) const {
     return static_cast<std::uint32_t>(total);
 }
 
-Status PcmConverter::appendResampled(std::uint32_t frames, PcmBuffer& output) {
-    const float* in[Resampler::kMaxChannels];
+namespace {
+
+// Appends what `produce(channels, room)` writes into the first
+// `workChannels` channels of `output`, after its frame length.
+template <class Produce>
+Status appendTo(PcmBuffer& output, std::uint32_t workChannels, Produce&& produce) {
     float* out[Resampler::kMaxChannels];
     const std::uint32_t at = output.frameLength();
-    for (std::uint32_t c = 0; c < work_; ++c) {
-        in[c] = scratch_.data() + static_cast<std::size_t>(c) * chunk_;
-        out[c] = output.floatChannel(c) + at;
-    }
-    auto written = resampler_.process(in, frames, out, output.frameCapacity() - at);
+    for (std::uint32_t c = 0; c < workChannels; ++c) out[c] = output.floatChannel(c) + at;
+    Result<std::size_t> written = produce(out, output.frameCapacity() - at);
     if (!written) return fail(written.error());
     // A mono signal going to several channels is copied to the others.
-    for (std::uint32_t c = work_; c < out_.channelCount; ++c)
+    for (std::uint32_t c = workChannels; c < output.format().channelCount; ++c)
         std::copy_n(output.floatChannel(0) + at, *written, output.floatChannel(c) + at);
     output.setFrameLength(at + static_cast<std::uint32_t>(*written));
     return ok();
+}
+
+}  // namespace
+
+Status PcmConverter::appendResampled(std::uint32_t frames, PcmBuffer& output) {
+    const float* in[Resampler::kMaxChannels];
+    for (std::uint32_t c = 0; c < work_; ++c) in[c] = scratch_.data() + static_cast<std::size_t>(c) * chunk_;
+    return appendTo(output, work_,
+                    [&](float* const* out, std::size_t room) { return resampler_.process(in, frames, out, room); });
 }
 
 Status PcmConverter::convert(const PcmBuffer& input, PcmBuffer& output) {
@@ -136,15 +146,7 @@ Status PcmConverter::convert(const PcmBuffer& input, PcmBuffer& output) {
 
 Status PcmConverter::flush(PcmBuffer& output) {
     if (output.format() != out_) return fail(toError(AudioError::formatMismatch));
-    float* out[Resampler::kMaxChannels];
-    const std::uint32_t at = output.frameLength();
-    for (std::uint32_t c = 0; c < work_; ++c) out[c] = output.floatChannel(c) + at;
-    auto written = resampler_.flush(out, output.frameCapacity() - at);
-    if (!written) return fail(written.error());
-    for (std::uint32_t c = work_; c < out_.channelCount; ++c)
-        std::copy_n(output.floatChannel(0) + at, *written, output.floatChannel(c) + at);
-    output.setFrameLength(at + static_cast<std::uint32_t>(*written));
-    return ok();
+    return appendTo(output, work_, [&](float* const* out, std::size_t room) { return resampler_.flush(out, room); });
 }
 
 void PcmConverter::reset() { resampler_.reset(); }

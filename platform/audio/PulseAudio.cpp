@@ -15,9 +15,7 @@ PulseAudio::PulseAudio(const Environment& environment, std::string applicationNa
 PulseAudio::~PulseAudio() = default;
 
 Result<std::vector<AudioDeviceRecord>> PulseAudio::devices() {
-    Lock lock(*core_);
-    if (lock.onLoopThread()) return fail(toError(AudioError::wrongThread));
-    auto snap = core_->snapshot();
+    auto snap = core_->lockedSnapshot();
     if (!snap) return fail(snap.error());
     std::vector<AudioDeviceRecord> out;
     for (auto& d : pulse::resolveDevices(*snap)) out.push_back(std::move(d.record));
@@ -25,9 +23,7 @@ Result<std::vector<AudioDeviceRecord>> PulseAudio::devices() {
 }
 
 std::optional<std::string> PulseAudio::defaultDeviceUID(AudioScope scope) {
-    Lock lock(*core_);
-    if (lock.onLoopThread()) return std::nullopt;
-    auto snap = core_->snapshot();
+    auto snap = core_->lockedSnapshot();
     if (!snap) return std::nullopt;
     return scope == AudioScope::input ? pulse::sourceUID(*snap, snap->defaultSource)
                                       : pulse::sinkUID(*snap, snap->defaultSink);
@@ -44,9 +40,7 @@ Subscription PulseAudio::onChange(std::function<void()> handler) {
 
 namespace {
 std::optional<pulse::ResolvedDevice> resolve(pulse::Core& core, AudioDeviceID device) {
-    Lock lock(core);
-    if (lock.onLoopThread()) return std::nullopt;
-    auto snap = core.snapshot();
+    auto snap = core.lockedSnapshot();
     if (!snap) return std::nullopt;
     for (auto& d : pulse::resolveDevices(*snap))
         if (d.record.id == device) return d;
@@ -80,9 +74,7 @@ public:
 
     std::int64_t rawStatus() override {
         constexpr std::int64_t kDenied = 2, kAuthorised = 3;
-        Lock lock(*core_);
-        if (lock.onLoopThread()) return kDenied;
-        auto snap = core_->snapshot();
+        auto snap = core_->lockedSnapshot();
         if (!snap) return kDenied;
         for (const auto& s : snap->sources)
             if (!s.monitor) return kAuthorised;

@@ -80,27 +80,25 @@ std::vector<ResolvedDevice> resolveDevices(const Snapshot& snap) {
         out.push_back(std::move(d));
     }
     auto cardless = [&](const EndpointInfo& e) { return e.card == PA_INVALID_INDEX || !snap.card(e.card); };
+    auto deviceOf = [&](const EndpointInfo& e, AudioDeviceID tag) -> ResolvedDevice& {
+        ResolvedDevice& d = out.emplace_back();
+        d.record.id = tag | e.index;
+        d.record.uid = optionalText(e.name);
+        d.record.name = optionalText(e.description);
+        d.record.transport = transportFromProperties(e.bus, e.formFactor);
+        return d;
+    };
     for (const auto& s : snap.sinks) {
         if (!cardless(s)) continue;
-        ResolvedDevice d;
-        d.record.id = kCardlessSinkTag | s.index;
-        d.record.uid = optionalText(s.name);
-        d.record.name = optionalText(s.description);
-        d.record.transport = transportFromProperties(s.bus, s.formFactor);
+        ResolvedDevice& d = deviceOf(s, kCardlessSinkTag);
         d.record.outputChannels = s.channels;
         d.sinkName = s.name;
-        out.push_back(std::move(d));
     }
     for (const auto& s : snap.sources) {
         if (s.monitor || !cardless(s)) continue;
-        ResolvedDevice d;
-        d.record.id = kCardlessSourceTag | s.index;
-        d.record.uid = optionalText(s.name);
-        d.record.name = optionalText(s.description);
-        d.record.transport = transportFromProperties(s.bus, s.formFactor);
+        ResolvedDevice& d = deviceOf(s, kCardlessSourceTag);
         d.record.inputChannels = s.channels;
         d.sourceName = s.name;
-        out.push_back(std::move(d));
     }
     return out;
 }
@@ -119,6 +117,11 @@ std::optional<std::string> sourceUID(const Snapshot& snap, const std::string& na
     if (!e->monitor)
         if (const CardInfo* c = snap.card(e->card); c && !c->name.empty()) return c->name;
     return e->name;
+}
+
+bool waitUntilReady(Core& core, pa_stream* stream) {
+    core.wait([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }, kQueryTimeout);
+    return pa_stream_get_state(stream) == PA_STREAM_READY;
 }
 
 void retireStream(Core& core, pa_stream* stream) {
@@ -296,6 +299,12 @@ EndpointInfo endpointOf(const Info* i) {
 }
 
 }  // namespace
+
+Result<Snapshot> Core::lockedSnapshot() {
+    Lock lock(*this);
+    if (lock.onLoopThread()) return fail(toError(AudioError::wrongThread));
+    return snapshot();
+}
 
 Result<Snapshot> Core::snapshot() {
     auto ctx = context();

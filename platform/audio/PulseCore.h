@@ -107,6 +107,8 @@ public:
 
     // Lock held, not on the loop thread.
     Result<Snapshot> snapshot();
+    // The same, taking the lock itself; wrongThread on the loop thread.
+    Result<Snapshot> lockedSnapshot();
 
     // Runs on the loop thread after a change of devices or defaults.
     Signal<int>& changes() { return changes_; }
@@ -126,6 +128,10 @@ private:
     Signal<int> changes_;
     Logger log_{"com.kelvatrum.Parlowen", "audio"};
 };
+
+// Waits until a newly connected `stream` is no longer being created; true
+// when it is ready. Lock held, not on the loop thread.
+bool waitUntilReady(Core& core, pa_stream* stream);
 
 // Disconnects `stream` and lets go of it in a later turn of the loop, so a
 // stream may be dropped from inside one of its own callbacks. Lock held.

@@ -41,9 +41,7 @@ public:
         auto ctx = core_->context();
         if (!ctx) return fail(ctx.error());
         if (auto s = connect(); !s) return s;
-        pa_stream* s = stream_;
-        core_->wait([s] { return pa_stream_get_state(s) != PA_STREAM_CREATING; }, kQueryTimeout);
-        if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        if (!waitUntilReady(*core_, stream_)) {
             Error e = core_->lastError("cannot open playback" +
                                        (options_.sinkName ? " on " + *options_.sinkName : std::string()));
             dropStream();

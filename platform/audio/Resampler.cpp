@@ -2,10 +2,8 @@
 
 #include <soxr.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <utility>
 
 #include <fmt/format.h>
 
@@ -26,6 +24,7 @@ unsigned long recipeOf(Resampler::Quality q) {
 
 struct Resampler::Soxr {
     soxr_t handle = nullptr;
+    ~Soxr() { soxr_delete(handle); }
 };
 
 Result<Resampler> Resampler::make(double inputRate, double outputRate, std::uint32_t channels, Quality quality) {
@@ -49,38 +48,13 @@ Result<Resampler> Resampler::make(double inputRate, double outputRate, std::uint
         if (handle) soxr_delete(handle);
         return fail(toError(AudioError::resampler, err ? err : "soxr_create failed"));
     }
-    r.soxr_ = new Soxr{handle};
+    r.soxr_.reset(new Soxr{handle});
     return r;
 }
 
-Resampler::Resampler(Resampler&& o) noexcept
-    : inRate_(o.inRate_),
-      outRate_(o.outRate_),
-      channels_(o.channels_),
-      soxr_(std::exchange(o.soxr_, nullptr)),
-      flushed_(o.flushed_) {}
-
-Resampler& Resampler::operator=(Resampler&& o) noexcept {
-    if (this != &o) {
-        if (soxr_) {
-            soxr_delete(soxr_->handle);
-            delete soxr_;
-        }
-        inRate_ = o.inRate_;
-        outRate_ = o.outRate_;
-        channels_ = o.channels_;
-        soxr_ = std::exchange(o.soxr_, nullptr);
-        flushed_ = o.flushed_;
-    }
-    return *this;
-}
-
-Resampler::~Resampler() {
-    if (soxr_) {
-        soxr_delete(soxr_->handle);
-        delete soxr_;
-    }
-}
+Resampler::Resampler(Resampler&&) noexcept = default;
+Resampler& Resampler::operator=(Resampler&&) noexcept = default;
+Resampler::~Resampler() = default;
 
 std::size_t Resampler::maxOutputFrames(std::size_t inputFrames) const {
     if (!soxr_) return inputFrames;

@@ -53,7 +53,7 @@ private:
     double inRate_ = 0;
     double outRate_ = 0;
     std::uint32_t channels_ = 0;
-    Soxr* soxr_ = nullptr;  // null when the rates are equal
+    std::unique_ptr<Soxr> soxr_;  // null when the rates are equal
     bool flushed_ = false;
 };
 

@@ -48,7 +48,7 @@ public:
     void setEnabled(bool enabled) override { enabled_ = enabled; }
     void setSwallowed(std::vector<KeyChord> chords) override;
     bool canOpen() override {
-        auto c = X11Connection::open(display_);
+        auto c = X11Connection::forThisThread(display_);
         return c && (*c)->hasExtension("RECORD");
     }
 
@@ -56,11 +56,19 @@ private:
     void run(std::promise<Status> started);
     static void onRecord(XPointer closure, XRecordInterceptData* data);
     void handle(int type, std::uint8_t keycode, unsigned state);
-    std::uint64_t heldFlags(unsigned state) const;
+    std::uint64_t heldFlags() const;
     void deliver(const KeyEvent& event) {
         if (enabled_ && handler_) handler_(event);  // grabs do the swallowing; the verdict is advice
     }
     void applyGrabs();
+    // Waits for the source thread to end, then lets go of the wake-up pipe and the handler.
+    void joinThread() {
+        thread_.join();
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+        wake_[0] = wake_[1] = -1;
+        handler_ = nullptr;
+    }
     void wake() {
         char b = 1;
         [[maybe_unused]] auto n = ::write(wake_[1], &b, 1);
@@ -100,11 +108,7 @@ Status X11KeyEventSource::open(Handler handler) {
     thread_ = std::thread([this, p = std::move(started)]() mutable { run(std::move(p)); });
     Status status = result.get();
     if (!status) {
-        thread_.join();
-        ::close(wake_[0]);
-        ::close(wake_[1]);
-        wake_[0] = wake_[1] = -1;
-        handler_ = nullptr;
+        joinThread();
         return status;
     }
     std::lock_guard lock(mutex_);
@@ -116,11 +120,7 @@ void X11KeyEventSource::close() {
     if (!thread_.joinable()) return;
     stopping_ = true;
     wake();
-    thread_.join();
-    ::close(wake_[0]);
-    ::close(wake_[1]);
-    wake_[0] = wake_[1] = -1;
-    handler_ = nullptr;
+    joinThread();
     std::lock_guard lock(mutex_);
     running_ = false;
     applied_.notify_all();
@@ -266,13 +266,12 @@ void X11KeyEventSource::onRecord(XPointer closure, XRecordInterceptData* data) {
     XRecordFreeData(data);
 }
 
-std::uint64_t X11KeyEventSource::heldFlags(unsigned state) const {
+std::uint64_t X11KeyEventSource::heldFlags() const {
     std::uint64_t flags = 0;
     for (int k = 8; k < 256; ++k) {
         if (!down_.test(k)) continue;
         if (auto mac = table_->macKeyCodeForKeycode(static_cast<std::uint8_t>(k))) flags |= modifierKeyFlags(*mac);
     }
-    (void)state;
     if (capsLockOn_) flags |= KeyEventFlag::capsLock;
     return flags;
 }
@@ -284,19 +283,14 @@ void X11KeyEventSource::handle(int type, std::uint8_t keycode, unsigned state) {
     capsLockOn_ = (state & LockMask) != 0;
     auto mac = table_->macKeyCodeForKeycode(keycode);
     if (!mac) return;
-    if (*mac == kCapsLockKey) {
-        if (type == KeyPress && !wasDown) capsLockOn_ = !capsLockOn_;
-        if (type == KeyPress && wasDown) return;
-        deliver({KeyEventType::flagsChanged, *mac, heldFlags(state), false});
-        return;
-    }
-    if (modifierKeyFlags(*mac) != 0) {
+    if (*mac == kCapsLockKey || modifierKeyFlags(*mac) != 0) {
         // A held modifier's repeats change no flags.
         if (type == KeyPress && wasDown) return;
-        deliver({KeyEventType::flagsChanged, *mac, heldFlags(state), false});
+        if (*mac == kCapsLockKey && type == KeyPress) capsLockOn_ = !capsLockOn_;
+        deliver({KeyEventType::flagsChanged, *mac, heldFlags(), false});
         return;
     }
-    if (type == KeyPress) deliver({KeyEventType::keyDown, *mac, heldFlags(state), wasDown});
+    if (type == KeyPress) deliver({KeyEventType::keyDown, *mac, heldFlags(), wasDown});
 }
 
 }  // namespace

@@ -42,7 +42,6 @@ public:
         SpeechResultHandler handler;
 
     private:
-        friend class ScriptedSpeechRecognizer;
         mutable std::mutex mutex_;
         SpeechTaskState state_ = SpeechTaskState::running;
         bool cancelled_ = false;

@@ -46,6 +46,14 @@ std::string bcp47(std::string_view espeakLanguage) {
     return out;
 }
 
+// espeak's 16-bit mono samples as a buffer of their own.
+PcmBuffer monoBuffer(double rate, const std::int16_t* samples, std::size_t count) {
+    PcmBuffer b(PcmFormat::int16(rate, 1), static_cast<std::uint32_t>(count));
+    std::memcpy(b.data(), samples, count * sizeof(std::int16_t));
+    b.setFrameLength(static_cast<std::uint32_t>(count));
+    return b;
+}
+
 // One synthesis, as espeak's callback reports it.
 using ChunkFn = std::function<bool(const short* samples, int count, const espeak_EVENT* events)>;
 
@@ -185,9 +193,7 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
 
     std::string resolveVoice(const std::optional<std::string>& identifier) {
         const auto& all = service.voices();
-        if (identifier)
-            for (const auto& v : all)
-                if (v.identifier == *identifier) return v.identifier;
+        if (identifier && findVoice(all, *identifier)) return *identifier;
         if (auto v = platform::voiceForLanguage(all, language)) return v->identifier;
         if (auto v = platform::voiceForLanguage(all, "en")) return v->identifier;
         return "en";
@@ -282,9 +288,7 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
             while (m < marks.size() && marks[m].sample <= start) seg.eventsBefore.push_back(marks[m++].event);
             std::size_t end = m < marks.size() ? std::min(marks[m].sample, samples.size()) : samples.size();
             if (end <= start) end = samples.size();
-            seg.buffer = PcmBuffer(PcmFormat::int16(rate, 1), static_cast<std::uint32_t>(end - start));
-            std::memcpy(seg.buffer.data(), samples.data() + start, (end - start) * sizeof(std::int16_t));
-            seg.buffer.setFrameLength(static_cast<std::uint32_t>(end - start));
+            seg.buffer = monoBuffer(rate, samples.data() + start, end - start);
             segments.push_back(std::move(seg));
             start = end;
             if (start >= samples.size()) break;
@@ -456,12 +460,7 @@ void EspeakSpeechSynthesizer::write(SpeechUtterance utterance, BufferHandler onB
     impl_->service.post([self = impl_, u = std::move(utterance), onBuffer = std::move(onBuffer)] {
         const double rate = self->service.sampleRate();
         ChunkFn onChunk = [&](const short* wav, int count, const espeak_EVENT*) {
-            if (wav && count > 0) {
-                PcmBuffer b(PcmFormat::int16(rate, 1), static_cast<std::uint32_t>(count));
-                std::memcpy(b.data(), wav, static_cast<std::size_t>(count) * sizeof(std::int16_t));
-                b.setFrameLength(static_cast<std::uint32_t>(count));
-                onBuffer(std::move(b));
-            }
+            if (wav && count > 0) onBuffer(monoBuffer(rate, wav, static_cast<std::size_t>(count)));
             return true;
         };
         auto status = self->service.synthesize(u.text, self->resolveVoice(u.voiceIdentifier), u.rate, onChunk);

@@ -20,37 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = SpeechEvent::Kind;
 
-// The output double, safe to inspect while the espeak thread opens streams.
-class RecordingOutput : public AudioOutput {
-public:
-    Result<std::unique_ptr<AudioOutputStream>> openStream(AudioOutputOptions options) override {
-        std::lock_guard lock(mutex_);
-        ++opens_;
-        if (failOpen_) return fail(Error::make("audio", 9, "noServer", "Connection refused"));
-        auto s = std::make_unique<FakeAudioOutputStream>(std::move(options));
-        streams_.push_back(s.get());
-        return std::unique_ptr<AudioOutputStream>(std::move(s));
-    }
-    FakeAudioOutputStream* stream() {
-        std::lock_guard lock(mutex_);
-        return streams_.empty() ? nullptr : streams_.back();
-    }
-    int opens() {
-        std::lock_guard lock(mutex_);
-        return opens_;
-    }
-    void failOpen() {
-        std::lock_guard lock(mutex_);
-        failOpen_ = true;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<FakeAudioOutputStream*> streams_;
-    int opens_ = 0;
-    bool failOpen_ = false;
-};
-
 // Plays the audio thread: completes scheduled buffers from another thread.
 void playOut(FakeAudioOutputStream* s, std::size_t count = SIZE_MAX) {
     std::thread([s, count] {
@@ -105,7 +74,7 @@ protected:
     ManualExecutor main_;
     std::vector<SpeechEvent> events_;
     bool onMain_ = true;
-    RecordingOutput output_;
+    FakeAudioOutput output_;
 };
 
 TEST_F(EspeakTest, ListsItsVoicesWithBcp47Languages) {
@@ -128,20 +97,20 @@ TEST_F(EspeakTest, WordEventsFollowTheAudioWithByteRanges) {
     const std::string text = "H\u00E9llo. W\u00F6rld again.";
     UtteranceID id = synth.speak({text, "gmw/en-US", 0.5f});
     EXPECT_TRUE(synth.isSpeaking());
-    ASSERT_TRUE(waitFor([&] { return output_.stream() && output_.stream()->isPlaying(); }));
+    ASSERT_TRUE(waitFor([&] { return output_.lastStream() && output_.lastStream()->isPlaying(); }));
     // Only the first word's events come before any audio has played.
     EXPECT_EQ(kinds(events_), "started sentence word ");
-    auto buffers = output_.stream()->scheduledBuffers();
+    auto buffers = output_.lastStream()->scheduledBuffers();
     ASSERT_EQ(buffers.size(), 3u) << "cut where the second and third word start";
     for (const auto& b : buffers) {
         EXPECT_GT(b.frameLength(), 0u);
         EXPECT_EQ(b.format(), PcmFormat::int16(22050, 1));
     }
 
-    playOut(output_.stream(), 1);
+    playOut(output_.lastStream(), 1);
     ASSERT_TRUE(waitFor([&] { return events_.size() == 5; }));
     EXPECT_EQ(kinds(events_), "started sentence word sentence word ");
-    playOut(output_.stream());
+    playOut(output_.lastStream());
     ASSERT_TRUE(waitFor([&] { return has(Kind::finished, id); }));
     EXPECT_EQ(kinds(events_), "started sentence word sentence word word finished ");
     EXPECT_EQ(spokenTexts(text, Kind::word), (std::vector<std::string>{"H\u00E9llo", "W\u00F6rld", "again"}));
@@ -156,8 +125,8 @@ TEST_F(EspeakTest, PauseHoldsTheAudioAndStopCancelsWithoutLaterEvents) {
     listen(synth);
     UtteranceID first = synth.speak({"One two three.", std::nullopt, 0.5f});
     UtteranceID second = synth.speak({"Four five six seven.", std::nullopt, 0.5f});
-    ASSERT_TRUE(waitFor([&] { return output_.stream() && output_.stream()->isPlaying(); }));
-    FakeAudioOutputStream* stream = output_.stream();
+    ASSERT_TRUE(waitFor([&] { return output_.lastStream() && output_.lastStream()->isPlaying(); }));
+    FakeAudioOutputStream* stream = output_.lastStream();
 
     EXPECT_TRUE(synth.pauseSpeaking());
     EXPECT_FALSE(synth.pauseSpeaking()) << "already paused";
@@ -193,11 +162,11 @@ TEST_F(EspeakTest, PauseHoldsTheAudioAndStopCancelsWithoutLaterEvents) {
     ASSERT_TRUE(waitFor([&] { return stream->isPlaying() && stream->pendingCount() > 0; }));
     playOut(stream);
     ASSERT_TRUE(waitFor([&] { return has(Kind::finished, third); }));
-    EXPECT_EQ(output_.opens(), 1);
+    EXPECT_EQ(output_.openCount(), 1);
 }
 
 TEST_F(EspeakTest, WithoutAnOutputTheUtteranceStillEnds) {
-    output_.failOpen();
+    output_.failOpenWith(Error::make("audio", 9, "noServer", "Connection refused"));
     EspeakSpeechSynthesizer synth(output_, Environment());
     listen(synth);
     UtteranceID id = synth.speak({"Nobody hears this.", std::nullopt, 0.5f});

@@ -58,7 +58,11 @@ struct SpeechEvent {
     friend bool operator==(const SpeechEvent&, const SpeechEvent&) = default;
 };
 
+// The voice with this identifier in `voices`.
 std::optional<SpeechVoice> findVoice(const std::vector<SpeechVoice>& voices, std::string_view identifier);
+// The voice for a language in `voices`: an exact match (ignoring case, "_" as
+// "-"), else a voice of the same primary language, preferring one that is
+// that language alone ("en", or an identifier ending in "/en").
 std::optional<SpeechVoice> voiceForLanguage(const std::vector<SpeechVoice>& voices, std::string_view languageCode);
 
 // One synthesiser of one user (several may exist; each speaks on its own).
@@ -103,13 +107,6 @@ public:
     // an error instead. Several writes may run at once.
     virtual void write(SpeechUtterance utterance, BufferHandler onBuffer) = 0;
 };
-
-// The voice with this identifier in `voices`.
-std::optional<SpeechVoice> findVoice(const std::vector<SpeechVoice>& voices, std::string_view identifier);
-// The voice for a language in `voices`: an exact match (ignoring case, "_" as
-// "-"), else a voice of the same primary language, preferring one that is
-// that language alone ("en", or an identifier ending in "/en").
-std::optional<SpeechVoice> voiceForLanguage(const std::vector<SpeechVoice>& voices, std::string_view languageCode);
 
 // The user's language from LC_ALL, LC_MESSAGES or LANG ("en_GB.UTF-8" gives
 // "en-GB"); "en-US" when none names one.

@@ -102,40 +102,11 @@ std::uint64_t untrappedX11Errors() { return untrappedErrors.load(); }
 
 // ------------------------------------------------------------ X11Connection
 
-namespace {
-// Lives beside the connection so the I/O exit handler can reach it by pointer.
-struct BrokenFlags {
-    std::mutex mutex;
-    std::map<Display*, std::unique_ptr<std::atomic<bool>>> flags;
-
-    std::atomic<bool>* make(Display* d) {
-        std::lock_guard lock(mutex);
-        auto& f = flags[d];
-        f = std::make_unique<std::atomic<bool>>(false);
-        return f.get();
-    }
-    std::atomic<bool>* get(Display* d) {
-        std::lock_guard lock(mutex);
-        auto it = flags.find(d);
-        return it == flags.end() ? nullptr : it->second.get();
-    }
-    void drop(Display* d) {
-        std::lock_guard lock(mutex);
-        flags.erase(d);
-    }
-};
-BrokenFlags& brokenFlags() {
-    static BrokenFlags* flags = new BrokenFlags;  // outlives thread-local connections
-    return *flags;
-}
-}  // namespace
-
 Result<std::unique_ptr<X11Connection>> X11Connection::open(const std::string& displayName) {
     if (displayName.empty()) return fail(x11Error(X11ErrorCode::noDisplay, "no X display (DISPLAY is not set)"));
     detail::installX11ErrorHandlers();
     Display* d = XOpenDisplay(displayName.c_str());
     if (!d) return fail(x11Error(X11ErrorCode::cannotOpen, "cannot open X display " + displayName));
-    XSetIOErrorExitHandler(d, &X11ErrorRouting::onIOErrorExit, brokenFlags().make(d));
     return std::unique_ptr<X11Connection>(new X11Connection(d, displayName));
 }
 
@@ -156,35 +127,22 @@ Result<X11Connection*> X11Connection::forThisThread(const Environment& env) {
 
 X11Connection::X11Connection(_XDisplay* display, std::string name) : display_(display), name_(std::move(name)) {
     root_ = DefaultRootWindow(display_);
+    XSetIOErrorExitHandler(display_, &X11ErrorRouting::onIOErrorExit, &broken_);
 }
 
-X11Connection::~X11Connection() {
-    XCloseDisplay(display_);
-    brokenFlags().drop(display_);
-}
+X11Connection::~X11Connection() { XCloseDisplay(display_); }
 
-bool X11Connection::broken() const {
-    auto* flag = brokenFlags().get(display_);
-    return flag && flag->load();
-}
+XAtomId X11Connection::atom(std::string_view name) { return intern(name, false); }
 
-XAtomId X11Connection::atom(std::string_view name) {
+XAtomId X11Connection::existingAtom(std::string_view name) { return intern(name, true); }
+
+XAtomId X11Connection::intern(std::string_view name, bool onlyIfExists) {
     auto it = atoms_.find(name);
     if (it != atoms_.end()) return it->second;
     if (broken()) return 0;
     std::string key(name);
-    Atom a = XInternAtom(display_, key.c_str(), False);
+    Atom a = XInternAtom(display_, key.c_str(), onlyIfExists ? True : False);
     if (a != 0 && !broken()) atoms_.emplace(std::move(key), a);
-    return a;
-}
-
-XAtomId X11Connection::existingAtom(std::string_view name) {
-    auto it = atoms_.find(name);
-    if (it != atoms_.end()) return it->second;
-    if (broken()) return 0;
-    std::string key(name);
-    Atom a = XInternAtom(display_, key.c_str(), True);
-    if (a != 0) atoms_.emplace(std::move(key), a);
     return a;
 }
 

@@ -6,6 +6,7 @@
 // Bool and True clash with ours); sources that call Xlib include it after
 // every other header.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -61,7 +62,7 @@ public:
     // True once the connection to the server broke (the server ended or the
     // socket failed). Xlib would end the process there; we mark it instead,
     // and every later request on it is answered as empty.
-    bool broken() const;
+    bool broken() const { return broken_.load(); }
 
     // Atoms, interned once per connection and cached. 0 when broken.
     XAtomId atom(std::string_view name);
@@ -86,6 +87,7 @@ public:
 
 private:
     X11Connection(_XDisplay* display, std::string name);
+    XAtomId intern(std::string_view name, bool onlyIfExists);
     std::optional<std::vector<unsigned char>> rawProperty(XWindowId window, XAtomId property, int wantFormat,
                                                           XAtomId* typeOut);
 
@@ -93,6 +95,8 @@ private:
     std::string name_;
     XWindowId root_ = 0;
     std::map<std::string, XAtomId, std::less<>> atoms_;
+    // Set by Xlib's I/O-error exit handler, which gets its address.
+    std::atomic<bool> broken_{false};
 };
 
 // Catches the protocol errors of the requests made on one connection, on

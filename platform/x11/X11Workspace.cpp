@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "platform/log/Log.h"
@@ -22,13 +23,15 @@ const Logger& workspaceLog() {
     return log;
 }
 
-bool windowExists(X11Connection& c, Window w) {
-    if (w == 0) return false;
+// A window's attributes; none when it is gone.
+std::optional<XWindowAttributes> attributesOf(X11Connection& c, Window w) {
     X11ErrorTrap trap(c);
     XWindowAttributes attributes;
-    Status ok = XGetWindowAttributes(c.display(), w, &attributes);
-    return ok && !trap.check();
+    if (!XGetWindowAttributes(c.display(), w, &attributes) || trap.check()) return std::nullopt;
+    return attributes;
 }
+
+bool windowExists(X11Connection& c, Window w) { return w != 0 && attributesOf(c, w); }
 
 Window parentOf(X11Connection& c, Window w) {
     X11ErrorTrap trap(c);
@@ -142,13 +145,8 @@ std::uint64_t X11Workspace::windowOfProcess(X11Connection& c, pid_t pid) {
         auto owner = c.longProperty(w, "_NET_WM_PID");
         if (!owner || static_cast<pid_t>(*owner) != pid) continue;
         if (w == active) return w;
-        if (!found) {
-            X11ErrorTrap trap(c);
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(c.display(), w, &attributes) && !trap.check() &&
-                attributes.map_state == IsViewable)
-                found = w;
-        }
+        if (!found)
+            if (auto attributes = attributesOf(c, w); attributes && attributes->map_state == IsViewable) found = w;
     }
     return found;
 }

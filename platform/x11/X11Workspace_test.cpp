@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "platform/accessibility/TestTextWindow.h"
 #include "platform/testsupport/Services.h"
 #include "platform/x11/X11Connection.h"
 
@@ -16,27 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-struct TestWindow {
-    testsupport::Process process;
-    std::uint64_t window = 0;
-};
-
-// Starts the test window program and waits until it has shown its window.
-Result<TestWindow> openTestWindow(const testsupport::ServiceFixture& fixture, const std::string& title) {
-    auto process = fixture.spawn({PARLOWEN_TEST_TEXT_WINDOW, "--title", title},
-                                 {.outputFile = fixture.sandbox().root() / (title + ".log")});
-    if (!process) return fail(process.error());
-    TestWindow w{std::move(*process)};
-    testsupport::waitUntil(
-        [&] { return w.process.output().find("ready window=") != std::string::npos || !w.process.running(); }, 10s);
-    auto out = w.process.output();
-    auto at = out.find("ready window=");
-    if (at == std::string::npos)
-        return fail(Error::make("test", 1, "noWindow", "test window did not start: " + out));
-    w.window = std::stoull(out.substr(at + 13));
-    return w;
-}
 
 class X11WorkspaceTest : public ::testing::Test {
 protected:
@@ -61,10 +41,10 @@ TEST_F(X11WorkspaceTest, TellsTheFrontmostApplicationAndActivatesThroughTheWindo
     writeDesktopEntry(env);
     X11Workspace workspace(env);
 
-    auto first = openTestWindow(wm, "first");
+    auto first = testsupport::openTestTextWindow(wm, "first", {"--title", "first"});
     ASSERT_TRUE(first) << first.error().description;
     ASSERT_TRUE(testsupport::waitUntil([&] { return frontmostPid(workspace) == first->process.pid(); }, 5s));
-    auto second = openTestWindow(wm, "second");
+    auto second = testsupport::openTestTextWindow(wm, "second", {"--title", "second"});
     ASSERT_TRUE(second) << second.error().description;
     ASSERT_TRUE(testsupport::waitUntil([&] { return frontmostPid(workspace) == second->process.pid(); }, 5s));
 
@@ -109,10 +89,10 @@ TEST_F(X11WorkspaceTest, WithoutAWindowManagerTheFocusedWindowIsInFront) {
     X11Workspace workspace(display.environment());
     EXPECT_EQ(workspace.frontmostApplication(), std::nullopt);
 
-    auto first = openTestWindow(display, "first");
+    auto first = testsupport::openTestTextWindow(display, "first", {"--title", "first"});
     ASSERT_TRUE(first) << first.error().description;
     ASSERT_TRUE(testsupport::waitUntil([&] { return frontmostPid(workspace) == first->process.pid(); }, 5s));
-    auto second = openTestWindow(display, "second");
+    auto second = testsupport::openTestTextWindow(display, "second", {"--title", "second"});
     ASSERT_TRUE(second) << second.error().description;
     ASSERT_TRUE(testsupport::waitUntil([&] { return frontmostPid(workspace) == second->process.pid(); }, 5s));
     EXPECT_EQ(workspace.frontmostApplication()->window, second->window);
