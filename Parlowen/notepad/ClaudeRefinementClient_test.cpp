@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "Parlowen/notepad/ClaudeRefinementClient.h"
 #include "platform/http/CurlHttpClient.h"
 #include "platform/http/FakeHttpClient.h"
@@ -19,6 +14,7 @@ using namespace parlowen;
 using namespace std::chrono_literals;
 using testsupport::LoopbackReply;
 using testsupport::LoopbackServer;
+using testsupport::RefusingPort;
 using Model = ClaudeRefinementClient::Model;
 
 namespace {
@@ -28,27 +24,6 @@ std::string repeat(std::string_view s, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out += s;
     return out;
 }
-
-// A port that refuses connections: bound, never listening.
-class RefusingPort {
-public:
-    RefusingPort() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~RefusingPort() { ::close(fd_); }
-    std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 class ClaudeClientTest : public ::testing::Test {
 protected:
