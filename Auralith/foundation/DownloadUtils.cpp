@@ -373,7 +373,8 @@ Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::opt
         }
         if (auto made = createDirectoryRemovingBlockingFile(destination.parent_path()); !made) co_return made;
         if (entry.size == 0) {
-            std::ofstream(destination, std::ios::binary);
+            if (auto written = platform::writeFileAtomically(destination, std::string_view()); !written)
+                co_return written;
             continue;
         }
 
@@ -600,7 +601,8 @@ Task<Status> DownloadUtils::downloadSubdirectory(Repo repo, std::string subdirec
         }
         if (auto made = createFolders(destination.parent_path()); !made) co_return made;
         if (entry.size == 0) {
-            std::ofstream(destination, std::ios::binary);
+            if (auto written = platform::writeFileAtomically(destination, std::string_view()); !written)
+                co_return written;
         } else if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, {}); !fetched) {
             co_return fetched;
         }

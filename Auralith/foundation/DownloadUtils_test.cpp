@@ -372,6 +372,26 @@ TEST_F(DownloadUtilsTest, AMissingRequiredFolderFailsAfterStoringTheRest) {
     EXPECT_TRUE(fs::exists(models_ / "speaker-diarization/pyannote_segmentation.mlmodelc/coremldata.bin"));
 }
 
+TEST_F(DownloadUtilsTest, AnEmptyFileThatCannotBeCreatedFailsTheDownload) {
+    // A name longer than the file system allows: nothing to fetch, yet the
+    // file cannot be made, and a later load would miss it.
+    const std::string tooLong(300, 'n');
+    FakeModelHub hub(server_, "Corvexa/silero-vad-coreml");
+    hub.addFile("silero-vad-unified-256ms-v6.0.0.mlmodelc/" + tooLong, "", nlohmann::ordered_json(0));
+    hub.publish();
+    auto failed = download(Repo::vad);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().domain, platform::kFileErrorDomain);
+
+    FakeModelHub magpie(server_, "Corvexa/magpie-tts-multilingual-357m-coreml");
+    magpie.addFile("decoder_prefill.mlmodelc/" + tooLong, "", nlohmann::ordered_json(0));
+    magpie.publish();
+    auto subdirectory =
+        run(downloads_->downloadSubdirectory(Repo::magpieTts, "decoder_prefill.mlmodelc", models_ / "magpie-tts"));
+    ASSERT_FALSE(subdirectory);
+    EXPECT_EQ(subdirectory.error().domain, platform::kFileErrorDomain);
+}
+
 TEST_F(DownloadUtilsTest, SubdirectoryDownloads) {
     FakeModelHub hub(server_, "Corvexa/magpie-tts-multilingual-357m-coreml");
     for (int i = 1; i <= 6; ++i)
