@@ -31,16 +31,24 @@ const platform::Logger& logger() {
 std::string orNil(const std::optional<std::string>& s) { return s ? *s : "nil"; }
 long chars(const std::string& text) { return static_cast<long>(platform::text::graphemeCount(text)); }
 
-// The focused element, or null when untrusted, unanswered or absent.
-std::shared_ptr<platform::AccessibleElement> focusedElement(Core& core) {
-    if (!core.accessibility.isTrusted()) return nullptr;
+// One question to the system-wide element about the focus; not asked when
+// the process is not trusted. The checks after the reactivation all read
+// the same answer: nothing waits between them, and each query walks every
+// application's tree.
+using FocusAnswer = std::optional<platform::Result<std::shared_ptr<platform::AccessibleElement>>>;
+
+FocusAnswer askFocus(Core& core) {
+    if (!core.accessibility.isTrusted()) return std::nullopt;
     core.accessibility.setMessagingTimeout(kMessagingTimeout);
-    auto focused = core.accessibility.focusedElement();
-    return focused ? *focused : nullptr;
+    return core.accessibility.focusedElement();
 }
 
-bool axFocusStolen(Core& core, const FocusSnapshot& focus) {
-    auto element = focusedElement(core);
+// The focused element, or null when untrusted, unanswered or absent.
+std::shared_ptr<platform::AccessibleElement> elementOf(const FocusAnswer& answer) {
+    return answer && *answer ? **answer : nullptr;
+}
+
+bool axFocusStolen(const FocusSnapshot& focus, platform::AccessibleElement* element) {
     if (!element) return false;
     if (auto pid = element->processIdentifier(); pid && *pid != focus.processIdentifier) {
         logger().info("axFocusStolen: focused pid={} != captured pid={}", *pid, focus.processIdentifier);
@@ -61,15 +69,9 @@ bool axFocusStolen(Core& core, const FocusSnapshot& focus) {
 
 // Untrusted or unanswerable counts as "there is one": only a clear "nothing
 // has the focus" reroutes the text.
-bool hasFocusedElement(Core& core) {
-    if (!core.accessibility.isTrusted()) return true;
-    core.accessibility.setMessagingTimeout(kMessagingTimeout);
-    auto focused = core.accessibility.focusedElement();
-    return !focused || *focused != nullptr;
-}
+bool hasFocusedElement(const FocusAnswer& answer) { return !answer || !*answer || **answer != nullptr; }
 
-bool insertIntoCurrentFocus(Core& core, const std::string& text) {
-    auto element = focusedElement(core);
+bool insertIntoCurrentFocus(Core& core, platform::AccessibleElement* element, const std::string& text) {
     if (!element) return false;
     if (auto pid = element->processIdentifier()) {
         if (auto app = core.workspace.runningApplication(*pid);
@@ -124,21 +126,25 @@ platform::Task<void> insertion(std::weak_ptr<Core> weak, std::string text, std::
             co_return;
         }
         if (focus->reactivate(core->workspace)) (void)co_await platform::sleepFor(kReactivateSettle);
-        if (axFocusStolen(*core, *focus)) {
+    }
+    const FocusAnswer live = askFocus(*core);
+    const auto liveElement = elementOf(live);
+    if (focus) {
+        if (axFocusStolen(*focus, liveElement.get())) {
             logger().info("insert: focus stolen mid-session (bundle={}); rerouting {} chars to Notepad",
                           orNil(focus->bundleIdentifier), chars(text));
             if (core->onFocusStolen) core->onFocusStolen(text);
             co_return;
         }
     }
-    if (!hasFocusedElement(*core)) {
+    if (!hasFocusedElement(live)) {
         logger().info("insert: AX reports no text-accepting focused element; rerouting {} chars", chars(text));
         if (core->onNoFocusedField) core->onNoFocusedField(text);
         co_return;
     }
     if (focus && focus->isLikelyChromiumApp) {
         logger().info("insert: captured app is Chromium-class; skipping live AX, routing {} chars to ⌘V", chars(text));
-    } else if (insertIntoCurrentFocus(*core, text)) {
+    } else if (insertIntoCurrentFocus(*core, liveElement.get(), text)) {
         logger().info("insert: {} chars via AX (no clipboard touch)", chars(text));
         co_return;
     }

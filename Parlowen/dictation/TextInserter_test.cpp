@@ -152,6 +152,8 @@ TEST_F(TextInserterTest, TheCapturedApplicationIsBroughtBackAndTakesTheTextAfter
     EXPECT_EQ(main.elapsed(), 50ms);
     EXPECT_TRUE(log->contains("insert: 4 chars via AX (no clipboard touch)"));
     EXPECT_TRUE(stolen.empty());
+    // The stolen-focus, no-focus and live checks share one walk of the desktop.
+    EXPECT_EQ(ax.focusQueries, 1);
 }
 
 TEST_F(TextInserterTest, NoFocusedElementReroutesAndALiveChromiumFocusIsPasted) {
