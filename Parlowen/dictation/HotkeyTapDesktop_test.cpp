@@ -47,6 +47,28 @@ TEST(HotkeyTapDesktop, KeyCodesRoundTripForEveryOfferedKeyAndTheHoldKeys) {
         EXPECT_TRUE(platform::modifierKeyFlags(keyCode(h)) & deviceFlagMask(h)) << caseName(h);
 }
 
+TEST(HotkeyTapDesktop, ASourceWhoseDisplayGoesAwayIsNoLongerOpenAndOpeningTriesAgain) {
+    testsupport::XvfbDisplay x;
+    PARLOWEN_REQUIRE_OR_SKIP(x.start());
+    auto source = platform::makeX11KeyEventSource(x.displayName());
+    const auto passAll = [](const platform::KeyEvent&) { return platform::KeyEventVerdict::pass; };
+    ASSERT_TRUE(source->open(passAll));
+    EXPECT_TRUE(source->isOpen());
+
+    x.stop();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !source->isOpen(); }, std::chrono::seconds(10)));
+    // Nobody waits for grabs on a display that is gone.
+    const auto start = std::chrono::steady_clock::now();
+    source->setSwallowed({platform::KeyChord{0x07, 0}});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+    // Opening again tries again (and fails here, with no display) instead
+    // of reporting the dead source as open.
+    EXPECT_FALSE(source->open(passAll));
+    EXPECT_FALSE(source->isOpen());
+    source->close();
+}
+
 TEST(HotkeyTapDesktop, XTestPressesGiveHoldEdgesAndAGrabbedCombinationNeverReachesTheWindow) {
     testsupport::XvfbDisplay x;
     PARLOWEN_REQUIRE_OR_SKIP(x.start());

@@ -99,6 +99,8 @@ private:
 
 Status X11KeyEventSource::open(Handler handler) {
     if (isOpen()) return ok();
+    // A source whose display went away has ended its thread on its own.
+    if (thread_.joinable()) joinThread();
     if (::pipe(wake_) != 0) return fail(openError("cannot make a wake-up pipe"));
     handler_ = std::move(handler);
     stopping_ = false;
@@ -107,13 +109,8 @@ Status X11KeyEventSource::open(Handler handler) {
     auto result = started.get_future();
     thread_ = std::thread([this, p = std::move(started)]() mutable { run(std::move(p)); });
     Status status = result.get();
-    if (!status) {
-        joinThread();
-        return status;
-    }
-    std::lock_guard lock(mutex_);
-    running_ = true;
-    return ok();
+    if (!status) joinThread();
+    return status;
 }
 
 void X11KeyEventSource::close() {
@@ -121,9 +118,6 @@ void X11KeyEventSource::close() {
     stopping_ = true;
     wake();
     joinThread();
-    std::lock_guard lock(mutex_);
-    running_ = false;
-    applied_.notify_all();
 }
 
 void X11KeyEventSource::setSwallowed(std::vector<KeyChord> chords) {
@@ -178,6 +172,11 @@ void X11KeyEventSource::run(std::promise<Status> started) {
         return;
     }
     applyGrabs();
+    {
+        // Set here, not by open(): the loop may end on a lost display at once.
+        std::lock_guard lock(mutex_);
+        running_ = true;
+    }
     started.set_value(ok());
 
     while (!stopping_) {
@@ -217,6 +216,11 @@ void X11KeyEventSource::run(std::promise<Status> started) {
     table_.reset();
     data_.reset();
     control_.reset();
+    // Closed, or the display went away: no longer open, and nobody waits
+    // for grabs that will never be applied.
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    applied_.notify_all();
 }
 
 void X11KeyEventSource::applyGrabs() {
