@@ -7,6 +7,7 @@
 #include "platform/log/CaptureSink.h"
 #include "platform/pasteboard/InMemoryPasteboard.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/IgnoringCancellation.h"
 
 namespace parlowen {
 namespace {
@@ -131,14 +132,7 @@ TEST_F(SelectionCaptureTest, AFailedKeystrokeIsLoggedAndTheCaptureYieldsNothing)
 // Work that ignores cancellation and holds the arbiter's queue.
 Task<void> holdQueue(Duration d) {
     Executor& ex = co_await currentExecutor();
-    struct Wait {
-        Executor* ex;
-        Duration d;
-        bool await_ready() { return false; }
-        void await_suspend(std::coroutine_handle<> h) { ex->postAfter(d, [h] { h.resume(); }); }
-        void await_resume() {}
-    };
-    co_await Wait{&ex, d};
+    co_await testsupport::WaitIgnoringCancellation{&ex, d};
 }
 
 TEST_F(SelectionCaptureTest, ABlockedQueueTimesOutButTheQueuedCopyStillFinishesFirst) {

@@ -8,6 +8,7 @@
 #include "platform/log/CaptureSink.h"
 #include "platform/pasteboard/InMemoryPasteboard.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/IgnoringCancellation.h"
 
 using namespace parlowen;
 using namespace platform;
@@ -36,14 +37,7 @@ Task<void> sleeper(Trace* t, std::string name, Duration d) {
 Task<void> stubborn(Trace* t, std::string name, Duration d) {
     t->add(name + " start");
     Executor& ex = co_await currentExecutor();
-    struct Wait {
-        Executor* ex;
-        Duration d;
-        bool await_ready() { return false; }
-        void await_suspend(std::coroutine_handle<> h) { ex->postAfter(d, [h] { h.resume(); }); }
-        void await_resume() {}
-    };
-    co_await Wait{&ex, d};
+    co_await testsupport::WaitIgnoringCancellation{&ex, d};
     t->add(name + " end");
 }
 

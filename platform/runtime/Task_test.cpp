@@ -6,6 +6,7 @@
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/runtime/Task.h"
 #include "platform/runtime/WorkerPool.h"
+#include "platform/testsupport/IgnoringCancellation.h"
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -199,14 +200,7 @@ Task<int> stubborn(Duration d, bool* finished) {
     auto stop = co_await currentStopToken();
     (void)stop;
     Executor& ex = co_await currentExecutor();
-    struct Wait {
-        Executor* ex;
-        Duration d;
-        bool await_ready() { return false; }
-        void await_suspend(std::coroutine_handle<> h) { ex->postAfter(d, [h] { h.resume(); }); }
-        void await_resume() {}
-    };
-    co_await Wait{&ex, d};
+    co_await testsupport::WaitIgnoringCancellation{&ex, d};
     *finished = true;
     co_return 1;
 }
