@@ -17,10 +17,6 @@ namespace {
 // A session that sits idle this long gives up, like the platform session's default.
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
 
-platform::Error fileError(platform::FileErrorCode code, const char* name, std::string text) {
-    return platform::Error::make(platform::kFileErrorDomain, static_cast<int>(code), name, std::move(text));
-}
-
 bool isHttp(const platform::Url& url) { return url.scheme() == "http" || url.scheme() == "https"; }
 
 fs::path temporaryBeside(const fs::path& destination) {
@@ -65,12 +61,12 @@ platform::Status AssetDownloader::moveReplacingItem(const fs::path& temporaryFil
     if (fs::exists(fs::symlink_status(destination, ec))) {
         fs::remove_all(destination, ec);
         if (ec)
-            return platform::fail(fileError(platform::FileErrorCode::writeFailed, "writeFailed",
+            return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed,
                                             fmt::format("Cannot remove {}: {}", destination.string(), ec.message())));
     }
     fs::rename(temporaryFile, destination, ec);
     if (ec)
-        return platform::fail(fileError(platform::FileErrorCode::moveFailed, "moveFailed",
+        return platform::fail(platform::fileError(platform::FileErrorCode::moveFailed,
                                         fmt::format("Cannot move {} to {}: {}", temporaryFile.string(),
                                                     destination.string(), ec.message())));
     return platform::ok();

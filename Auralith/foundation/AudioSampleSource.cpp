@@ -35,9 +35,7 @@ void copyWindow(const float* samples, std::int64_t n, float* destination, std::i
 }
 
 platform::Error fileError(platform::FileErrorCode code, std::string_view what, const fs::path& path, int err) {
-    return platform::Error::make(platform::kFileErrorDomain, static_cast<int>(code),
-                                 code == platform::FileErrorCode::readFailed ? "readFailed" : "writeFailed",
-                                 fmt::format("{} \"{}\": {}", what, path.string(), std::strerror(err)));
+    return platform::fileError(code, what, path, std::string_view(std::strerror(err)));
 }
 
 std::unexpected<platform::Error> processingFailed(std::string message) {

@@ -27,9 +27,9 @@ platform::Status createFolders(const fs::path& folder) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
-        return platform::fail(platform::Error::make(
-            platform::kFileErrorDomain, static_cast<int>(platform::FileErrorCode::writeFailed), "writeFailed",
-            fmt::format("Cannot create the folder {}: {}", folder.string(), ec.message())));
+        return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed,
+                                                  fmt::format("Cannot create the folder {}: {}", folder.string(),
+                                                              ec.message())));
     return platform::ok();
 }
 

@@ -59,11 +59,6 @@ Error httpStatusError(int status) {
                        fmt::format("The operation couldn\u2019t be completed. (HTTP error {}.)", status));
 }
 
-Error fileError(platform::FileErrorCode code, std::string description) {
-    const char* name = code == platform::FileErrorCode::moveFailed ? "moveFailed" : "writeFailed";
-    return Error::make(platform::kFileErrorDomain, static_cast<int>(code), name, std::move(description));
-}
-
 Error modelFileError(ModelFileError::Code code, std::string description) {
     return Error::make(ModelFileError::kDomain, code,
                        code == ModelFileError::fileNoSuchFile ? "fileNoSuchFile" : "fileReadCorruptFile",
@@ -253,10 +248,10 @@ Status DownloadUtils::createDirectoryRemovingBlockingFile(const fs::path& url) c
         if (existsAt(partial)) {
             logger_.warning("Removing file blocking directory creation: " + partial.string());
             if (!fs::remove(partial, ec) || ec)
-                return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed,
                                                 fmt::format("Cannot remove {}: {}", partial.string(), ec.message())));
             if (!fs::create_directory(partial, ec) && ec)
-                return platform::fail(fileError(platform::FileErrorCode::writeFailed,
+                return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed,
                                                 fmt::format("Cannot create the folder {}: {}", partial.string(),
                                                             ec.message())));
             continue;
@@ -327,7 +322,7 @@ Task<Status> DownloadUtils::fetchFile(std::string repositoryPath, Repo repo, fs:
     if (ec) {
         const auto reason = ec.message();
         fs::remove(staging, ec);
-        co_return platform::fail(fileError(platform::FileErrorCode::moveFailed,
+        co_return platform::fail(platform::fileError(platform::FileErrorCode::moveFailed,
                                            fmt::format("Cannot move the download to {}: {}", destination.string(),
                                                        reason)));
     }

@@ -7,14 +7,6 @@
 
 namespace parlowen {
 
-platform::Error jsonError(platform::JsonErrorCode code, std::string description) {
-    static constexpr const char* kCases[] = {"",           "invalidJson",  "notAnObject",
-                                             "keyNotFound", "typeMismatch", "invalidValue",
-                                             "notEncodable"};
-    return platform::Error::make(platform::kJsonErrorDomain, static_cast<int>(code), kCases[static_cast<int>(code)],
-                                 std::move(description));
-}
-
 namespace detail {
 
 platform::Json rawValueJson(std::string_view raw) { return platform::Json(std::string(raw)); }

@@ -72,9 +72,8 @@ constexpr auto allCases() {
 template <class T>
 struct JsonCodec;
 
-// An error of the JSON domain named by its case ("typeMismatch", ...), as the
-// platform's member readers make them: for hand-written decoders.
-platform::Error jsonError(platform::JsonErrorCode code, std::string description);
+// Hand-written decoders report mismatches as the platform's member readers do.
+using platform::jsonError;
 
 namespace detail {
 platform::Json rawValueJson(std::string_view raw);

@@ -18,14 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Error audioFileError(FileErrorCode code, std::string_view what, const fs::path& path, std::string_view reason) {
-    const char* caseName = code == FileErrorCode::notFound     ? "notFound"
-                           : code == FileErrorCode::readFailed ? "readFailed"
-                                                               : "writeFailed";
-    return Error::make(kFileErrorDomain, static_cast<int>(code), caseName,
-                       fmt::format("{} \"{}\": {}", what, path.string(), reason));
-}
-
 struct SndfileCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
 };
@@ -57,7 +49,7 @@ public:
 
     Status read(PcmBuffer& buffer, std::uint32_t frames) override {
         if (buffer.format() != processingFormat_)
-            return fail(audioFileError(FileErrorCode::readFailed, "Could not read", path_,
+            return fail(fileError(FileErrorCode::readFailed, "Could not read", path_,
                                        "buffer format " + buffer.format().description()));
         const std::uint32_t want = std::min(frames, buffer.frameCapacity());
         const std::uint32_t channels = processingFormat_.channelCount;
@@ -80,7 +72,7 @@ public:
         }
         if (got < 0 || (got < static_cast<sf_count_t>(want) && sf_error(file_.get()) != SF_ERR_NO_ERROR)) {
             buffer.setFrameLength(0);
-            return fail(audioFileError(FileErrorCode::readFailed, "Could not read", path_, sf_strerror(file_.get())));
+            return fail(fileError(FileErrorCode::readFailed, "Could not read", path_, sf_strerror(file_.get())));
         }
         position_ += got;
         buffer.setFrameLength(static_cast<std::uint32_t>(got));
@@ -114,14 +106,14 @@ int sndfileFormatOf(AudioFileType type, PcmSampleType sampleType) {
 Result<std::unique_ptr<AudioFileReader>> openAudioFileForReading(const fs::path& path) {
     std::error_code ec;
     if (!fs::exists(path, ec))
-        return fail(audioFileError(FileErrorCode::notFound, "Could not open audio file", path,
+        return fail(fileError(FileErrorCode::notFound, "Could not open audio file", path,
                                    std::strerror(ENOENT)));
     SF_INFO info{};
     SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
     if (!file)
-        return fail(audioFileError(FileErrorCode::readFailed, "Could not open audio file", path, sf_strerror(nullptr)));
+        return fail(fileError(FileErrorCode::readFailed, "Could not open audio file", path, sf_strerror(nullptr)));
     if (info.channels <= 0 || info.samplerate <= 0)
-        return fail(audioFileError(FileErrorCode::readFailed, "Could not open audio file", path, "no audio"));
+        return fail(fileError(FileErrorCode::readFailed, "Could not open audio file", path, "no audio"));
     return std::unique_ptr<AudioFileReader>(new SndfileReader(std::move(file), path, info));
 }
 
@@ -143,7 +135,7 @@ AudioFileWriter::~AudioFileWriter() {
 Result<AudioFileWriter> AudioFileWriter::create(const fs::path& path, AudioFileType type, double sampleRate,
                                                 std::uint32_t channels, PcmSampleType sampleType) {
     if (!(sampleRate >= 1) || sampleRate > 0x7fffffff || channels == 0 || channels > 0xffff)
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not create audio file", path,
+        return fail(fileError(FileErrorCode::writeFailed, "Could not create audio file", path,
                                    fmt::format("{} Hz, {} channels", sampleRate, channels)));
     SF_INFO info{};
     info.samplerate = static_cast<int>(sampleRate);
@@ -151,7 +143,7 @@ Result<AudioFileWriter> AudioFileWriter::create(const fs::path& path, AudioFileT
     info.format = sndfileFormatOf(type, sampleType);
     SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
     if (!file)
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not create audio file", path,
+        return fail(fileError(FileErrorCode::writeFailed, "Could not create audio file", path,
                                    sf_strerror(nullptr)));
     auto impl = std::make_unique<Impl>();
     impl->file = std::move(file);
@@ -163,11 +155,11 @@ Result<AudioFileWriter> AudioFileWriter::create(const fs::path& path, AudioFileT
 
 Status AudioFileWriter::write(const PcmBuffer& buffer) {
     if (!impl_ || !impl_->file)
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_ ? impl_->path : fs::path(),
+        return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_ ? impl_->path : fs::path(),
                                    "the file is closed"));
     const PcmFormat& f = buffer.format();
     if (f.sampleRate != impl_->sampleRate || f.channelCount != impl_->channels)
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+        return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
                                    "buffer format " + f.description()));
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channels = impl_->channels;
@@ -177,7 +169,7 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
             impl_->interleaved[static_cast<std::size_t>(i) * channels + c] = buffer.sample(c, i);
     const sf_count_t written = sf_writef_float(impl_->file.get(), impl_->interleaved.data(), frames);
     if (written != static_cast<sf_count_t>(frames))
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+        return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
                                    sf_strerror(impl_->file.get())));
     return ok();
 }
@@ -186,7 +178,7 @@ Status AudioFileWriter::close() {
     if (!impl_ || !impl_->file) return ok();
     SNDFILE* f = impl_->file.release();
     if (const int err = sf_close(f); err != 0)
-        return fail(audioFileError(FileErrorCode::writeFailed, "Could not finish", impl_->path, sf_error_number(err)));
+        return fail(fileError(FileErrorCode::writeFailed, "Could not finish", impl_->path, sf_error_number(err)));
     return ok();
 }
 

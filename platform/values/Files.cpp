@@ -12,17 +12,24 @@
 #include "platform/values/Date.h"
 
 namespace platform {
-namespace {
-
 namespace fs = std::filesystem;
 
-Error fileError(FileErrorCode code, std::string_view what, const fs::path& path, int err) {
+Error fileError(FileErrorCode code, std::string description) {
     const char* caseName = code == FileErrorCode::notFound     ? "notFound"
                            : code == FileErrorCode::readFailed ? "readFailed"
                            : code == FileErrorCode::writeFailed ? "writeFailed"
                                                                 : "moveFailed";
-    return Error::make(kFileErrorDomain, static_cast<int>(code), caseName,
-                       fmt::format("{} \"{}\": {}", what, path.string(), std::strerror(err)));
+    return Error::make(kFileErrorDomain, static_cast<int>(code), caseName, std::move(description));
+}
+
+Error fileError(FileErrorCode code, std::string_view what, const fs::path& path, std::string_view reason) {
+    return fileError(code, fmt::format("{} \"{}\": {}", what, path.string(), reason));
+}
+
+namespace {
+
+Error fileError(FileErrorCode code, std::string_view what, const fs::path& path, int err) {
+    return fileError(code, what, path, std::string_view(std::strerror(err)));
 }
 
 std::string randomSuffix() {

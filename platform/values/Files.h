@@ -19,6 +19,11 @@ enum class FileErrorCode {
     writeFailed = 3,  // a folder could not be made, or writing, syncing or renaming failed
     moveFailed = 4,
 };
+// An error of this domain, with the code's case name.
+Error fileError(FileErrorCode code, std::string description);
+// The same, described as `<what> "<path>": <reason>`.
+Error fileError(FileErrorCode code, std::string_view what, const std::filesystem::path& path,
+                std::string_view reason);
 
 // Replaces the file at `path` with `bytes` so that readers see either the old or
 // the new content, never a mix: writes a temporary file in the same folder, syncs

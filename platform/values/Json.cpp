@@ -7,8 +7,6 @@
 #include <nlohmann/json.hpp>
 
 namespace platform {
-namespace {
-
 Error jsonError(JsonErrorCode code, std::string description) {
     static constexpr const char* kCases[] = {"",           "invalidJson",  "notAnObject",
                                              "keyNotFound", "typeMismatch", "invalidValue",
@@ -16,6 +14,8 @@ Error jsonError(JsonErrorCode code, std::string description) {
     return Error::make(kJsonErrorDomain, static_cast<int>(code), kCases[static_cast<int>(code)],
                        std::move(description));
 }
+
+namespace {
 
 Error mismatch(std::string_view key, std::string_view expected, const Json& found) {
     return jsonError(JsonErrorCode::typeMismatch,

@@ -28,6 +28,9 @@ enum class JsonErrorCode {
     invalidValue = 5,  // right type, unusable value (integer out of range, malformed UUID)
     notEncodable = 6,  // a non-finite number or invalid UTF-8 in a string
 };
+// An error of this domain, with the code's case name; for readers of
+// JSON-backed formats that report their own mismatches.
+Error jsonError(JsonErrorCode code, std::string description);
 
 // Compact text (no blanks, no line breaks), members in their stored order.
 // Fails rather than writing a NaN or infinity as null.
