@@ -16,6 +16,7 @@
 
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/Environment.h"
+#include "platform/testsupport/Services.h"
 
 namespace {
 
@@ -197,7 +198,7 @@ TEST(JournalSinkIntegration, EntriesLandInARealJournalWithTheirFields) {
     ::waitpid(child, &status, 0);
 
     if (output.starts_with("SKIP")) {
-        if (platform::Environment::fromProcess().value("PARLOWEN_REQUIRE_SERVICES") == "1")
+        if (testsupport::servicesRequired())
             FAIL() << "journald needed but unavailable: " << output;
         GTEST_SKIP() << output;
     }

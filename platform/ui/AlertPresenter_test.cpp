@@ -25,8 +25,11 @@ TEST(ScriptedAlertPresenter, RecordsAlertsAndAnswersFromItsScript) {
     EXPECT_EQ(alerts.run(twoButtonAlert()), 1);  // script used up: the default answer
     alerts.answerNext(5);
     EXPECT_EQ(alerts.run(twoButtonAlert()), -1);  // no such button
+    // Without buttons the alert shows one "OK", answered as 0.
+    alerts.answerNext(0);
+    EXPECT_EQ(alerts.run(Alert{"Done", "", AlertStyle::informational, {}}), 0);
 
-    ASSERT_EQ(alerts.shown().size(), 3u);
+    ASSERT_EQ(alerts.shown().size(), 4u);
     EXPECT_EQ(alerts.shown()[0].messageText, "Something happened");
     EXPECT_EQ(alerts.shown()[0].informativeText, "More about it.");
     EXPECT_EQ(alerts.shown()[0].style, AlertStyle::warning);

@@ -1,5 +1,7 @@
 #include "platform/ui/ScriptedAlertPresenter.h"
 
+#include <algorithm>
+
 namespace platform::ui {
 
 int ScriptedAlertPresenter::run(const Alert& alert) {
@@ -9,8 +11,10 @@ int ScriptedAlertPresenter::run(const Alert& alert) {
         answer = script_.front();
         script_.pop_front();
     }
-    // An answer past the alert's buttons would be a broken script, not a user choice.
-    if (answer < -1 || answer >= static_cast<int>(alert.buttons.size())) return -1;
+    // An alert without buttons shows one "OK", as the real presenter does. An
+    // answer past the buttons would be a broken script, not a user choice.
+    const int buttonCount = std::max(1, static_cast<int>(alert.buttons.size()));
+    if (answer < -1 || answer >= buttonCount) return -1;
     return answer;
 }
 
