@@ -68,8 +68,10 @@ public:
                                        platform::ml::DataType type);
     void clearBufferPool();
 
-    // Copies into a float32 destination's memory from `offset` on (ignoring its
-    // strides), as many values as fit; other destinations are left alone.
+    // Copies into a float32 destination from element `offset` on, as many
+    // values as fit; other destinations are left alone. A dense destination
+    // takes them in memory order; a padded one by logical element, so its
+    // padding is never written and rows stay where its strides put them.
     // With `zeroFillRest`, the elements after the copied ones are cleared.
     void copyFloats(std::span<const float> values, const platform::ml::MultiArray& destination,
                     std::int64_t offset, bool zeroFillRest) const;
@@ -90,8 +92,9 @@ private:
 
 // Reads the first and last element so the memory is touched before a prediction.
 void prefetch(const platform::ml::MultiArray& array);
-// Writes `value` into every element of a float32 or int32 array, in memory
-// order from the start for its element count; other types are left alone.
+// Writes `value` into every element of a float32 or int32 array (by logical
+// element, so a padded array's padding is left alone); other types are left
+// alone.
 void fill(double value, const platform::ml::MultiArray& array);
 
 }  // namespace auralith
