@@ -198,15 +198,7 @@ void UsageLog::load() {
 }
 
 std::int64_t UsageLog::wordCount(std::string_view text) {
-    const auto bounds = platform::text::graphemeBoundaries(text);
-    std::int64_t count = 0;
-    bool inWord = false;
-    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
-        const bool blank = platform::text::hasWhiteSpaceProperty(platform::text::decodeUtf8(text, bounds[i]).codePoint);
-        if (!blank && !inWord) ++count;
-        inWord = !blank;
-    }
-    return count;
+    return static_cast<std::int64_t>(platform::text::whiteSpaceSeparatedWords(text).size());
 }
 
 std::string UsageLog::dayKey(platform::Date date) const { return dateFormatter_.format(date); }

@@ -264,6 +264,19 @@ bool contains(CharacterSet set, char32_t c) {
 
 bool hasWhiteSpaceProperty(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
 
+std::vector<std::string_view> whiteSpaceSeparatedWords(std::string_view text) {
+    std::vector<std::string_view> words;
+    const auto bounds = graphemeBoundaries(text);
+    std::size_t wordStart = 0;
+    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
+        if (!hasWhiteSpaceProperty(decodeUtf8(text, bounds[i]).codePoint)) continue;
+        if (bounds[i] > wordStart) words.push_back(text.substr(wordStart, bounds[i] - wordStart));
+        wordStart = bounds[i + 1];
+    }
+    if (text.size() > wordStart) words.push_back(text.substr(wordStart));
+    return words;
+}
+
 std::string trim(std::string_view text, CharacterSet set) {
     std::size_t begin = 0;
     while (begin < text.size()) {

@@ -85,6 +85,10 @@ bool isWhitespaceOrNewline(char32_t c);
 bool contains(CharacterSet set, char32_t c);
 // The Unicode White_Space property (includes no-break spaces, tab, CR, LF, NEL, ...).
 bool hasWhiteSpaceProperty(char32_t c);
+// The runs of characters between white space, where a character (grapheme
+// cluster) is white space when its first code point has the White_Space
+// property: a combining mark on a space is white space with it.
+std::vector<std::string_view> whiteSpaceSeparatedWords(std::string_view text);
 
 // Removes code points of `set` from both ends (code point by code point, so a CRLF
 // at the end goes as a whole and a combining mark is never split from its base).

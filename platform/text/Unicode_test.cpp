@@ -116,6 +116,17 @@ TEST(Trim, TheThreeSets) {
     EXPECT_TRUE(hasWhiteSpaceProperty(U'\u00A0'));
     EXPECT_TRUE(hasWhiteSpaceProperty(U'\u0085'));
     EXPECT_FALSE(hasWhiteSpaceProperty(U'\u200B'));
+
+    using Words = std::vector<std::string_view>;
+    const std::pair<std::string_view, Words> words[] = {
+        {"", {}},
+        {" \t\n ", {}},
+        {"one  two\u00A0three\n", {"one", "two", "three"}},
+        {"a \u0301b", {"a", "b"}},              // the accent rides on the space
+        {"\u200Bzero\u200Bwidth", {"\u200Bzero\u200Bwidth"}},  // not white space
+        {"👩‍👩‍👧 x", {"👩‍👩‍👧", "x"}},
+    };
+    for (const auto& [text, expected] : words) EXPECT_EQ(whiteSpaceSeparatedWords(text), expected) << text;
 }
 
 TEST(Case, MappingsAndComparison) {
