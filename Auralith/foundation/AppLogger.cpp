@@ -90,13 +90,10 @@ std::string LogConsole::formatLine(AppLogger::Level level, std::string_view cate
 
 void LogConsole::write(AppLogger::Level level, std::string_view category, std::string_view message) {
     const std::string line = formatLine(level, category, message, std::chrono::system_clock::now());
-    // One write, so concurrent lines never interleave.
-    ssize_t written;
-    do {
-        written = ::write(STDERR_FILENO, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    if (written < 0) {
-        const std::string report = fmt::format("Failed to write to stderr: {}\n", std::strerror(errno));
+    // One write for the line, so concurrent lines never interleave; a short
+    // write (a full pipe, a non-blocking terminal) is completed.
+    if (const int error = platform::writeAllToDescriptor(STDERR_FILENO, line); error != 0) {
+        const std::string report = fmt::format("Failed to write to stderr: {}\n", std::strerror(error));
         std::fwrite(report.data(), 1, report.size(), stdout);
         std::fflush(stdout);
     }

@@ -52,8 +52,9 @@ struct LogConsole {
     // "[HH:mm:ss.SSS] [WARN] [Auralith.<category>] <message>\n", local time.
     static std::string formatLine(AppLogger::Level level, std::string_view category, std::string_view message,
                                   std::chrono::system_clock::time_point time);
-    // Writes the line for now to standard error in one write; a failed write
-    // is reported on standard output and otherwise ignored.
+    // Writes the line for now to standard error in one write, completing a
+    // short one; a failed write is reported on standard output and otherwise
+    // ignored.
     static void write(AppLogger::Level level, std::string_view category, std::string_view message);
 };
 

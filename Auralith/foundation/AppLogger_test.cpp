@@ -174,5 +174,34 @@ TEST_F(AppLoggerTest, MultiLineMessagesFromManyThreadsStayWhole) {
     EXPECT_EQ(blocks, 800);
 }
 
+// A non-blocking pipe as standard error takes 64 KiB at a time: the writer
+// gets short writes and EAGAIN, and must still deliver the whole line.
+TEST_F(AppLoggerTest, AShortWriteToStandardErrorIsCompleted) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK), 0);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(fds[1], STDERR_FILENO);
+    ::close(fds[1]);
+
+    std::string received;
+    std::thread reader([&received, in = fds[0]] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(in, buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<std::size_t>(n));
+    });
+    const std::string message(300000, 'x');
+    LogConsole::write(AppLogger::Level::error, "Big", message);
+    ::dup2(saved, STDERR_FILENO);  // closes the pipe's last writer: the reader sees the end
+    ::close(saved);
+    reader.join();
+    ::close(fds[0]);
+
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back(), '\n');
+    EXPECT_NE(received.find("] [ERROR] [Auralith.Big] " + message + "\n"), std::string::npos);
+    EXPECT_EQ(received.size(), LogConsole::formatLine(AppLogger::Level::error, "Big", message, {}).size());
+}
+
 }  // namespace
 }  // namespace auralith

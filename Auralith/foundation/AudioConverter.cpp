@@ -162,7 +162,7 @@ Result<std::vector<float>> AudioConverter::resampleAudioFile(platform::AudioFile
     // A mono float file already at the target rate needs no converter.
     std::unique_ptr<platform::AudioFormatConverter> converter;
     if (in != out) {
-        auto made = media_->makeConverter(in, out, platform::Resampler::Quality::veryHigh);
+        auto made = media_->makeConverter(in, out, kResamplingQuality);
         if (!made) return failWith(AudioConverterError::failedToCreateConverter());
         converter = std::move(*made);
     }
@@ -234,7 +234,7 @@ Result<std::vector<float>> AudioConverter::convertFrames(const Source& source, c
     const PcmFormat& in = source.format;
     if (!usableRate(in.sampleRate) || !usableRate(outputFormat.sampleRate))
         return failWith(AudioConverterError::failedToCreateConverter());
-    auto made = media_->makeConverter(in, outputFormat, platform::Resampler::Quality::veryHigh);
+    auto made = media_->makeConverter(in, outputFormat, kResamplingQuality);
     if (!made) return failWith(AudioConverterError::failedToCreateConverter());
     platform::AudioFormatConverter& converter = **made;
 
@@ -287,22 +287,14 @@ Result<std::vector<float>> AudioConverter::convertManually(const PcmBuffer& buff
     for (float& v : mono) v *= scale;
     if (in.sampleRate == outputFormat.sampleRate) return mono;
 
-    // Linear interpolation between neighbouring frames.
-    const double ratio = in.sampleRate / outputFormat.sampleRate;
-    const auto count = static_cast<std::size_t>(static_cast<double>(frames) / ratio);
-    std::vector<float> out(count, 0.0f);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double p = ratio * static_cast<double>(i);
-        const auto k = static_cast<std::size_t>(p);
-        const auto f = static_cast<float>(p - static_cast<double>(k));
-        if (k + 1 < frames) out[i] = mono[k] * (1 - f) + mono[k + 1] * f;
-        else if (k < frames) out[i] = mono[k];
-    }
+    // The mono mix goes through the same rate converter as every other path:
+    // its low-pass keeps content above the target's Nyquist frequency from
+    // folding back into the band.
     if (debug_)
         logger_.debug(fmt::format("Manual resampling: {} channels → mono, {}Hz → {}Hz", channels,
                                   platform::formatShortest(in.sampleRate),
                                   platform::formatShortest(outputFormat.sampleRate)));
-    return out;
+    return resample(mono, in.sampleRate, outputFormat.sampleRate);
 }
 
 Result<platform::Bytes> AudioWAV::data(std::span<const float> samples, double sampleRate) {
@@ -314,11 +306,13 @@ Result<platform::Bytes> AudioWAV::data(std::span<const float> samples, double sa
             kErrorDomain, 1, "unrepresentable",
             fmt::format("Cannot write {} samples at {} Hz as WAV data", samples.size(), sampleRate)));
 
-    // The peak ignores samples that are not numbers, so one such sample
-    // neither stops the normalisation nor becomes a full-scale click.
+    // The peak ignores samples that are not finite (NaN, ±inf), and they are
+    // written as silence: one such sample neither silences the rest (an
+    // infinite peak would scale every other sample to 0) nor becomes a
+    // full-scale click.
     float peak = samples.empty() ? 1.0f : 0.0f;
     for (float s : samples)
-        if (std::abs(s) > peak) peak = std::abs(s);
+        if (std::isfinite(s) && std::abs(s) > peak) peak = std::abs(s);
 
     platform::Bytes out;
     out.reserve(44 + dataBytes);
@@ -340,10 +334,13 @@ Result<platform::Bytes> AudioWAV::data(std::span<const float> samples, double sa
     tag("data");
     put(dataBytes, 4);
     for (float s : samples) {
-        if (peak > 0) s /= peak;
         std::int16_t v = 0;
-        if (std::isnan(s)) v = 0;
-        else if (s >= 1.0f) v = 32767;
+        if (!std::isfinite(s)) {
+            put(0, 2);
+            continue;
+        }
+        if (peak > 0) s /= peak;
+        if (s >= 1.0f) v = 32767;
         else v = static_cast<std::int16_t>(std::max(s, -1.0f) * 32767.0f);
         put(static_cast<std::uint16_t>(v), 2);
     }

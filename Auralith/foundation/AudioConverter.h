@@ -56,6 +56,10 @@ bool isAudioConverterError(const platform::Error& error, AudioConverterError::Ca
 // own converter and buffers.
 class AudioConverter {
 public:
+    // The rate converter's quality for every conversion of the package, so
+    // that all entry points (buffers, files, disk-backed sources) agree.
+    static constexpr platform::Resampler::Quality kResamplingQuality = platform::Resampler::Quality::veryHigh;
+
     // Planar float32, 16000 Hz, one channel.
     static platform::PcmFormat defaultTargetFormat() { return platform::PcmFormat::float32(16000, 1); }
 
@@ -86,8 +90,8 @@ public:
     platform::Result<std::vector<float>> resample(std::span<const float> samples, double sourceRate,
                                                   double destinationRate) const;
     // The core of every conversion: the buffer in `outputFormat`, first channel
-    // only. Three or more channels take a plain average and linear
-    // interpolation instead of the rate converter, and always give mono.
+    // only. Three or more channels are first averaged to mono by hand, then
+    // resampled by the same rate converter, and always give mono.
     platform::Result<std::vector<float>> convertBuffer(const platform::PcmBuffer& buffer,
                                                        const platform::PcmFormat& outputFormat) const;
     platform::Result<std::unique_ptr<platform::AudioFileReader>> openAudioFile(const std::filesystem::path& path) const;

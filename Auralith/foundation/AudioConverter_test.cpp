@@ -65,6 +65,7 @@ TEST(AudioWAV, HeaderIsExactlyFortyFourBytesWithTruncatedRates) {
 
 TEST(AudioWAV, SamplesArePeakNormalisedAndTruncated) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         const char* name;
         std::vector<float> samples;
@@ -79,6 +80,13 @@ TEST(AudioWAV, SamplesArePeakNormalisedAndTruncated) {
         {"NaN first", {nan, 0.5f}, {0, 32767}},
         {"NaN between", {0.25f, nan, -0.5f}, {16383, 0, -32767}},
         {"only NaN", {nan, nan}, {0, 0}},
+        // Infinities are ignored by the peak and written as silence too, so
+        // one of them does not scale every other sample to 0.
+        {"+inf between", {0.25f, inf, -0.5f}, {16383, 0, -32767}},
+        {"-inf between", {0.25f, -inf, -0.5f}, {16383, 0, -32767}},
+        {"only infinities", {inf, -inf}, {0, 0}},
+        // A huge finite value is a real peak: the others scale down by it.
+        {"huge finite value", {0.25f, 3.0e38f, -1.5e38f}, {0, 32767, -16383}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,44 +205,57 @@ TEST(AudioConverter, ABufferAlreadyInTheTargetFormatComesBackBitForBit) {
     EXPECT_TRUE(media.converterRequests().empty()) << "copied, not converted";
 }
 
-TEST(AudioConverter, ThreeOrMoreChannelsAreAveragedAndInterpolatedByHand) {
+// Six channels at 44.1 kHz: channel c carries `hz` at amplitude 0.125·(c + 1)
+// · `scale` (the average is 0.4375·scale) plus `tone` on every channel.
+PcmBuffer sixChannels(std::uint32_t frames, double hz, double scale, double toneHz, double tone) {
+    PcmBuffer six(PcmFormat::float32(44100, 6), frames);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        for (std::uint32_t c = 0; c < 6; ++c)
+            six.setSample(c, i,
+                          static_cast<float>(0.125 * (c + 1) * scale * std::sin(2 * std::numbers::pi * hz * i / 44100) +
+                                             tone * std::sin(2 * std::numbers::pi * toneHz * i / 44100)));
+    six.setFrameLength(frames);
+    return six;
+}
+
+TEST(AudioConverter, ThreeOrMoreChannelsAreAveragedThenResampledWithoutAliasing) {
     platform::ScopedLogCapture capture;
     platform::setRedactPrivate(false);
     platform::FakeAudioMedia media;
     const AudioConverter converter(AudioConverter::defaultTargetFormat(), true, media);
-    const std::uint32_t frames = 4410;
-    PcmBuffer six(PcmFormat::float32(44100, 6), frames);
-    std::vector<double> mono(frames);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        double sum = 0;
-        for (std::uint32_t c = 0; c < 6; ++c) {
-            const float v = static_cast<float>(std::sin(0.01 * i * (c + 1)) * 0.1 * (c + 1));
-            six.setSample(c, i, v);
-            sum += v;
-        }
-        mono[i] = sum / 6;
-    }
-    six.setFrameLength(frames);
+    const std::uint32_t frames = 44100;
 
-    auto out = converter.resampleBuffer(six);
-    ASSERT_TRUE(out) << out.error().description;
-    const double ratio = 44100.0 / 16000.0;
-    ASSERT_EQ(out->size(), static_cast<std::size_t>(frames / ratio));  // 1600, truncated
-    for (std::size_t i = 0; i < out->size(); ++i) {
-        const double p = ratio * i;
-        const auto k = static_cast<std::size_t>(p);
-        const double f = p - k;
-        const double expected = k + 1 < frames ? mono[k] * (1 - f) + mono[k + 1] * f : mono[k];
-        ASSERT_NEAR((*out)[i], expected, 1e-6) << i;
-    }
-    EXPECT_TRUE(media.converterRequests().empty());
+    // A full-scale 12 kHz tone lies above the 8 kHz Nyquist frequency of the
+    // target: nothing of it may fold back into the band (below −60 dB).
+    auto alias = converter.resampleBuffer(sixChannels(frames, 440, 0, 12000, 1.0));
+    ASSERT_TRUE(alias) << alias.error().description;
+    EXPECT_NEAR(static_cast<double>(alias->size()), frames * 16000.0 / 44100.0, 1.0);
+    double loudest = 0;
+    for (std::size_t i = 400; i + 400 < alias->size(); ++i) loudest = std::max(loudest, std::abs(double((*alias)[i])));
+    EXPECT_LT(loudest, 1e-3);
+
+    // The in-band content is the average of the channels: 0.375 of the
+    // 440 Hz tone when the channel amplitudes average to it.
+    auto mixed = converter.resampleBuffer(sixChannels(frames, 440, 0.375 / 0.4375, 12000, 0.5));
+    ASSERT_TRUE(mixed);
+    expectMixedTone(*mixed);
+    ASSERT_FALSE(media.converterRequests().empty());
+    EXPECT_EQ(media.converterRequests().back().quality, platform::Resampler::Quality::veryHigh);
+    EXPECT_EQ(media.converterRequests().back().input, PcmFormat::float32(44100, 1));
     EXPECT_TRUE(capture->contains("Manual resampling: 6 channels → mono, 44100.0Hz → 16000.0Hz"));
 
+    const auto six = sixChannels(4410, 440, 1, 12000, 0.0);
+    std::vector<double> mono(4410);
+    for (std::uint32_t i = 0; i < 4410; ++i) {
+        double sum = 0;
+        for (std::uint32_t c = 0; c < 6; ++c) sum += six.floatChannel(c)[i];
+        mono[i] = sum / 6;
+    }
     // At the target rate only the average is taken, and always mono.
     auto same = converter.convertBuffer(six, PcmFormat::float32(44100, 2));
     ASSERT_TRUE(same);
-    ASSERT_EQ(same->size(), frames);
-    for (std::uint32_t i = 0; i < frames; i += 101) EXPECT_NEAR((*same)[i], mono[i], 1e-6);
+    ASSERT_EQ(same->size(), 4410u);
+    for (std::uint32_t i = 0; i < 4410; i += 101) EXPECT_NEAR((*same)[i], mono[i], 1e-6);
 
     // The hand path needs one plane of floats per channel.
     PcmBuffer interleaved(PcmFormat::float32(44100, 4, true), 8);

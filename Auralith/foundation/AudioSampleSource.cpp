@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "Auralith/foundation/AudioConverter.h"
 #include "platform/values/Files.h"
 #include "platform/values/Number.h"
 #include "platform/values/Uuid.h"
@@ -174,7 +175,7 @@ platform::Result<AudioSourceFactory::Made> AudioSourceFactory::makeDiskBackedSou
             return processingFailed("Failed to create temporary audio buffer at " + where);
         }
 
-        auto converter = media->makeConverter(in, out, platform::Resampler::Quality::high);
+        auto converter = media->makeConverter(in, out, AudioConverter::kResamplingQuality);
         if (!converter) {
             handle.closeIgnoringErrors();
             return processingFailed("Unsupported audio format " + in.description() + "; failed to create converter");

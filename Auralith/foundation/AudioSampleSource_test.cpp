@@ -1,4 +1,5 @@
 #include "Auralith/foundation/AudioSampleSource.h"
+#include "Auralith/foundation/AudioConverter.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,19 @@ TEST_F(AudioSourceFactoryTest, AStereoFileIsStreamedIntoAMappedTemporaryFile) {
     EXPECT_FALSE(capture_->contains("Mapped sample count mismatch"));
     ASSERT_FALSE(media_.converterRequests().empty());
     EXPECT_EQ(media_.converterRequests()[0].output, PcmFormat::float32(16000, 1));
+
+    // The converter's file path gives the same samples: both recognition
+    // entry points resample at one quality.
+    EXPECT_EQ(media_.converterRequests()[0].quality, AudioConverter::kResamplingQuality);
+    auto converted = AudioConverter(AudioConverter::defaultTargetFormat(), false, media_)
+                         .resampleAudioFile(files_ / "talk.wav");
+    ASSERT_TRUE(converted);
+    ASSERT_EQ(static_cast<std::int64_t>(converted->size()), source.sampleCount());
+    std::vector<float> all(converted->size());
+    source.copySamples(all.data(), 0, source.sampleCount());
+    double apart = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) apart = std::max(apart, double(std::abs(all[i] - (*converted)[i])));
+    EXPECT_LT(apart, 1e-6);
 
     // A copy shares the mapping; cleanup removes the file and the mapping stays readable.
     const DiskBackedAudioSampleSource copy = source;

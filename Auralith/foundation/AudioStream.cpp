@@ -14,6 +14,7 @@ const char* caseNameOf(AudioStreamError error) {
         case AudioStreamError::bufferTooSmall: return "bufferTooSmall";
         case AudioStreamError::invalidChunkSkip: return "invalidChunkSkip";
         case AudioStreamError::invalidChunkDuration: return "invalidChunkDuration";
+        case AudioStreamError::invalidTime: return "invalidTime";
     }
     return "unknown";
 }
@@ -175,10 +176,14 @@ std::optional<AudioStream::Chunk> AudioStream::extractChunk() {
 
 platform::Status AudioStream::write(std::span<const float> samples, std::optional<double> time) {
     if (samples.empty()) return platform::ok();
+    // A time stamp that has no sample position (NaN, ±inf, beyond 64 bits)
+    // would otherwise be taken as no time at all, and the piece placed where
+    // it does not belong: refuse the piece instead.
+    const auto target = time ? rounded(sampleRate_ * *time) : std::nullopt;
+    if (time && !target) return platform::fail(toError(AudioStreamError::invalidTime));
     {
         std::unique_lock lock(mutex_);
         const auto n = static_cast<std::int64_t>(samples.size());
-        const auto target = time ? rounded(sampleRate_ * *time) : std::nullopt;
         const auto start = rounded(bufferStartTime_ * sampleRate_);
         if (target && start) {
             const std::int64_t gap = *target - (*start + writeIndex_ + n);

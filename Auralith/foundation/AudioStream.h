@@ -35,7 +35,9 @@ enum class AudioStreamStartupStrategy {
     waitForFullChunk,  // nothing until a whole chunk has arrived
 };
 
-enum class AudioStreamError { bufferTooSmall, invalidChunkSkip, invalidChunkDuration };
+// invalidTime: a write's time stamp is not a finite number of seconds that a
+// sample position can hold; the piece is refused.
+enum class AudioStreamError { bufferTooSmall, invalidChunkSkip, invalidChunkDuration, invalidTime };
 inline constexpr const char* kAudioStreamErrorDomain = "AudioStreamError";
 // Domain "AudioStreamError", code = the case's position, the case name as text.
 platform::Error toError(AudioStreamError error);
@@ -90,7 +92,9 @@ public:
     // returning. `time`, when given, is compared in samples (rounded) with
     // the position the piece would end at: a shortfall is filled with
     // silence first, an excess moves the write position back so the piece
-    // overwrites. Fails only with the callback's error; samples already taken stay.
+    // overwrites. Fails with invalidTime (nothing taken) when `time` has no
+    // sample position, else only with the callback's error; samples already
+    // taken stay.
     platform::Status write(std::span<const float> samples, std::optional<double> time = std::nullopt);
     // Converts the buffer to mono float at the stream's rate first; conversion errors pass on.
     platform::Status write(const platform::PcmBuffer& buffer, std::optional<double> time = std::nullopt);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <deque>
 
@@ -176,8 +178,18 @@ TEST(AudioStream, GapsAreFilledWithSilenceAndOverlapsOverwrite) {
     EXPECT_DOUBLE_EQ(stream->state().bufferStartTime, start - 10000 / 16000.0);
     EXPECT_EQ(stream->state().writeIndex, 100);
 
-    // An empty piece changes nothing, whatever its time.
+    // A time stamp with no sample position refuses the piece and changes nothing.
     const auto before = stream->state();
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                       -std::numeric_limits<double>::infinity(), 1e300}) {
+        auto refused = stream->write(counting(1, 10), bad);
+        ASSERT_FALSE(refused) << bad;
+        EXPECT_TRUE(isAudioStreamError(refused.error(), AudioStreamError::invalidTime)) << bad;
+        EXPECT_EQ(stream->state().writeIndex, before.writeIndex);
+        EXPECT_EQ(stream->state().bufferStartTime, before.bufferStartTime);
+    }
+
+    // An empty piece changes nothing, whatever its time.
     ASSERT_TRUE(stream->write(std::vector<float>{}, 1000.0));
     EXPECT_EQ(stream->state().writeIndex, before.writeIndex);
     EXPECT_EQ(stream->state().bufferStartTime, before.bufferStartTime);

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <exception>
 #include <mutex>
+#include <poll.h>
 #include <unistd.h>
 
 #include "platform/log/JournalSink.h"
@@ -164,17 +165,27 @@ void StandardErrorSink::write(const LogRecord& record) {
                                    local.tm_sec, millis, logLevelName(record.level), record.subsystem,
                                    record.category, record.message);
     // One write per line so lines from several threads do not interleave.
-    const char* data = line.data();
-    size_t left = line.size();
+    (void)writeAllToDescriptor(fd_, line);
+}
+
+int writeAllToDescriptor(int fd, std::string_view text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
     while (left > 0) {
-        ssize_t n = ::write(fd_, data, left);
+        const ssize_t n = ::write(fd, data, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready{fd, POLLOUT, 0};
+                if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
+                continue;
+            }
+            return errno;
         }
         data += n;
-        left -= static_cast<size_t>(n);
+        left -= static_cast<std::size_t>(n);
     }
+    return 0;
 }
 
 }  // namespace platform

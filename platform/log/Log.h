@@ -21,6 +21,11 @@ enum class LogLevel : std::uint8_t { debug, info, notice, error, fault };
 // "debug", "info", "notice", "error", "fault".
 std::string_view logLevelName(LogLevel level);
 
+// Writes every byte of `text` to the descriptor: a short write continues
+// where it stopped, EINTR retries, and a non-blocking descriptor that is
+// full is waited for. Returns 0, or the errno of the failure.
+int writeAllToDescriptor(int fd, std::string_view text);
+
 // Redaction of private values is a runtime setting, on until turned off.
 void setRedactPrivate(bool on);
 bool redactPrivate();
