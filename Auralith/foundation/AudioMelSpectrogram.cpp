@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/accel/Blas.h"
 
 namespace auralith {
 
@@ -40,10 +39,38 @@ AudioMelSpectrogram::AudioMelSpectrogram(Settings s)
     melFilterbank_ = makeFilterbank(nFFT_, nMels_, sampleRate_, 0, fMax_);
     melFilterbankFlat_.reserve(static_cast<std::size_t>(nMels_) * nBins_);
     for (const auto& row : melFilterbank_) melFilterbankFlat_.insert(melFilterbankFlat_.end(), row.begin(), row.end());
+    bands_ = bandsOf(melFilterbank_);
     if (nFFT_ > 0) fft_ = platform::accel::RealFft::make(static_cast<std::size_t>(nFFT_));
     frame_.assign(static_cast<std::size_t>(nFFT_), 0.0f);
     spectrum_.assign(static_cast<std::size_t>(nBins_), {});
-    powerBlock_.assign(static_cast<std::size_t>(kFramesPerBlock) * nBins_, 0.0f);
+    power_.assign(static_cast<std::size_t>(nBins_), 0.0f);
+}
+
+std::vector<AudioMelSpectrogram::Band> AudioMelSpectrogram::bandsOf(const std::vector<std::vector<float>>& filterbank) {
+    std::vector<Band> bands;
+    bands.reserve(filterbank.size());
+    for (const auto& row : filterbank) {
+        const auto isWeight = [](float w) { return w != 0.0f; };
+        const auto first = std::find_if(row.begin(), row.end(), isWeight);
+        const auto last = std::find_if(row.rbegin(), row.rend(), isWeight).base();
+        Band band;
+        if (first < last) {
+            band.firstBin = static_cast<int>(first - row.begin());
+            band.weights.assign(first, last);
+        }
+        bands.push_back(std::move(band));
+    }
+    return bands;
+}
+
+void AudioMelSpectrogram::projectFrame(const float* power, float* out, std::size_t stride) const {
+    for (std::size_t m = 0; m < bands_.size(); ++m) {
+        const Band& band = bands_[m];
+        const float* p = power + band.firstBin;
+        float sum = 0;
+        for (std::size_t k = 0; k < band.weights.size(); ++k) sum += band.weights[k] * p[k];
+        out[m * stride] = logOf(sum);
+    }
 }
 
 std::vector<float> AudioMelSpectrogram::makeHannWindow(int length, bool periodic) {
@@ -137,35 +164,21 @@ AudioMelSpectrogram::FlatResult AudioMelSpectrogram::computeFrames(std::span<con
     result.paddedFrameCount = paddedFrames;
     const int offset = (nFFT_ - winLength_) / 2;
 
-    for (int first = 0; first < frames; first += kFramesPerBlock) {
-        const int count = std::min(kFramesPerBlock, frames - first);
-        for (int b = 0; b < count; ++b) {
-            std::fill(frame_.begin(), frame_.end(), 0.0f);
-            const long long start = static_cast<long long>(first + b) * hopLength_ + offset;
-            const long long take = std::min<long long>(static_cast<long long>(padded) - start, winLength_);
-            for (long long j = 0; j < take; ++j)
-                frame_[static_cast<std::size_t>(offset + j)] =
-                    signal[static_cast<std::size_t>(start + j)] * hannWindow_[static_cast<std::size_t>(j)];
-            powerSpectrum(powerBlock_.data() + static_cast<std::size_t>(b) * nBins_);
-        }
-        using platform::accel::Transpose;
-        if (layout == Layout::frameMajor) {
-            // count × nMels = power (count × bins) · filterbankᵀ
-            float* out = result.features.data() + static_cast<std::size_t>(first) * nMels_;
-            platform::accel::gemm(Transpose::no, Transpose::yes, count, nMels_, nBins_, 1.0f, powerBlock_.data(),
-                                  nBins_, melFilterbankFlat_.data(), nBins_, 0.0f, out, nMels_);
-            for (std::size_t i = 0; i < static_cast<std::size_t>(count) * nMels_; ++i) out[i] = logOf(out[i]);
-        } else {
-            // nMels × count = filterbank (nMels × bins) · powerᵀ, written into rows of paddedFrames
-            float* out = result.features.data() + first;
-            platform::accel::gemm(Transpose::no, Transpose::yes, nMels_, count, nBins_, 1.0f,
-                                  melFilterbankFlat_.data(), nBins_, powerBlock_.data(), nBins_, 0.0f, out,
-                                  paddedFrames);
-            for (int m = 0; m < nMels_; ++m) {
-                float* row = out + static_cast<std::size_t>(m) * paddedFrames;
-                for (int b = 0; b < count; ++b) row[b] = logOf(row[b]);
-            }
-        }
+    // Frame-major rows are nMels apart per frame; mel-major rows are
+    // paddedFrames long, one per band.
+    const bool frameMajor = layout == Layout::frameMajor;
+    const std::size_t bandStride = frameMajor ? 1 : static_cast<std::size_t>(paddedFrames);
+    for (int i = 0; i < frames; ++i) {
+        std::fill(frame_.begin(), frame_.end(), 0.0f);
+        const long long start = static_cast<long long>(i) * hopLength_ + offset;
+        const long long take = std::min<long long>(static_cast<long long>(padded) - start, winLength_);
+        for (long long j = 0; j < take; ++j)
+            frame_[static_cast<std::size_t>(offset + j)] =
+                signal[static_cast<std::size_t>(start + j)] * hannWindow_[static_cast<std::size_t>(j)];
+        powerSpectrum(power_.data());
+        float* out = result.features.data() +
+                     (frameMajor ? static_cast<std::size_t>(i) * nMels_ : static_cast<std::size_t>(i));
+        projectFrame(power_.data(), out, bandStride);
     }
     return result;
 }
@@ -204,6 +217,7 @@ AudioMelSpectrogram::BatchResult AudioMelSpectrogram::compute(std::span<const fl
     std::vector<std::vector<float>> rows(static_cast<std::size_t>(nMels_),
                                          std::vector<float>(static_cast<std::size_t>(n), 0.0f));
     std::vector<float> power(static_cast<std::size_t>(nBins_));
+    std::vector<float> bands(static_cast<std::size_t>(nMels_));
     for (long long i = 0; i < n; ++i) {
         std::fill(frame_.begin(), frame_.end(), 0.0f);
         for (int j = 0; j < winLength_; ++j) {
@@ -213,13 +227,9 @@ AudioMelSpectrogram::BatchResult AudioMelSpectrogram::compute(std::span<const fl
                 audio[static_cast<std::size_t>(source)] * hannWindow_[static_cast<std::size_t>(j)];
         }
         powerSpectrum(power.data());
-        for (int m = 0; m < nMels_; ++m) {
-            const auto& weights = melFilterbank_[static_cast<std::size_t>(m)];
-            const std::size_t bins = std::min(weights.size(), power.size());
-            float sum = 0;
-            for (std::size_t k = 0; k < bins; ++k) sum += weights[k] * power[k];
-            rows[static_cast<std::size_t>(m)][static_cast<std::size_t>(i)] = logOf(sum);
-        }
+        projectFrame(power.data(), bands.data(), 1);
+        for (int m = 0; m < nMels_; ++m)
+            rows[static_cast<std::size_t>(m)][static_cast<std::size_t>(i)] = bands[static_cast<std::size_t>(m)];
     }
     return {{std::move(rows)}, static_cast<int>(n)};
 }

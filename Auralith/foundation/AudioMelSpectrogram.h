@@ -91,11 +91,17 @@ public:
     static std::vector<std::vector<float>> makeFilterbank(int nFFT, int nMels, int sampleRate, float fMin, float fMax);
 
 private:
-    // Frames whose power spectra are gathered before one matrix product maps
-    // them to bands. Large enough that the BLAS library's start-up per call
-    // (it may wake its threads) is paid a few times per minute of audio, not
-    // every few frames; the block costs about half a megabyte.
-    static constexpr int kFramesPerBlock = 512;
+    // One band of the filterbank as the features use it: its non-zero
+    // weights, which start at bin `firstBin`. The filterbank is almost all
+    // zeros (each band spans a few bins), so each frame sums these short spans
+    // on the calling thread instead of a dense product.
+    struct Band {
+        int firstBin = 0;
+        std::vector<float> weights;
+    };
+    static std::vector<Band> bandsOf(const std::vector<std::vector<float>>& filterbank);
+    // The bands of the power spectrum `power`, then the log, to out[m · stride].
+    void projectFrame(const float* power, float* out, std::size_t stride) const;
 
     enum class Layout { frameMajor, melMajor };
     FlatResult computeFrames(std::span<const float> audio, int pad, int frames, int paddedFrames,
@@ -121,10 +127,11 @@ private:
     std::vector<float> hannWindow_;
     std::vector<std::vector<float>> melFilterbank_;
     std::vector<float> melFilterbankFlat_;
+    std::vector<Band> bands_;
     std::optional<platform::accel::RealFft> fft_;
     std::vector<float> frame_;
     std::vector<std::complex<float>> spectrum_;
-    std::vector<float> powerBlock_;  // kFramesPerBlock rows of nBins_
+    std::vector<float> power_;  // nBins_
 };
 
 }  // namespace auralith

@@ -4,17 +4,35 @@
 
 #include <algorithm>
 #include <cassert>
+#include <mutex>
 
 namespace platform::accel {
 
 namespace {
 CBLAS_TRANSPOSE toCblas(Transpose t) { return t == Transpose::yes ? CblasTrans : CblasNoTrans; }
 blasint i(std::size_t v) { return static_cast<blasint>(v); }
+
+std::once_flag pinned;
+// Before the first product: the library's own default (every core) never applies.
+void pinThreads() {
+    std::call_once(pinned, [] { openblas_set_num_threads(kDefaultBlasThreads); });
+}
 }  // namespace
+
+void setBlasThreadCount(int count) {
+    pinThreads();
+    openblas_set_num_threads(std::max(count, 1));
+}
+
+int blasThreadCount() {
+    pinThreads();
+    return openblas_get_num_threads();
+}
 
 void gemm(Transpose transA, Transpose transB, std::size_t m, std::size_t n, std::size_t k, float alpha,
           const float* a, std::size_t lda, const float* b, std::size_t ldb, float beta, float* c, std::size_t ldc) {
     if (m == 0 || n == 0) return;
+    pinThreads();
     cblas_sgemm(CblasRowMajor, toCblas(transA), toCblas(transB), i(m), i(n), i(k), alpha, a, i(lda), b, i(ldb),
                 beta, c, i(ldc));
 }
@@ -23,6 +41,7 @@ void gemm(Transpose transA, Transpose transB, std::size_t m, std::size_t n, std:
           const double* a, std::size_t lda, const double* b, std::size_t ldb, double beta, double* c,
           std::size_t ldc) {
     if (m == 0 || n == 0) return;
+    pinThreads();
     cblas_dgemm(CblasRowMajor, toCblas(transA), toCblas(transB), i(m), i(n), i(k), alpha, a, i(lda), b, i(ldb),
                 beta, c, i(ldc));
 }
@@ -30,12 +49,14 @@ void gemm(Transpose transA, Transpose transB, std::size_t m, std::size_t n, std:
 void gemv(Transpose trans, std::size_t m, std::size_t n, float alpha, const float* a, std::size_t lda,
           const float* x, std::size_t incX, float beta, float* y, std::size_t incY) {
     if (m == 0 || n == 0) return;
+    pinThreads();
     cblas_sgemv(CblasRowMajor, toCblas(trans), i(m), i(n), alpha, a, i(lda), x, i(incX), beta, y, i(incY));
 }
 
 void gemv(Transpose trans, std::size_t m, std::size_t n, double alpha, const double* a, std::size_t lda,
           const double* x, std::size_t incX, double beta, double* y, std::size_t incY) {
     if (m == 0 || n == 0) return;
+    pinThreads();
     cblas_dgemv(CblasRowMajor, toCblas(trans), i(m), i(n), alpha, a, i(lda), x, i(incX), beta, y, i(incY));
 }
 

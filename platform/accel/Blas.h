@@ -1,6 +1,11 @@
 #pragma once
 
 // Matrix products on OpenBLAS (cblas), row-major throughout.
+//
+// OpenBLAS would otherwise start one thread per core for a product and spin
+// them: on a busy machine, or with several instances computing at once, that
+// makes small products many times slower. The thread count is therefore
+// explicit: one (kDefaultBlasThreads) unless a caller sets another.
 
 #include <cstddef>
 #include <span>
@@ -8,6 +13,12 @@
 namespace platform::accel {
 
 enum class Transpose { no, yes };
+
+inline constexpr int kDefaultBlasThreads = 1;
+// Sets the threads every later product may use (values below 1 count as 1).
+void setBlasThreadCount(int count);
+// The threads a product uses now; kDefaultBlasThreads until set.
+int blasThreadCount();
 
 // C = alpha·op(A)·op(B) + beta·C, op(A) m×k, op(B) k×n, C m×n, with leading
 // dimensions (row strides) lda, ldb, ldc.

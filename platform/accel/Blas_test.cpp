@@ -21,6 +21,22 @@ double at(const std::vector<double>& a, std::size_t ld, bool trans, std::size_t 
     return trans ? a[l * ld + i] : a[i * ld + l];
 }
 
+// The library's default (a thread per core) never applies: one thread until
+// a caller asks for more, and products stay right with more.
+TEST(BlasTest, ThreadCountIsPinnedToOneUntilSet) {
+    EXPECT_EQ(blasThreadCount(), kDefaultBlasThreads);
+    EXPECT_EQ(kDefaultBlasThreads, 1);
+    setBlasThreadCount(2);
+    EXPECT_EQ(blasThreadCount(), 2);
+    const std::size_t n = 256;
+    std::vector<double> a = randomValues(n * n, 4), identity(n * n, 0.0), c(n * n, 0.0);
+    for (std::size_t d = 0; d < n; ++d) identity[d * n + d] = 1;
+    matmul(std::span<const double>(a), std::span<const double>(identity), std::span<double>(c), n, n, n);
+    EXPECT_EQ(c, a);
+    setBlasThreadCount(0);
+    EXPECT_EQ(blasThreadCount(), 1);
+}
+
 TEST(BlasTest, GemmMatchesNaiveProductForEveryTransposeCombination) {
     const std::size_t m = 7, n = 5, k = 9;
     for (bool ta : {false, true}) {
