@@ -1,11 +1,21 @@
 #include "Auralith/foundation/DownloadUtils.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -135,10 +145,25 @@ std::int64_t listedSize(const platform::Json& item) {
     return -1;
 }
 
+// The content hash of a large file: the hub lists it as "lfs": {"oid": <sha256>}.
+std::optional<std::string> listedSha256(const platform::Json& item) {
+    const auto lfs = item.find("lfs");
+    if (lfs == item.end() || !lfs->is_object()) return std::nullopt;
+    const auto oid = lfs->find("oid");
+    if (oid == lfs->end() || !oid->is_string()) return std::nullopt;
+    std::string hex = oid->get<std::string>();
+    if (startsWith(hex, "sha256:")) hex = hex.substr(7);
+    if (hex.size() != 64 || !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return hex;
+}
+
 struct ListedItem {
     std::string path;
     bool isDirectory = false;
     std::int64_t size = -1;
+    std::optional<std::string> sha256;
 };
 
 // The usable entries of a listing: files and folders with text paths that
@@ -156,7 +181,7 @@ std::vector<ListedItem> usableEntries(const platform::Json& listing, const AppLo
             logger.warning("Refusing listing entry outside the repository: " + entryPath);
             continue;
         }
-        out.push_back({entryPath, type == "directory", listedSize(item)});
+        out.push_back({entryPath, type == "directory", listedSize(item), listedSha256(item)});
     }
     return out;
 }
@@ -216,7 +241,151 @@ struct AdmitRules {
     }
 };
 
+
+// ---- What a download wrote, and what a bundle needs
+
+// Beside the repository folder: "<folder><suffix>".
+fs::path besideFolder(const fs::path& repoFolder, std::string_view suffix) {
+    return repoFolder.parent_path() / (repoFolder.filename().string() + std::string(suffix));
+}
+fs::path recordFileFor(const fs::path& repoFolder) { return besideFolder(repoFolder, ".auralith-downloads"); }
+fs::path repairFolderFor(const fs::path& repoFolder) { return besideFolder(repoFolder, ".auralith-repair"); }
+
+// The top-level entries of the repository folder that a download created
+// (a JSON array of names). Anything else in the folder was put there by the
+// user. A missing or unreadable record names nothing.
+std::set<std::string> readRecord(const fs::path& repoFolder) {
+    std::set<std::string> names;
+    auto bytes = platform::readFile(recordFileFor(repoFolder));
+    if (!bytes) return names;
+    auto json = platform::decodeJson(platform::ByteView(*bytes));
+    if (!json || !json->is_array()) return names;
+    for (const auto& item : *json)
+        if (item.is_string()) names.insert(item.get<std::string>());
+    return names;
+}
+
+Status writeRecord(const fs::path& repoFolder, const std::set<std::string>& names) {
+    platform::Json list = platform::Json::array();
+    for (const auto& name : names) list.push_back(name);
+    return platform::writeFileAtomically(recordFileFor(repoFolder), list.dump());
+}
+
+// The first component of a path inside the repository folder.
+std::string topLevelName(std::string_view relative) { return std::string(relative.substr(0, relative.find('/'))); }
+
+// Whether a compiled model folder holds what it needs. A manifest declares
+// the bundle's files under "files" (other keys are the runtime's business);
+// a folder without a manifest is judged by the compiled-format marker.
+struct BundleCheck {
+    enum class Kind { complete, incomplete, foreignFormat };
+    Kind kind = Kind::complete;
+    std::string reason;          // why it is incomplete or foreign
+    bool compiledKind = true;    // the manifest's "kind" is "compiled" (or absent)
+};
+
+BundleCheck checkBundle(const fs::path& modelPath, const std::string& name) {
+    using Kind = BundleCheck::Kind;
+    const fs::path manifest = modelPath / platform::ml::kManifestFileName;
+    if (!existsAt(manifest)) {
+        if (!existsAt(modelPath / "coremldata.bin")) return {Kind::incomplete, "Missing coremldata.bin in model: " + name};
+        return {Kind::foreignFormat,
+                fmt::format("{} is compiled for another platform: it has no {} naming a runtime", name,
+                            platform::ml::kManifestFileName)};
+    }
+    const std::string invalid = fmt::format("Invalid {} in model: {}", platform::ml::kManifestFileName, name);
+    auto bytes = platform::readFile(manifest);
+    if (!bytes) return {Kind::incomplete, invalid};
+    auto json = platform::decodeJson(platform::ByteView(*bytes));
+    if (!json || !json->is_object()) return {Kind::incomplete, invalid};
+    BundleCheck check;
+    if (const auto kind = json->find("kind"); kind != json->end())
+        check.compiledKind = kind->is_string() && kind->get<std::string>() == "compiled";
+    const auto files = json->find("files");
+    if (files == json->end()) return check;
+    if (!files->is_array()) return {Kind::incomplete, invalid};
+    for (const auto& file : *files) {
+        if (!file.is_string() || !isSafeRepositoryPath(file.get<std::string>())) return {Kind::incomplete, invalid};
+        if (!existsAt(modelPath / file.get<std::string>()))
+            return {Kind::incomplete, fmt::format("Missing {} in model: {}", file.get<std::string>(), name)};
+    }
+    return check;
+}
+
+// A staging file open for writing; closed (and checked) by close().
+class StagingFile {
+public:
+    StagingFile(const fs::path& path, bool append) : file_(std::fopen(path.c_str(), append ? "ab" : "wb")) {}
+    ~StagingFile() {
+        if (file_) std::fclose(file_);
+    }
+    StagingFile(const StagingFile&) = delete;
+    StagingFile& operator=(const StagingFile&) = delete;
+    bool isOpen() const { return file_ != nullptr; }
+    bool write(const platform::Bytes& bytes) {
+        return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+    }
+    bool close() {
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return closed;
+    }
+
+private:
+    std::FILE* file_;
+};
+
+// The first byte of a 206 answer's "Content-Range: bytes <first>-<last>/<total>".
+std::optional<std::uint64_t> rangeStart(const platform::HttpHeaders& headers) {
+    const auto value = headers.value("Content-Range");
+    if (!value || !startsWith(*value, "bytes ")) return std::nullopt;
+    std::uint64_t first = 0;
+    std::size_t at = 6;
+    if (at >= value->size() || !std::isdigit(static_cast<unsigned char>((*value)[at]))) return std::nullopt;
+    for (; at < value->size() && std::isdigit(static_cast<unsigned char>((*value)[at])); ++at)
+        first = first * 10 + static_cast<std::uint64_t>((*value)[at] - '0');
+    return first;
+}
+
 }  // namespace
+
+// ---- Repository lock
+
+RepositoryLock::RepositoryLock(RepositoryLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+RepositoryLock& RepositoryLock::operator=(RepositoryLock&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+RepositoryLock::~RepositoryLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+}
+
+fs::path RepositoryLock::lockFileFor(const fs::path& repoFolder) { return besideFolder(repoFolder, ".auralith-lock"); }
+
+Result<std::optional<RepositoryLock>> RepositoryLock::tryAcquire(const fs::path& repoFolder) {
+    if (auto made = createFolders(repoFolder.parent_path()); !made) return platform::fail(made.error());
+    const fs::path file = lockFileFor(repoFolder);
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed, "Could not create", file,
+                                                  std::strerror(error)));
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK) return std::optional<RepositoryLock>();
+        return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed, "Could not lock", file,
+                                                  std::strerror(error)));
+    }
+    return std::optional<RepositoryLock>(RepositoryLock(fd));
+}
 
 // ---- Service
 
@@ -279,58 +448,171 @@ Task<Status> DownloadUtils::listRepoFiles(std::string path, Repo repo, std::opti
             auto nested = co_await listRepoFiles(entry.path, repo, subPath, prefixes, entries);
             if (!nested) co_return nested;
         } else if (admit.file(entry.path)) {
-            entries->push_back({entry.path, entry.size});
+            entries->push_back({entry.path, entry.size, entry.sha256});
         }
     }
     co_return platform::ok();
 }
 
 Task<Status> DownloadUtils::fetchFile(std::string repositoryPath, Repo repo, fs::path destination,
-                                      std::int64_t listedSize, platform::HttpClient::ProgressCallback byteProgress) {
+                                      std::int64_t listedSize, std::optional<std::string> sha256,
+                                      platform::HttpClient::ProgressCallback byteProgress) {
     auto url = registry_.resolveModel(repo.remotePath(),
                                       platform::percentEncode(repositoryPath, platform::UrlCharacterSet::path));
     if (!url) co_return platform::fail(url.error());
     // The body lands beside the destination first, so that only a complete
-    // file of the listed size ever takes its place.
+    // (and, when the listing gives its hash, verified) file ever takes its
+    // place. A transfer that breaks off leaves the staging file for the next
+    // attempt to resume; content known to be wrong is removed.
     const fs::path staging = destination.parent_path() / ("." + destination.filename().string() + ".auralith-download");
-    auto result = co_await session_.download(makeRequest(url->absoluteString()), staging, std::move(byteProgress));
     std::error_code ec;
-    if (!result) {
-        fs::remove(staging, ec);
-        co_return platform::fail(result.error());
+    const auto discard = [&staging](Error error) {
+        std::error_code ignored;
+        fs::remove(staging, ignored);
+        return platform::fail(std::move(error));
+    };
+    const auto failed = [&repositoryPath](std::string caseName, std::string description) {
+        return HuggingFaceDownloadError::makeDownloadFailed(
+            repositoryPath, Error::make("DownloadUtils", 1, std::move(caseName), std::move(description)));
+    };
+
+    // A second round only after the server refused the staged part's range.
+    for (int round = 0; round < 2; ++round) {
+        std::uint64_t have = existsAt(staging) ? fs::file_size(staging, ec) : 0;
+        if (ec || (listedSize >= 0 && have > static_cast<std::uint64_t>(listedSize))) {
+            fs::remove(staging, ec);
+            have = 0;
+        }
+        const bool staged = listedSize > 0 && have == static_cast<std::uint64_t>(listedSize);
+        if (!staged) {
+            auto request = makeRequest(url->absoluteString());
+            if (have > 0) {
+                request.headers.set("Range", fmt::format("bytes={}-", have));
+                logger_.info(fmt::format("Resuming {} from byte {}", repositoryPath, have));
+            }
+            auto opened = co_await session_.stream(std::move(request));
+            if (!opened) co_return platform::fail(opened.error());
+            platform::HttpStream stream = std::move(*opened);
+            if (isRateLimit(stream.status))
+                co_return platform::fail(HuggingFaceDownloadError::makeRateLimited(
+                    stream.status, "Rate limited while downloading " + repositoryPath));
+            if (stream.status == 416 && have > 0) {
+                stream.cancel();
+                fs::remove(staging, ec);
+                continue;
+            }
+            if (!stream.isSuccess())
+                co_return platform::fail(
+                    HuggingFaceDownloadError::makeDownloadFailed(repositoryPath, httpStatusError(stream.status)));
+            // 206 continues the staged bytes; any other success is the whole file.
+            const bool resumed = stream.status == 206;
+            if (resumed && rangeStart(stream.headers) != have)
+                co_return discard(failed("unexpectedRange",
+                                         fmt::format("the server sent a range other than bytes {}-", have)));
+            if (!resumed) have = 0;
+            const std::int64_t total = listedSize;
+            StagingFile file(staging, resumed);
+            if (!file.isOpen())
+                co_return platform::fail(platform::fileError(platform::FileErrorCode::writeFailed, "Could not write",
+                                                             staging, std::strerror(errno)));
+            for (;;) {
+                auto next = co_await stream.body.next();
+                if (!next) {
+                    file.close();
+                    co_return platform::fail(next.error());
+                }
+                if (!*next) break;
+                if (!file.write(**next)) {
+                    const int error = errno;
+                    file.close();
+                    co_return discard(platform::fileError(platform::FileErrorCode::writeFailed, "Could not write",
+                                                          staging, std::strerror(error)));
+                }
+                have += (*next)->size();
+                if (byteProgress) byteProgress(static_cast<std::int64_t>(have), total);
+            }
+            if (!file.close())
+                co_return discard(platform::fileError(platform::FileErrorCode::writeFailed, "Could not write",
+                                                      staging, std::strerror(errno)));
+        }
+
+        const auto received = fs::file_size(staging, ec);
+        if (ec || (listedSize >= 0 && received != static_cast<std::uintmax_t>(listedSize)))
+            co_return discard(failed("sizeMismatch", fmt::format("received {} bytes where the listing gave {}",
+                                                                 ec ? 0 : received, listedSize)));
+        if (sha256) {
+            auto digest = platform::sha256HexOfFile(staging);
+            if (!digest) co_return discard(digest.error());
+            if (*digest != *sha256)
+                co_return discard(failed("sha256Mismatch",
+                                         fmt::format("the content's SHA-256 is {} where the listing gave {}", *digest,
+                                                     *sha256)));
+        }
+        fs::remove_all(destination, ec);
+        fs::rename(staging, destination, ec);
+        if (ec) {
+            const auto reason = ec.message();
+            co_return discard(platform::fileError(
+                platform::FileErrorCode::moveFailed,
+                fmt::format("Cannot move the download to {}: {}", destination.string(), reason)));
+        }
+        co_return platform::ok();
     }
-    if (isRateLimit(result->status)) {
-        fs::remove(staging, ec);
-        co_return platform::fail(HuggingFaceDownloadError::makeRateLimited(
-            result->status, "Rate limited while downloading " + repositoryPath));
+    co_return platform::fail(failed("rangeRefused", "the server refused every range of the file"));
+}
+
+Task<Result<RepositoryLock>> DownloadUtils::lockRepository(fs::path repoFolder) {
+    bool waited = false;
+    for (;;) {
+        auto attempt = RepositoryLock::tryAcquire(repoFolder);
+        if (!attempt) co_return platform::fail(attempt.error());
+        if (*attempt) {
+            if (waited) logger_.info("Took over " + repoFolder.string() + " from another process");
+            co_return std::move(**attempt);
+        }
+        if (!waited) logger_.info("Waiting for another process to finish with " + repoFolder.string());
+        waited = true;
+        if (auto slept = co_await platform::sleepFor(platform::milliseconds(200)); !slept)
+            co_return platform::fail(slept.error());
     }
-    if (!result->isSuccess() || !result->stored) {
-        fs::remove(staging, ec);
-        co_return platform::fail(
-            HuggingFaceDownloadError::makeDownloadFailed(repositoryPath, httpStatusError(result->status)));
+}
+
+void DownloadUtils::recoverInterruptedRepair(const fs::path& repoFolder) const {
+    const fs::path aside = repairFolderFor(repoFolder);
+    if (!existsAt(aside)) return;
+    std::error_code ec;
+    if (!fs::is_directory(aside, ec)) {
+        fs::remove(aside, ec);
+        return;
     }
-    const auto received = fs::file_size(staging, ec);
-    if (ec || (listedSize >= 0 && received != static_cast<std::uintmax_t>(listedSize))) {
-        fs::remove(staging, ec);
-        co_return platform::fail(HuggingFaceDownloadError::makeDownloadFailed(
-            repositoryPath, Error::make("DownloadUtils", 1, "sizeMismatch",
-                                        fmt::format("received {} bytes where the listing gave {}", received,
-                                                    listedSize))));
+    // What the repair had already fetched again stays; what it had not is put back.
+    int restored = 0;
+    fs::create_directories(repoFolder, ec);
+    for (const auto& entry : fs::directory_iterator(aside, ec)) {
+        const fs::path back = repoFolder / entry.path().filename();
+        std::error_code moved;
+        if (!existsAt(back)) {
+            fs::rename(entry.path(), back, moved);
+            if (!moved) ++restored;
+        }
     }
-    fs::remove_all(destination, ec);
-    fs::rename(staging, destination, ec);
-    if (ec) {
-        const auto reason = ec.message();
-        fs::remove(staging, ec);
-        co_return platform::fail(platform::fileError(platform::FileErrorCode::moveFailed,
-                                           fmt::format("Cannot move the download to {}: {}", destination.string(),
-                                                       reason)));
-    }
-    co_return platform::ok();
+    fs::remove_all(aside, ec);
+    logger_.info(fmt::format("Finished an interrupted repair of {} ({} entries put back)", repoFolder.string(),
+                             restored));
 }
 
 Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::optional<std::string> variant,
                                          ProgressHandler progress) {
+    const fs::path repoFolder = directory / std::string(repo.folderName());
+    auto lock = co_await lockRepository(repoFolder);
+    if (!lock) co_return platform::fail(lock.error());
+    recoverInterruptedRepair(repoFolder);
+    co_return co_await downloadRepoLocked(std::move(repo), std::move(directory), std::move(variant),
+                                          std::move(progress));
+}
+
+Task<Status> DownloadUtils::downloadRepoLocked(Repo repo, fs::path directory, std::optional<std::string> variant,
+                                               ProgressHandler progress) {
     const std::string folderName(repo.folderName());
     logger_.info(fmt::format("Downloading {} from HuggingFace...", folderName));
     const fs::path repoFolder = directory / folderName;
@@ -353,6 +635,7 @@ Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::opt
     std::int64_t totalBytes = 0;
     for (const auto& e : entries) totalBytes += std::max<std::int64_t>(0, e.size);
     std::int64_t doneBytes = 0;
+    std::set<std::string> record = readRecord(repoFolder);
 
     for (int i = 0; i < count; ++i) {
         if ((co_await platform::currentStopToken()).stop_requested()) co_return platform::fail(Error::cancelled());
@@ -365,6 +648,13 @@ Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::opt
         if (existsAt(destination)) {
             doneBytes += std::max<std::int64_t>(0, entry.size);
             continue;
+        }
+        // Noted before anything is written, so that an interrupted download
+        // still counts as the download's own.
+        const std::string top = topLevelName(relative);
+        if (!record.contains(top) && !existsAt(repoFolder / top)) {
+            record.insert(top);
+            if (auto noted = writeRecord(repoFolder, record); !noted) co_return noted;
         }
         if (auto made = createDirectoryRemovingBlockingFile(destination.parent_path()); !made) co_return made;
         if (entry.size == 0) {
@@ -383,7 +673,8 @@ Task<Status> DownloadUtils::downloadRepo(Repo repo, fs::path directory, std::opt
                 progress({fraction, DownloadPhase::downloading(i, count)});
             };
         }
-        if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, std::move(byteProgress));
+        if (auto fetched =
+                co_await fetchFile(entry.path, repo, destination, entry.size, entry.sha256, std::move(byteProgress));
             !fetched)
             co_return fetched;
 
@@ -423,7 +714,7 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std
         std::any_of(required.begin(), required.end(), [&](const auto& name) { return !existsAt(repoFolder / name); });
     if (missing) {
         logger_.info("Models not found in cache at " + repoFolder.string());
-        if (auto downloaded = co_await downloadRepo(repo, directory, variant, progress); !downloaded)
+        if (auto downloaded = co_await downloadRepoLocked(repo, directory, variant, progress); !downloaded)
             co_return platform::fail(downloaded.error());
     } else {
         logger_.info(fmt::format("Found {} locally, no download needed", repo.folderName()));
@@ -431,6 +722,7 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std
     }
 
     const auto configuration = MLModelConfigurationUtils::defaultConfiguration(computeUnits);
+    const std::set<std::string> record = readRecord(repoFolder);
     LoadedModels models;
     const double count = static_cast<double>(modelNames.size());
     std::error_code ec;
@@ -441,24 +733,40 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadOnce(Repo repo, std
             *failure = LoadFailure::missingModel;
             co_return platform::fail(modelFileError(ModelFileError::fileNoSuchFile, "Model file not found: " + name));
         }
-        if (!fs::is_directory(modelPath, ec)) {
-            *failure = LoadFailure::damagedCache;
-            co_return platform::fail(
+        // A folder the user put in place is never repaired: its failure is final, with its reason.
+        const bool usersOwn = !record.contains(topLevelName(name));
+        const auto damaged = [&](Error error) {
+            *failure = usersOwn ? LoadFailure::userBundle : LoadFailure::damagedCache;
+            if (usersOwn) logger_.error(fmt::format("{} was put in place by the user; not repairing it: {}", name,
+                                                    error.description));
+            return platform::fail(std::move(error));
+        };
+        const auto cannotRun = [&](Error error) {
+            *failure = LoadFailure::cannotRunHere;
+            logger_.error(fmt::format("{} cannot run here: {}", name, error.description));
+            return platform::fail(std::move(error));
+        };
+        if (!fs::is_directory(modelPath, ec))
+            co_return damaged(
                 modelFileError(ModelFileError::fileReadCorruptFile, "Model path is not a directory: " + name));
+        const BundleCheck check = checkBundle(modelPath, name);
+        if (check.kind == BundleCheck::Kind::incomplete) {
+            logger_.error(check.reason.starts_with("Missing coremldata.bin") ? "Missing coremldata.bin in " + name
+                                                                            : check.reason);
+            co_return damaged(modelFileError(ModelFileError::fileReadCorruptFile, check.reason));
         }
-        if (!existsAt(modelPath / "coremldata.bin")) {
-            logger_.error("Missing coremldata.bin in " + name);
-            *failure = LoadFailure::damagedCache;
-            co_return platform::fail(
-                modelFileError(ModelFileError::fileReadCorruptFile, "Missing coremldata.bin in model: " + name));
-        }
+        // A download cannot change the format of a bundle, nor the runtimes of this build.
+        if (check.kind == BundleCheck::Kind::foreignFormat)
+            co_return cannotRun(platform::ml::mlError(platform::ml::MLErrorCode::runtimeUnavailable, check.reason));
         if (progress)
             progress({static_cast<double>(i) * 0.5 / count + 0.5, DownloadPhase::compiling(name)});
         const auto started = std::chrono::steady_clock::now();
         auto model = platform::ml::Model::load(modelPath, configuration);
         if (!model) {
-            *failure = LoadFailure::damagedCache;
-            co_return platform::fail(model.error());
+            const bool unavailable = model.error().is(platform::ml::kMLErrorDomain,
+                                                      static_cast<int>(platform::ml::MLErrorCode::runtimeUnavailable));
+            if (unavailable || !check.compiledKind) co_return cannotRun(model.error());
+            co_return damaged(model.error());
         }
         models.insert_or_assign(name, std::move(*model));
         const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - started;
@@ -473,6 +781,10 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadModelsOnce(Repo rep
                                                                          platform::ml::ComputeUnits computeUnits,
                                                                          std::optional<std::string> variant,
                                                                          ProgressHandler progress) {
+    const fs::path repoFolder = directory / std::string(repo.folderName());
+    auto lock = co_await lockRepository(repoFolder);
+    if (!lock) co_return platform::fail(lock.error());
+    recoverInterruptedRepair(repoFolder);
     LoadFailure failure{};
     co_return co_await loadOnce(repo, std::move(modelNames), std::move(directory), computeUnits, std::move(variant),
                                 std::move(progress), &failure);
@@ -484,51 +796,70 @@ Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::loadModels(Repo repo, s
                                                                      std::optional<std::string> variant,
                                                                      ProgressHandler progress) {
     co_await systemInfo_.logSystemInfo(logger_);
+    const fs::path repoFolder = directory / std::string(repo.folderName());
+    auto lock = co_await lockRepository(repoFolder);
+    if (!lock) co_return platform::fail(lock.error());
+    recoverInterruptedRepair(repoFolder);
+    co_return co_await repairAndLoad(std::move(repo), std::move(modelNames), std::move(directory), computeUnits,
+                                     std::move(variant), std::move(progress));
+}
+
+Task<Result<DownloadUtils::LoadedModels>> DownloadUtils::repairAndLoad(Repo repo, std::vector<std::string> modelNames,
+                                                                        fs::path directory,
+                                                                        platform::ml::ComputeUnits computeUnits,
+                                                                        std::optional<std::string> variant,
+                                                                        ProgressHandler progress) {
     LoadFailure failure{};
     auto first = co_await loadOnce(repo, modelNames, directory, computeUnits, variant, progress, &failure);
     if (first) co_return first;
-    // Only files that are here and fail their check or their load justify
-    // deleting the repository: after a failed download (offline, rate limited)
-    // or a cancellation the files fetched so far are kept for the next try.
+    // Only downloaded files that are here and fail their check or their load
+    // justify a repair: after a failed download (offline, rate limited) or a
+    // cancellation the files fetched so far are kept for the next try, and a
+    // model that cannot run here, or the user's own folder, would fail the
+    // same way after any number of downloads.
     const bool stopped = (co_await platform::currentStopToken()).stop_requested();
     if (failure != LoadFailure::damagedCache || stopped || first.error().isCancellation()) co_return first;
 
     logger_.warning("First load failed: " + first.error().description);
     logger_.info("Deleting cache and re-downloading\u2026");
     const fs::path repoFolder = directory / std::string(repo.folderName());
-    // The old folder is moved aside until a fresh copy has arrived, so that a
-    // repair that cannot download (offline) leaves the user what they had.
-    const fs::path aside = repoFolder.parent_path() / (repoFolder.filename().string() + ".auralith-repair");
+    // What the download wrote is moved aside until a fresh copy has arrived,
+    // so that a repair that cannot download (offline) leaves the user what
+    // they had; the user's own entries stay where they are.
+    const fs::path aside = repairFolderFor(repoFolder);
     std::error_code ec;
-    bool movedAside = false;
-    if (existsAt(repoFolder)) {
-        fs::remove_all(aside, ec);
-        fs::rename(repoFolder, aside, ec);
-        movedAside = !ec;
-        if (!movedAside) {
-            ec.clear();
-            fs::remove_all(repoFolder, ec);
-            if (!ec) {
-                logger_.info("Successfully deleted corrupted cache at " + repoFolder.string());
-            } else {
-                logger_.warning("Failed to delete cache: " + ec.message());
-                logger_.info("Will attempt to overwrite during re-download");
-            }
+    fs::remove_all(aside, ec);
+    const bool haveAside = fs::create_directories(aside, ec) && !ec;
+    std::vector<std::string> movedAside;
+    for (const auto& name : readRecord(repoFolder)) {
+        const fs::path entry = repoFolder / name;
+        if (!existsAt(entry)) continue;
+        std::error_code moved;
+        if (haveAside) fs::rename(entry, aside / name, moved);
+        if (haveAside && !moved) {
+            movedAside.push_back(name);
+            continue;
+        }
+        moved.clear();
+        fs::remove_all(entry, moved);
+        if (moved) {
+            logger_.warning("Failed to delete cache: " + moved.message());
+            logger_.info("Will attempt to overwrite during re-download");
         }
     }
 
     auto second = co_await loadOnce(repo, std::move(modelNames), std::move(directory), computeUnits,
                                     std::move(variant), std::move(progress), &failure);
-    if (movedAside) {
-        if (!second && failure == LoadFailure::download) {
-            fs::remove_all(repoFolder, ec);
-            fs::rename(aside, repoFolder, ec);
-            logger_.info("Kept the previous cache at " + repoFolder.string() + ": the re-download failed");
-        } else {
-            fs::remove_all(aside, ec);
-            logger_.info("Successfully deleted corrupted cache at " + repoFolder.string());
+    if (!second && failure == LoadFailure::download && !movedAside.empty()) {
+        for (const auto& name : movedAside) {
+            fs::remove_all(repoFolder / name, ec);
+            fs::rename(aside / name, repoFolder / name, ec);
         }
+        logger_.info("Kept the previous cache at " + repoFolder.string() + ": the re-download failed");
+    } else {
+        logger_.info("Successfully deleted corrupted cache at " + repoFolder.string());
     }
+    fs::remove_all(aside, ec);
     co_return second;
 }
 
@@ -541,8 +872,10 @@ void DownloadUtils::clearAllModelCaches() const {
 }
 
 void DownloadUtils::clearModelCache(Repo repo, const fs::path& directory) const {
+    const fs::path repoFolder = directory / std::string(repo.folderName());
     std::error_code ec;
-    fs::remove_all(directory / std::string(repo.folderName()), ec);
+    fs::remove_all(repoFolder, ec);
+    fs::remove(recordFileFor(repoFolder), ec);
 }
 
 // ---- Folders and single files
@@ -560,7 +893,7 @@ Task<Status> DownloadUtils::listSubdirectoryFiles(std::string path, Repo repo, s
             if (!isBelow(entry.path, path)) continue;
             if (auto nested = co_await listSubdirectoryFiles(entry.path, repo, entries); !nested) co_return nested;
         } else {
-            entries->push_back({entry.path, entry.size});
+            entries->push_back({entry.path, entry.size, entry.sha256});
         }
     }
     co_return platform::ok();
@@ -598,7 +931,8 @@ Task<Status> DownloadUtils::downloadSubdirectory(Repo repo, std::string subdirec
         if (entry.size == 0) {
             if (auto written = platform::writeFileAtomically(destination, std::string_view()); !written)
                 co_return written;
-        } else if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, {}); !fetched) {
+        } else if (auto fetched = co_await fetchFile(entry.path, repo, destination, entry.size, entry.sha256, {});
+                   !fetched) {
             co_return fetched;
         }
         report(completed);

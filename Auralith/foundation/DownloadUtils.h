@@ -49,6 +49,27 @@ struct HuggingFaceDownloadError {
     static platform::Error makeInvalidResponse();
 };
 
+// An exclusive lock on one repository folder of the model cache, shared by
+// every process that uses the cache (the application and the share
+// extension): an advisory lock on "<folder>.auralith-lock" beside it, held
+// while the repository is downloaded, repaired or loaded. Released when
+// dropped (or when the process ends).
+class RepositoryLock {
+public:
+    RepositoryLock(RepositoryLock&& other) noexcept;
+    RepositoryLock& operator=(RepositoryLock&& other) noexcept;
+    ~RepositoryLock();
+
+    static std::filesystem::path lockFileFor(const std::filesystem::path& repoFolder);
+    // The lock, or nothing while another holder has it. Fails when the lock
+    // file cannot be made.
+    static platform::Result<std::optional<RepositoryLock>> tryAcquire(const std::filesystem::path& repoFolder);
+
+private:
+    explicit RepositoryLock(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
 // The file errors of model loading, in the system's Cocoa domain and codes.
 struct ModelFileError {
     static constexpr const char* kDomain = "NSCocoaErrorDomain";
@@ -85,10 +106,13 @@ public:
         double timeout = 1800;  // seconds
     };
 
-    // One entry of a repository listing; size -1 when the hub gives none.
+    // One entry of a repository listing; size -1 when the hub gives none;
+    // the content's SHA-256 (lower-case hex) when the hub gives one (large
+    // files stored through LFS).
     struct ListingEntry {
         std::string path;
         std::int64_t size = -1;
+        std::optional<std::string> sha256;
         friend bool operator==(const ListingEntry&, const ListingEntry&) = default;
     };
 
@@ -109,25 +133,40 @@ public:
     // Lists the repository (its sub-path only, when it has one), fetches every
     // admitted file that is not already in <directory>/<folder name> (files
     // of the sub-path are stored without it), and checks that every required
-    // name of the repository and variant is there.
+    // name of the repository and variant is there. A file arrives in a staging
+    // file beside its destination: a transfer that breaks off leaves it there
+    // and the next download resumes it with a range request; a file whose
+    // listing gives a SHA-256 is checked against it before it is moved into
+    // place. What the download wrote is recorded beside the folder
+    // ("<folder>.auralith-downloads"); top-level entries it did not write are
+    // the user's, and nothing is fetched into them. Holds the repository's
+    // lock while it runs.
     platform::Task<platform::Status> downloadRepo(Repo repo, std::filesystem::path directory,
                                                   std::optional<std::string> variant = std::nullopt,
                                                   ProgressHandler progress = {});
 
     // Makes sure the repository is cached (downloading it when a required
     // name is missing), checks each requested compiled model folder and loads
-    // it with the compute units.
+    // it with the compute units. A folder is complete when it has every file
+    // its manifest ("manifest.json") declares under "files"; a folder without
+    // a manifest needs "coremldata.bin". Finishes or undoes a repair that an
+    // earlier process left behind, under the repository's lock.
     platform::Task<platform::Result<LoadedModels>> loadModelsOnce(Repo repo, std::vector<std::string> modelNames,
                                                                   std::filesystem::path directory,
                                                                   platform::ml::ComputeUnits computeUnits,
                                                                   std::optional<std::string> variant = std::nullopt,
                                                                   ProgressHandler progress = {});
 
-    // loadModelsOnce; when cached files fail their check or their load, the
-    // repository folder is deleted and loaded (so downloaded) once more. A
-    // failed download or a cancellation is returned as it is and the files
-    // already downloaded stay for the next attempt; when the download of the
-    // repair itself fails that way, the previous folder is put back.
+    // loadModelsOnce; when downloaded files fail their check or their load,
+    // what the download wrote is moved aside ("<folder>.auralith-repair") and
+    // the repository loaded (so downloaded) once more. A failed download or a
+    // cancellation is returned as it is and the files already downloaded stay
+    // for the next attempt; when the download of the repair itself fails that
+    // way, the previous files are put back. Never repaired: a model that
+    // cannot run here (its runtime is not available, or it has no manifest
+    // but the compiled format of another platform), which a download cannot
+    // change, and a folder the user put in place; both are reported with
+    // their reason.
     platform::Task<platform::Result<LoadedModels>> loadModels(Repo repo, std::vector<std::string> modelNames,
                                                               std::filesystem::path directory,
                                                               platform::ml::ComputeUnits computeUnits,
@@ -170,7 +209,17 @@ private:
     // Where a failed load went wrong: fetching the repository (network,
     // hub, cancellation), a requested model that is not there at all, or
     // cached files that are present but fail their check or their load.
-    enum class LoadFailure { download, missingModel, damagedCache };
+    enum class LoadFailure { download, missingModel, damagedCache, cannotRunHere, userBundle };
+    platform::Task<platform::Result<RepositoryLock>> lockRepository(std::filesystem::path repoFolder);
+    platform::Task<platform::Status> downloadRepoLocked(Repo repo, std::filesystem::path directory,
+                                                        std::optional<std::string> variant, ProgressHandler progress);
+    platform::Task<platform::Result<LoadedModels>> repairAndLoad(Repo repo, std::vector<std::string> modelNames,
+                                                                 std::filesystem::path directory,
+                                                                 platform::ml::ComputeUnits computeUnits,
+                                                                 std::optional<std::string> variant,
+                                                                 ProgressHandler progress);
+    // Puts back what an interrupted repair moved aside, where nothing took its place.
+    void recoverInterruptedRepair(const std::filesystem::path& repoFolder) const;
     platform::Task<platform::Result<LoadedModels>> loadOnce(Repo repo, std::vector<std::string> modelNames,
                                                             std::filesystem::path directory,
                                                             platform::ml::ComputeUnits computeUnits,
@@ -178,6 +227,7 @@ private:
                                                             ProgressHandler progress, LoadFailure* failure);
     platform::Task<platform::Status> fetchFile(std::string repositoryPath, Repo repo,
                                                std::filesystem::path destination, std::int64_t listedSize,
+                                               std::optional<std::string> sha256,
                                                platform::HttpClient::ProgressCallback byteProgress);
 
     platform::HttpClient& session_;

@@ -159,7 +159,7 @@ TEST_F(DownloadUtilsTest, ListingEntriesThatLeaveTheRepositoryAreRefused) {
     ASSERT_TRUE(download(Repo::parakeetEou160));
     EXPECT_EQ(hub.fileRequests(), 4u);
     EXPECT_EQ(hub.listingRequests(), 4u);  // 160ms and its three model folders
-    EXPECT_EQ(filesUnder(models_).size(), 4u);
+    EXPECT_EQ(filesUnder(models_ / "parakeet-eou-streaming/160ms").size(), 4u);
     EXPECT_FALSE(fs::exists(dir_ / "escape.json"));
     EXPECT_TRUE(log_->contains("Refusing listing entry outside the repository: 160ms/../../../escape.json"));
 }
@@ -333,19 +333,114 @@ TEST_F(DownloadUtilsTest, FileFailuresKeepWhatWasStored) {
         EXPECT_EQ(filesUnder(root.path() / "silero-vad"), std::vector<std::string>{model + "/a.bin"});
     }
 
-    // A connection cut short leaves no file at its destination.
+    // A connection cut short leaves no file at its destination; what arrived
+    // waits in the staging file, and the next download resumes it with a
+    // range request.
     testsupport::TempDir root;
     FakeModelHub hub(server_, "Corvexa/silero-vad-coreml");
-    hub.addFile(model + "/coremldata.bin", std::string(100, 'c'));
+    std::string content;
+    for (int i = 0; i < 100; ++i) content.push_back(static_cast<char>('a' + i % 26));
+    hub.addLfsFile(model + "/coremldata.bin", content);
     LoopbackReply cut{200, {}, ""};
-    cut.chunks = {std::string(40, 'c')};
+    cut.chunks = {content.substr(0, 40)};
     cut.contentLength = 100;
     hub.setFileReply(model + "/coremldata.bin", cut);
     hub.publish();
     auto result = run(downloads_->downloadRepo(Repo::vad, root.path()));
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().domain, platform::kHttpErrorDomain);
-    EXPECT_TRUE(filesUnder(root.path() / "silero-vad").empty());
+    const fs::path folder = root.path() / "silero-vad" / model;
+    EXPECT_FALSE(fs::exists(folder / "coremldata.bin"));
+    EXPECT_EQ(readText(folder / ".coremldata.bin.auralith-download"), content.substr(0, 40));
+
+    hub.serveRanges(model + "/coremldata.bin");
+    hub.publish();
+    auto resumed = run(downloads_->downloadRepo(Repo::vad, root.path()));
+    ASSERT_TRUE(resumed) << resumed.error().description;
+    EXPECT_EQ(readText(folder / "coremldata.bin"), content);
+    EXPECT_EQ(filesUnder(root.path() / "silero-vad"), std::vector<std::string>{model + "/coremldata.bin"});
+    const auto requests = server_.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().header("Range"), "bytes=40-");
+    EXPECT_TRUE(log_->contains("Resuming " + model + "/coremldata.bin from byte 40"));
+}
+
+TEST_F(DownloadUtilsTest, ResumingWhereTheServerIgnoresOrRefusesTheRange) {
+    const std::string model = "silero-vad-unified-256ms-v6.0.0.mlmodelc";
+    const fs::path folder = models_ / "silero-vad" / model;
+    const fs::path staging = folder / ".coremldata.bin.auralith-download";
+    const std::string content(64, 'z');
+    struct Case {
+        const char* name;
+        std::string staged;
+        std::optional<LoopbackReply> reply;  // nothing: the hub's own whole-file answer
+    };
+    const Case cases[] = {
+        // A server without ranges answers 200 with the whole file: written afresh.
+        {"whole file instead", std::string(10, 'q'), std::nullopt},
+        // A staged part that no longer fits the file (416): discarded, then fetched whole.
+        {"range refused", std::string(10, 'q'), LoopbackReply::text(416, "")},
+        // A staged part that is already complete needs no request at all.
+        {"already complete", content, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(models_);
+        FakeModelHub hub(server_, "Corvexa/silero-vad-coreml");
+        hub.addLfsFile(model + "/coremldata.bin", content);
+        if (c.reply) {
+            auto first = std::make_shared<bool>(true);
+            const auto whole = LoopbackReply{200, {}, content};
+            const auto refused = *c.reply;
+            hub.setFileReply(model + "/coremldata.bin",
+                             [first, whole, refused](const testsupport::LoopbackRequest& request) {
+                                 if (request.header("Range") && *first) {
+                                     *first = false;
+                                     return refused;
+                                 }
+                                 return whole;
+                             });
+        }
+        hub.publish();
+        fs::create_directories(folder);
+        std::ofstream(staging, std::ios::binary) << c.staged;
+        const auto before = hub.fileRequests();
+        auto downloaded = download(Repo::vad);
+        ASSERT_TRUE(downloaded) << downloaded.error().description;
+        EXPECT_EQ(readText(folder / "coremldata.bin"), content);
+        EXPECT_FALSE(fs::exists(staging));
+        if (c.staged == content) {
+            EXPECT_EQ(hub.fileRequests(), before);
+        }
+    }
+}
+
+TEST_F(DownloadUtilsTest, AListedContentHashIsCheckedBeforeTheFileIsPlaced) {
+    const std::string model = "silero-vad-unified-256ms-v6.0.0.mlmodelc";
+    const fs::path folder = models_ / "silero-vad" / model;
+    FakeModelHub hub(server_, "Corvexa/silero-vad-coreml");
+    hub.addLfsFile(model + "/coremldata.bin", "the real weights", platform::sha256Hex(std::string_view("other")));
+    hub.publish();
+    auto result = download(Repo::vad);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().code, HuggingFaceDownloadError::downloadFailed);
+    ASSERT_TRUE(result.error().underlying);
+    EXPECT_EQ(result.error().underlying->caseName, "sha256Mismatch");
+    EXPECT_EQ(result.error().description.rfind("Failed to download " + model + "/coremldata.bin: the content's SHA-256 is " +
+                                                   platform::sha256Hex(std::string_view("the real weights")),
+                                               0),
+              0u)
+        << result.error().description;
+    EXPECT_TRUE(filesUnder(models_ / "silero-vad").empty()) << "neither placed nor kept for resuming";
+
+    // The right hash (in either case) lets it through.
+    FakeModelHub good(server_, "Corvexa/silero-vad-coreml");
+    std::string upper = platform::sha256Hex(std::string_view("the real weights"));
+    for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    good.addLfsFile(model + "/coremldata.bin", "the real weights", upper);
+    good.publish();
+    ASSERT_TRUE(download(Repo::vad));
+    EXPECT_EQ(readText(folder / "coremldata.bin"), "the real weights");
 }
 
 TEST_F(DownloadUtilsTest, APlainFileInTheWayOfAFolderIsReplaced) {

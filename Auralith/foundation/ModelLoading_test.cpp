@@ -19,6 +19,8 @@
 #include "platform/testsupport/TempHome.h"
 #include "platform/values/XdgDirs.h"
 
+#include <nlohmann/json.hpp>
+
 namespace auralith {
 namespace {
 
@@ -33,6 +35,13 @@ std::string readText(const fs::path& p) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// Adds "files" to a bundle's manifest, keeping what is there.
+void declareFiles(const fs::path& bundle, const std::vector<std::string>& files) {
+    auto json = nlohmann::ordered_json::parse(readText(bundle / "manifest.json"));
+    json["files"] = files;
+    std::ofstream(bundle / "manifest.json", std::ios::trunc) << json.dump(2);
 }
 
 // y = factor · x, the factor read from "factor.txt" in the bundle.
@@ -77,6 +86,7 @@ protected:
         ASSERT_TRUE(ml::writeTestModelBundle(bundle, scaleDescription(), "scale"));
         std::ofstream(bundle / "factor.txt") << factor;
         std::ofstream(bundle / "coremldata.bin") << "compiled " << name;
+        declareFiles(bundle, {"factor.txt", "coremldata.bin"});
         for (const auto& e : fs::recursive_directory_iterator(bundle))
             if (e.is_regular_file())
                 hub_.addFile(name + "/" + fs::relative(e.path(), bundle).string(), readText(e.path()));
@@ -320,6 +330,206 @@ TEST_F(ModelLoadingTest, ClearingTheCaches) {
     EXPECT_FALSE(fs::exists(support));
     EXPECT_FALSE(fs::exists(tts));
     EXPECT_TRUE(fs::exists(tts.parent_path()));
+}
+
+// ---- Bundles that cannot run here, user folders, interrupted repairs, the lock
+
+const std::string kVadModel = "silero-vad-unified-256ms-v6.0.0.mlmodelc";
+
+class ModelCacheTest : public ModelLoadingTest {
+protected:
+    // The voice-activity repository with one bundle made by `make` in a staging folder.
+    void publishVad(const std::function<void(const fs::path&)>& make) { publishVad(vadHub_, make); }
+    void publishVad(FakeModelHub& hub, const std::function<void(const fs::path&)>& make) {
+        const fs::path bundle = vadStaging_ / kVadModel;
+        fs::remove_all(bundle);
+        fs::create_directories(bundle);
+        make(bundle);
+        for (const auto& e : fs::recursive_directory_iterator(bundle))
+            if (e.is_regular_file()) hub.addFile(kVadModel + "/" + fs::relative(e.path(), bundle).string(), readText(e.path()));
+        hub.publish();
+    }
+    platform::Result<DownloadUtils::LoadedModels> loadVad(bool repair = true) {
+        if (repair)
+            return run(downloads_->loadModels(Repo::vad, {kVadModel}, models_, ml::ComputeUnits::cpuOnly));
+        return run(downloads_->loadModelsOnce(Repo::vad, {kVadModel}, models_, ml::ComputeUnits::cpuOnly));
+    }
+
+    testsupport::TempDir vadStaging_;
+    FakeModelHub vadHub_{server_, "Corvexa/silero-vad-coreml"};
+    const fs::path vadFolder_ = models_ / "silero-vad";
+};
+
+TEST_F(ModelCacheTest, ARepositoryThatCannotRunHereIsDownloadedOnceThenReported) {
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        std::string reason;
+    } cases[] = {
+        {"a runtime this build does not have",
+         [](const fs::path& b) { ASSERT_TRUE(ml::writeModelBundle(b, scaleDescription(), "elsewhere-runtime")); },
+         "needs the runtime \"elsewhere-runtime\""},
+        {"no manifest: another platform's compiled format",
+         [](const fs::path& b) {
+             std::ofstream(b / "coremldata.bin") << "compiled";
+             std::ofstream(b / "model.mil") << "program";
+         },
+         kVadModel + " is compiled for another platform: it has no manifest.json naming a runtime"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(models_);
+        FakeModelHub hub(server_, "Corvexa/silero-vad-coreml");
+        publishVad(hub, c.make);
+        log_->clear();
+        const auto before = hub.fileRequests();
+        auto first = loadVad();
+        ASSERT_FALSE(first);
+        EXPECT_TRUE(first.error().is(ml::kMLErrorDomain, static_cast<int>(ml::MLErrorCode::runtimeUnavailable)))
+            << first.error().description;
+        EXPECT_NE(first.error().description.find(c.reason), std::string::npos) << first.error().description;
+        const auto downloaded = hub.fileRequests();
+        EXPECT_GT(downloaded, before);
+
+        // Loaded again (with repair): reported the same way, and nothing fetched.
+        auto second = loadVad();
+        ASSERT_FALSE(second);
+        EXPECT_EQ(second.error().description, first.error().description);
+        EXPECT_EQ(hub.fileRequests(), downloaded);
+        EXPECT_FALSE(log_->contains("Deleting cache"));
+        EXPECT_TRUE(log_->contains(kVadModel + " cannot run here: " + first.error().description));
+        EXPECT_TRUE(fs::exists(vadFolder_ / kVadModel));
+    }
+}
+
+TEST_F(ModelCacheTest, TheManifestDeclaresTheFilesThatMakeABundleComplete) {
+    // No coremldata.bin: the manifest's list of files decides.
+    publishVad([](const fs::path& b) {
+        ASSERT_TRUE(ml::writeTestModelBundle(b, scaleDescription(), "scale"));
+        std::ofstream(b / "factor.txt") << 3;
+        fs::create_directories(b / "weights");
+        std::ofstream(b / "weights/model.onnx") << "graph";
+        declareFiles(b, {"factor.txt", "weights/model.onnx"});
+    });
+    auto loaded = loadVad();
+    ASSERT_TRUE(loaded) << loaded.error().description;
+    EXPECT_EQ(predict(loaded->at(kVadModel), 2.0f), 6.0f);
+
+    // A declared file gone: incomplete, so damaged, and repaired by a download.
+    fs::remove(vadFolder_ / kVadModel / "weights/model.onnx");
+    auto once = loadVad(false);
+    ASSERT_FALSE(once);
+    EXPECT_EQ(once.error().domain, ModelFileError::kDomain);
+    EXPECT_EQ(once.error().description, "Missing weights/model.onnx in model: " + kVadModel);
+    auto repaired = loadVad();
+    ASSERT_TRUE(repaired) << repaired.error().description;
+    EXPECT_TRUE(fs::exists(vadFolder_ / kVadModel / "weights/model.onnx"));
+
+    // A list that names something outside the bundle is no list.
+    declareFiles(vadFolder_ / kVadModel, {"../escape"});
+    auto invalid = loadVad(false);
+    ASSERT_FALSE(invalid);
+    EXPECT_EQ(invalid.error().description, "Invalid manifest.json in model: " + kVadModel);
+}
+
+TEST_F(ModelCacheTest, AFolderTheUserPutInPlaceIsNeverRepaired) {
+    vadHub_.addFile(kVadModel + "/coremldata.bin", "the hub's own");
+    vadHub_.publish();
+    const fs::path bundle = vadFolder_ / kVadModel;
+    ASSERT_TRUE(ml::writeTestModelBundle(bundle, scaleDescription(), "scale"));
+    std::ofstream(bundle / "factor.txt") << 5;
+    declareFiles(bundle, {"factor.txt"});
+
+    auto loaded = loadVad();
+    ASSERT_TRUE(loaded) << loaded.error().description;
+    EXPECT_EQ(predict(loaded->at(kVadModel), 1.0f), 5.0f);
+    EXPECT_EQ(vadHub_.fileRequests(), 0u);
+
+    // Failing to load, or incomplete: reported with its reason, left in place, nothing fetched.
+    runtime_->failLoads("scale", platform::Error::make("test", 7, "broken", "the user's export is broken"), 1);
+    auto failed = loadVad();
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().description, "the user's export is broken");
+    fs::remove(bundle / "factor.txt");
+    auto incomplete = loadVad();
+    ASSERT_FALSE(incomplete);
+    EXPECT_EQ(incomplete.error().description, "Missing factor.txt in model: " + kVadModel);
+    EXPECT_EQ(vadHub_.fileRequests(), 0u);
+    EXPECT_FALSE(log_->contains("Deleting cache"));
+    EXPECT_TRUE(fs::exists(bundle / "manifest.json"));
+    EXPECT_TRUE(log_->contains(kVadModel + " was put in place by the user; not repairing it: Missing factor.txt in model: " +
+                               kVadModel));
+}
+
+TEST_F(ModelCacheTest, ARepairMovesOnlyWhatTheDownloadWrote) {
+    ASSERT_TRUE(load(kParakeetModels));
+    // The user's own folder beside the downloaded ones.
+    fs::create_directories(repoFolder_ / "Custom.mlmodelc");
+    std::ofstream(repoFolder_ / "Custom.mlmodelc/model.onnx") << "mine";
+    fs::remove(repoFolder_ / "Encoder.mlmodelc/coremldata.bin");
+    auto repaired = load(kParakeetModels);
+    ASSERT_TRUE(repaired) << repaired.error().description;
+    EXPECT_TRUE(log_->contains("Deleting cache and re-downloading\u2026"));
+    EXPECT_EQ(readText(repoFolder_ / "Custom.mlmodelc/model.onnx"), "mine");
+    EXPECT_FALSE(fs::exists(models_ / "parakeet-tdt-0.6b-v2.auralith-repair"));
+}
+
+TEST_F(ModelCacheTest, AnInterruptedRepairIsFinishedOnTheNextLoad) {
+    ASSERT_TRUE(load(kParakeetModels));
+    const auto files = hub_.fileRequests();
+    // A crash in the middle of a repair: Encoder was moved aside and not yet
+    // fetched again (put back), Decoder was fetched again (its old copy goes).
+    const fs::path aside = models_ / "parakeet-tdt-0.6b-v2.auralith-repair";
+    fs::create_directories(aside);
+    fs::rename(repoFolder_ / "Encoder.mlmodelc", aside / "Encoder.mlmodelc");
+    fs::copy(repoFolder_ / "Decoder.mlmodelc", aside / "Decoder.mlmodelc", fs::copy_options::recursive);
+    std::ofstream(aside / "Decoder.mlmodelc/factor.txt", std::ios::trunc) << 100;
+    log_->clear();
+
+    auto loaded = load(kParakeetModels, nullptr, false);
+    ASSERT_TRUE(loaded) << loaded.error().description;
+    EXPECT_EQ(predict(loaded->at("Encoder.mlmodelc"), 1.0f), 3.0f);
+    EXPECT_EQ(predict(loaded->at("Decoder.mlmodelc"), 1.0f), 4.0f);
+    EXPECT_FALSE(fs::exists(aside));
+    EXPECT_EQ(hub_.fileRequests(), files);
+    EXPECT_TRUE(log_->contains("Finished an interrupted repair of " + repoFolder_.string() + " (1 entries put back)"));
+}
+
+TEST_F(ModelCacheTest, AnotherHolderOfTheRepositoryLockIsWaitedFor) {
+    auto held = RepositoryLock::tryAcquire(repoFolder_);
+    ASSERT_TRUE(held && *held);
+    EXPECT_TRUE(fs::exists(models_ / "parakeet-tdt-0.6b-v2.auralith-lock"));
+    auto second = RepositoryLock::tryAcquire(repoFolder_);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(*second) << "a second holder is refused";
+
+    auto h = platform::spawn(ex_, downloads_->loadModels(Repo::parakeetV2, kParakeetModels, models_,
+                                                         ml::ComputeUnits::cpuOnly));
+    ex_.runUntilIdle();
+    ex_.advance(std::chrono::seconds(5));
+    EXPECT_FALSE(h.done());
+    EXPECT_EQ(server_.requestCount(), 0u);
+    EXPECT_TRUE(log_->contains("Waiting for another process to finish with " + repoFolder_.string()));
+
+    held->reset();  // the other process is done
+    ex_.advance(std::chrono::milliseconds(200));
+    ASSERT_TRUE(ex_.runUntil([&] { return h.done(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(h.value()) << h.value().error().description;
+    EXPECT_GT(server_.requestCount(), 0u);
+
+    // Cancelled while waiting: nothing happens.
+    auto again = RepositoryLock::tryAcquire(repoFolder_);
+    ASSERT_TRUE(again && *again);
+    const auto requests = server_.requestCount();
+    auto cancelled = platform::spawn(ex_, downloads_->loadModels(Repo::parakeetV2, kParakeetModels, models_,
+                                                                 ml::ComputeUnits::cpuOnly));
+    ex_.runUntilIdle();
+    cancelled.cancel();
+    ex_.advance(std::chrono::milliseconds(200));
+    ASSERT_TRUE(ex_.runUntil([&] { return cancelled.done(); }));
+    ASSERT_FALSE(cancelled.value());
+    EXPECT_TRUE(cancelled.value().error().isCancellation());
+    EXPECT_EQ(server_.requestCount(), requests);
 }
 
 }  // namespace

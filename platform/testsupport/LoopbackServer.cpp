@@ -131,6 +131,10 @@ struct LoopbackServer::Impl {
         if (auto q = req.target.find('?'); q != std::string::npos) r.query = req.target.substr(q + 1);
         for (const auto& [n, v] : req.headers) r.headers.emplace_back(n, v);
         r.body = req.body;
+        // Replies go out exactly as scripted: httplib would otherwise cut the
+        // body to a request's Range itself. The request object is the
+        // server's own, not const; only the handler's view of it is.
+        const_cast<httplib::Request&>(req).ranges.clear();
 
         std::size_t index = 0;
         Handler handler;

@@ -108,13 +108,30 @@ std::optional<Bytes> hexDecode(std::string_view text) {
     return out;
 }
 
-Bytes sha256(ByteView bytes) {
+// libcrypto fails these only when it is itself broken.
+Sha256Hasher::Sha256Hasher() : context_(EVP_MD_CTX_new()) {
+    if (!context_ || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(context_), EVP_sha256(), nullptr) != 1) std::abort();
+}
+
+Sha256Hasher::~Sha256Hasher() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(context_)); }
+
+void Sha256Hasher::update(ByteView bytes) {
+    if (EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(context_), bytes.data(), bytes.size()) != 1) std::abort();
+}
+
+Bytes Sha256Hasher::finish() {
     Bytes digest(32);
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX*>(context_), digest.data(), &length) != 1 ||
         length != digest.size())
-        std::abort();  // only fails when libcrypto itself is broken
+        std::abort();
     return digest;
+}
+
+Bytes sha256(ByteView bytes) {
+    Sha256Hasher hasher;
+    hasher.update(bytes);
+    return hasher.finish();
 }
 
 std::string sha256Hex(ByteView bytes) { return hexEncode(sha256(bytes)); }

@@ -36,4 +36,19 @@ Bytes sha256(ByteView bytes);
 std::string sha256Hex(ByteView bytes);
 inline std::string sha256Hex(std::string_view text) { return sha256Hex(asBytes(text)); }
 
+// SHA-256 of data that arrives in pieces (a large file read a part at a time).
+class Sha256Hasher {
+public:
+    Sha256Hasher();
+    ~Sha256Hasher();
+    Sha256Hasher(const Sha256Hasher&) = delete;
+    Sha256Hasher& operator=(const Sha256Hasher&) = delete;
+    void update(ByteView bytes);
+    // The digest of everything given so far (32 bytes); the hasher is spent.
+    Bytes finish();
+
+private:
+    void* context_;
+};
+
 }  // namespace platform

@@ -105,16 +105,19 @@ Status writeFileAtomically(const fs::path& path, ByteView bytes) {
     return ok();
 }
 
-Result<Bytes> readFile(const fs::path& path) {
+namespace {
+
+// Hands the file to `piece` a part at a time; `opened` learns the file's size first.
+template <class Piece, class Opened>
+Status readInPieces(const fs::path& path, Opened opened, Piece piece) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
         return fail(fileError(err == ENOENT ? FileErrorCode::notFound : FileErrorCode::readFailed,
                               "Could not read", path, err));
     }
-    Bytes out;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<std::size_t>(st.st_size));
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) opened(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -125,10 +128,29 @@ Result<Bytes> readFile(const fs::path& path) {
             ::close(fd);
             return fail(fileError(FileErrorCode::readFailed, "Could not read", path, err));
         }
-        out.insert(out.end(), buf, buf + n);
+        piece(ByteView(buf, static_cast<std::size_t>(n)));
     }
     ::close(fd);
+    return ok();
+}
+
+}  // namespace
+
+Result<Bytes> readFile(const fs::path& path) {
+    Bytes out;
+    auto read = readInPieces(
+        path, [&out](std::size_t size) { out.reserve(size); },
+        [&out](ByteView part) { out.insert(out.end(), part.begin(), part.end()); });
+    if (!read) return fail(read.error());
     return out;
+}
+
+Result<std::string> sha256HexOfFile(const fs::path& path) {
+    Sha256Hasher hasher;
+    auto read = readInPieces(
+        path, [](std::size_t) {}, [&hasher](ByteView part) { hasher.update(part); });
+    if (!read) return fail(read.error());
+    return hexEncode(hasher.finish());
 }
 
 Result<fs::path> moveAside(const fs::path& path, std::string_view suffix) {

@@ -38,6 +38,8 @@ inline Status writeFileAtomically(const std::filesystem::path& path, std::string
 
 // The whole file. A missing file fails with FileErrorCode::notFound.
 Result<Bytes> readFile(const std::filesystem::path& path);
+// The lower-case hexadecimal SHA-256 of the file, read a part at a time.
+Result<std::string> sha256HexOfFile(const std::filesystem::path& path);
 
 // Renames `path` to "<path>.<suffix>" (adding "-2", "-3", ... if that name is taken)
 // and returns the new location. Used to keep a file that could not be read before

@@ -68,6 +68,19 @@ TEST(ReadFile, TellsMissingFromUnreadable) {
     EXPECT_EQ(readFile(dir / "big.bin").value(), big);
 }
 
+TEST(ReadFile, Sha256OfAFileReadInParts) {
+    testsupport::TempDir dir;
+    std::string content;
+    for (int i = 0; i < 200000; ++i) content.push_back(static_cast<char>(i * 7 % 251));  // several read parts
+    ASSERT_TRUE(writeFileAtomically(dir / "big.bin", content));
+    EXPECT_EQ(sha256HexOfFile(dir / "big.bin"), sha256Hex(std::string_view(content)));
+    ASSERT_TRUE(writeFileAtomically(dir / "empty.bin", std::string_view()));
+    EXPECT_EQ(sha256HexOfFile(dir / "empty.bin"), sha256Hex(std::string_view()));
+    auto missing = sha256HexOfFile(dir / "none.bin");
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(missing.error().is(kFileErrorDomain, static_cast<int>(FileErrorCode::notFound)));
+}
+
 TEST(MoveAside, KeepsEveryEarlierCopy) {
     testsupport::TempDir dir;
     const fs::path file = dir / "usage.json";

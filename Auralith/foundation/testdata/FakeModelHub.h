@@ -19,6 +19,7 @@
 
 #include "Auralith/foundation/DownloadUtils.h"
 #include "platform/testsupport/LoopbackServer.h"
+#include "platform/values/Bytes.h"
 
 namespace auralith {
 // Progress reports in test failures.
@@ -49,6 +50,35 @@ public:
         files_[path] = std::make_shared<std::string>(std::move(content));
         registerFolders(parentOf(path));
     }
+    // A large file as the hub lists one stored through LFS: its size and
+    // "lfs": {"oid": <sha256>} (the content's own hash unless one is given).
+    void addLfsFile(const std::string& path, std::string content, std::optional<std::string> sha256 = std::nullopt) {
+        const auto size = static_cast<std::int64_t>(content.size());
+        const std::string oid = sha256 ? *sha256 : platform::sha256Hex(std::string_view(content));
+        nlohmann::ordered_json object{{"type", "file"}, {"path", path}, {"size", size},
+                                      {"lfs", {{"oid", oid}, {"size", size}, {"pointerSize", 134}}}};
+        addChild(parentOf(path), std::move(object));
+        files_[path] = std::make_shared<std::string>(std::move(content));
+        registerFolders(parentOf(path));
+    }
+    // Serves the file's content honouring "Range: bytes=<first>-" with a 206
+    // answer (the rest of the content); without the header, the whole file.
+    void serveRanges(const std::string& path) {
+        auto body = files_.at(path);
+        setFileReply(path, [body](const testsupport::LoopbackRequest& request) {
+            const auto range = request.header("Range");
+            if (!range || range->rfind("bytes=", 0) != 0)
+                return testsupport::LoopbackReply{200, {{"Content-Type", "application/octet-stream"}}, *body};
+            const std::size_t first = std::stoul(range->substr(6));
+            if (first >= body->size()) return testsupport::LoopbackReply::text(416, "");
+            return testsupport::LoopbackReply{
+                206,
+                {{"Content-Type", "application/octet-stream"},
+                 {"Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(body->size() - 1) + "/" +
+                                       std::to_string(body->size())}},
+                body->substr(first)};
+        });
+    }
     // An extra object in one folder's listing ("" for the top), served as it is.
     void addListingObject(const std::string& folder, nlohmann::ordered_json object) {
         addChild(folder, std::move(object));
@@ -59,7 +89,12 @@ public:
         registerFolders(path);
     }
     // Replaces the answer of one file (a status, a cut body ...).
-    void setFileReply(const std::string& path, testsupport::LoopbackReply reply) { replies_[path] = std::move(reply); }
+    void setFileReply(const std::string& path, testsupport::LoopbackReply reply) {
+        replies_[path] = [reply](const testsupport::LoopbackRequest&) { return reply; };
+    }
+    void setFileReply(const std::string& path, testsupport::LoopbackServer::Handler handler) {
+        replies_[path] = std::move(handler);
+    }
     // Replaces the answer of one folder's listing.
     void setListingReply(const std::string& folder, testsupport::LoopbackReply reply) {
         listingReplies_[folder] = std::move(reply);
@@ -145,7 +180,7 @@ private:
     std::vector<std::string> folders_;
     std::map<std::string, std::vector<nlohmann::ordered_json>> children_;
     std::map<std::string, std::shared_ptr<std::string>> files_;
-    std::map<std::string, testsupport::LoopbackReply> replies_;
+    std::map<std::string, testsupport::LoopbackServer::Handler> replies_;
     std::map<std::string, testsupport::LoopbackReply> listingReplies_;
 };
 
