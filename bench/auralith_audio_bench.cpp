@@ -61,7 +61,9 @@ void BM_LogMel60s(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * 6001);
 }
-BENCHMARK(BM_LogMel60s)->Unit(benchmark::kMillisecond)->UseRealTime();
+// At least two seconds each, so that one slow first iteration on a busy
+// machine does not stand for the whole run.
+BENCHMARK(BM_LogMel60s)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // One second at a time, as the streaming recognisers and diarizers call it.
 void BM_LogMel1sPieces(benchmark::State& state) {
@@ -98,7 +100,7 @@ void BM_LogMel60sFourAtOnce(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * 6001);
 }
-BENCHMARK(BM_LogMel60sFourAtOnce)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LogMel60sFourAtOnce)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // The same features computed the plain way on one thread: centre padding and
 // pre-emphasis, then for each frame a window, the transform, the power
@@ -142,7 +144,7 @@ void BM_LogMelPlain60s(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * 6001);
 }
-BENCHMARK(BM_LogMelPlain60s)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LogMelPlain60s)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 PcmBuffer stereo48k(std::uint32_t frames) {
     const auto left = speechLike(frames, 48000);

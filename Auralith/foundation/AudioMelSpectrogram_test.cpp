@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <random>
+
+#include "platform/accel/Fft.h"
 
 namespace auralith {
 namespace {
@@ -308,6 +311,37 @@ TEST(AudioMelSpectrogram, TheAllocatingFormUsesNoPaddingOrPreEmphasis) {
     EXPECT_LT(worst, 2e-3);
     EXPECT_EQ(mel.compute({}).frameCount, 0);
     EXPECT_TRUE(mel.compute({}).features.empty());
+}
+
+// The filterbank is kept as each band's span of non-zero weights: the sums
+// over those spans equal the full dense product of the filterbank the
+// accessor gives (same transform, same order of the non-zero terms), on
+// noise that reaches every band.
+TEST(AudioMelSpectrogram, BandSpansGiveTheDenseFilterbankProduct) {
+    Mel mel;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    std::vector<float> audio(16000);
+    for (auto& x : audio) x = noise(rng);
+    const auto batch = mel.compute(audio);
+    ASSERT_GT(batch.frameCount, 90);
+
+    const auto fft = platform::accel::RealFft::make(512);
+    const auto& bank = mel.melFilterbank();
+    std::vector<float> frame(512);
+    std::vector<std::complex<float>> bins(257);
+    double worst = 0;
+    for (int i = 0; i < batch.frameCount; ++i) {
+        std::fill(frame.begin(), frame.end(), 0.0f);
+        for (int j = 0; j < 400; ++j) frame[j] = audio[i * 160 + j] * mel.hannWindow()[j];
+        fft->forward(frame, bins);
+        for (int m = 0; m < 128; ++m) {
+            float sum = 0;
+            for (int k = 0; k < 257; ++k) sum += bank[m][k] * std::norm(bins[k]);
+            worst = std::max(worst, double(std::abs(batch.features[0][m][i] - std::log(sum + mel.logFloor()))));
+        }
+    }
+    EXPECT_LT(worst, 1e-5);
 }
 
 }  // namespace

@@ -153,9 +153,10 @@ std::optional<std::string> listedSha256(const platform::Json& item) {
     if (oid == lfs->end() || !oid->is_string()) return std::nullopt;
     std::string hex = oid->get<std::string>();
     if (startsWith(hex, "sha256:")) hex = hex.substr(7);
-    if (hex.size() != 64 || !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
-        return std::nullopt;
-    std::transform(hex.begin(), hex.end(), hex.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (hex.size() != 64 || !std::all_of(hex.begin(), hex.end(), isHex)) return std::nullopt;
+    std::transform(hex.begin(), hex.end(), hex.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return hex;
 }
 
@@ -288,7 +289,8 @@ BundleCheck checkBundle(const fs::path& modelPath, const std::string& name) {
     using Kind = BundleCheck::Kind;
     const fs::path manifest = modelPath / platform::ml::kManifestFileName;
     if (!existsAt(manifest)) {
-        if (!existsAt(modelPath / "coremldata.bin")) return {Kind::incomplete, "Missing coremldata.bin in model: " + name};
+        if (!existsAt(modelPath / "coremldata.bin"))
+            return {Kind::incomplete, "Missing coremldata.bin in model: " + name};
         return {Kind::foreignFormat,
                 fmt::format("{} is compiled for another platform: it has no {} naming a runtime", name,
                             platform::ml::kManifestFileName)};
@@ -901,6 +903,8 @@ Task<Status> DownloadUtils::listSubdirectoryFiles(std::string path, Repo repo, s
 
 Task<Status> DownloadUtils::downloadSubdirectory(Repo repo, std::string subdirectory, fs::path directory,
                                                  ProgressHandler progress) {
+    auto lock = co_await lockRepository(directory);
+    if (!lock) co_return platform::fail(lock.error());
     if (progress) progress({0.0, DownloadPhase::listing()});
     std::vector<ListingEntry> entries;
     if (auto listed = co_await listSubdirectoryFiles(subdirectory, repo, &entries); !listed) co_return listed;

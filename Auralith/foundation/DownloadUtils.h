@@ -181,6 +181,7 @@ public:
     // Every file of one remote folder, unfiltered, to <directory>/<its full
     // repository path>; `directory` is the repository's local folder. Files
     // already there are left alone. Progress runs from 0 to 1 by file count.
+    // Holds the lock of `directory` while it runs.
     platform::Task<platform::Status> downloadSubdirectory(Repo repo, std::string subdirectory,
                                                           std::filesystem::path directory,
                                                           ProgressHandler progress = {});

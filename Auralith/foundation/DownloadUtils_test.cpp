@@ -426,11 +426,9 @@ TEST_F(DownloadUtilsTest, AListedContentHashIsCheckedBeforeTheFileIsPlaced) {
     EXPECT_EQ(result.error().code, HuggingFaceDownloadError::downloadFailed);
     ASSERT_TRUE(result.error().underlying);
     EXPECT_EQ(result.error().underlying->caseName, "sha256Mismatch");
-    EXPECT_EQ(result.error().description.rfind("Failed to download " + model + "/coremldata.bin: the content's SHA-256 is " +
-                                                   platform::sha256Hex(std::string_view("the real weights")),
-                                               0),
-              0u)
-        << result.error().description;
+    const std::string expected = "Failed to download " + model + "/coremldata.bin: the content's SHA-256 is " +
+                                 platform::sha256Hex(std::string_view("the real weights"));
+    EXPECT_EQ(result.error().description.rfind(expected, 0), 0u) << result.error().description;
     EXPECT_TRUE(filesUnder(models_ / "silero-vad").empty()) << "neither placed nor kept for resuming";
 
     // The right hash (in either case) lets it through.

@@ -346,7 +346,8 @@ protected:
         fs::create_directories(bundle);
         make(bundle);
         for (const auto& e : fs::recursive_directory_iterator(bundle))
-            if (e.is_regular_file()) hub.addFile(kVadModel + "/" + fs::relative(e.path(), bundle).string(), readText(e.path()));
+            if (e.is_regular_file())
+                hub.addFile(kVadModel + "/" + fs::relative(e.path(), bundle).string(), readText(e.path()));
         hub.publish();
     }
     platform::Result<DownloadUtils::LoadedModels> loadVad(bool repair = true) {
@@ -457,8 +458,8 @@ TEST_F(ModelCacheTest, AFolderTheUserPutInPlaceIsNeverRepaired) {
     EXPECT_EQ(vadHub_.fileRequests(), 0u);
     EXPECT_FALSE(log_->contains("Deleting cache"));
     EXPECT_TRUE(fs::exists(bundle / "manifest.json"));
-    EXPECT_TRUE(log_->contains(kVadModel + " was put in place by the user; not repairing it: Missing factor.txt in model: " +
-                               kVadModel));
+    EXPECT_TRUE(log_->contains(kVadModel + " was put in place by the user; not repairing it: " +
+                               incomplete.error().description));
 }
 
 TEST_F(ModelCacheTest, ARepairMovesOnlyWhatTheDownloadWrote) {
