@@ -35,6 +35,8 @@ LivePartialHUDWindow::LivePartialHUDWindow(LivePartialHUD& hud, LivePartialHUD::
     panel_->setObjectName(QStringLiteral("livePartialHUD"));
     panel_->setWindowTitle(QStringLiteral("Parlowen"));
     panel_->setContentSize({static_cast<int>(LivePartialHUD::kWidth), static_cast<int>(LivePartialHUD::kHeight)});
+    // The content fits itself into the panel, never the other way round.
+    panel_->setFixedSize(panel_->size());
     auto* box = new QVBoxLayout(panel_.get());
     box->setContentsMargins(0, 0, 0, 0);
     content_ = new LivePartialHUDContent(hud.model(), hud.preferences(), std::move(onSelectInputDevice), reduceMotion,

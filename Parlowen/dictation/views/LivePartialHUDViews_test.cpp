@@ -200,6 +200,7 @@ TEST_F(HudViews, NoDevicesLeaveThePickerOut) {
 }
 
 TEST_F(HudViews, FollowsTheSelectedThemeWithAScreenshotOfEach) {
+    preferences.preferredInputDeviceUID.set("bt");  // the longest row is selected
     shown();
     hud.updatePartial("Hello from the live transcript panel \u2014 the newest words stay in view while Quon listens.");
     for (int i = 0; i < 30; ++i) hud.pushAmplitude(0.15f + 0.8f * static_cast<float>((i * 7) % 10) / 10);
@@ -210,6 +211,7 @@ TEST_F(HudViews, FollowsTheSelectedThemeWithAScreenshotOfEach) {
         SCOPED_TRACE(name);
         preferences.selectedTheme.set(theme);
         EXPECT_EQ(content().accent(), parlowen::palette(theme).accent);
+        EXPECT_EQ(window().panel().size(), QSize(540, 200)) << "the content fits the panel";
         platform::ui::testing::expectScreenshot(
             &window().panel(), kShots / ("live-hud-" + name + ".png"),
             {"mascot", "closeButton", "title", "micSelector/menu", "countdown", "characterCount", "meter", "notice",

@@ -1,5 +1,7 @@
 #include "Parlowen/dictation/views/MicSelectorButton.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,9 +60,10 @@ MicSelectorButton::MicSelectorButton(Fields fields, QWidget* parent)
     name_->setObjectName(QStringLiteral("deviceName"));
     menu_->setObjectName(QStringLiteral("menu"));
     menu_->setFocusPolicy(Qt::NoFocus);  // the panel never takes the keyboard
-    // As wide as a usual device name, not as the longest row.
+    // As wide as the selected row (see rebuild), not as the longest one.
     menu_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    menu_->setMinimumContentsLength(16);
+    // It gives way when its owner has no room (the panel keeps its size).
+    menu_->setMinimumWidth(56);
     row_->addWidget(symbol_, 0, Qt::AlignVCenter);
     row_->addWidget(name_, 1, Qt::AlignVCenter);
     row_->addWidget(menu_, 0, Qt::AlignVCenter);
@@ -104,6 +107,8 @@ void MicSelectorButton::rebuild() {
     menu_->setItems(items);
     const auto selected = MicSelector::selectedRow(rows_, MicSelector::selection(fields_.currentDeviceUID));
     menu_->setCurrentEntry(selected ? std::optional<int>(static_cast<int>(*selected)) : std::nullopt);
+    const int shownLength = selected ? static_cast<int>(QString::fromStdString(rows_[*selected].label).size()) : 0;
+    menu_->setMinimumContentsLength(std::clamp(shownLength, 8, 30));
     menu_->setFont(platform::ui::systemFont(TextStyle::footnote));
     // A borderless menu in the accent's tint: the selected row and an arrow.
     const QColor tint = accent;
