@@ -16,6 +16,13 @@ QRectF square(const QRectF& r) {
     return {r.center().x() - s / 2, r.center().y() - s / 2, s, s};
 }
 
+// Round-capped strokes `width` wide, nothing filled.
+void strokeWith(QPainter& p, double width) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+}
+
 void paintMicrophone(QPainter& p, const QRectF& bounds) {
     const QRectF r = square(bounds);
     const double s = r.width();
@@ -25,9 +32,7 @@ void paintMicrophone(QPainter& p, const QRectF& bounds) {
     // The capsule of the microphone.
     p.drawRoundedRect(QRectF(r.left() + s * 0.34, r.top() + s * 0.04, s * 0.32, s * 0.56), s * 0.16, s * 0.16);
     // Its cradle and stand.
-    QPen pen(Qt::black, s * 0.08, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
+    strokeWith(p, s * 0.08);
     QPainterPath cradle;
     cradle.moveTo(r.left() + s * 0.22, r.top() + s * 0.42);
     cradle.cubicTo(r.left() + s * 0.22, r.top() + s * 0.86, r.left() + s * 0.78, r.top() + s * 0.86,
@@ -39,10 +44,7 @@ void paintMicrophone(QPainter& p, const QRectF& bounds) {
 void paintHeadphones(QPainter& p, const QRectF& bounds) {
     const QRectF r = square(bounds);
     const double s = r.width();
-    p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(Qt::black, s * 0.09, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
+    strokeWith(p, s * 0.09);
     p.drawArc(QRectF(r.left() + s * 0.12, r.top() + s * 0.1, s * 0.76, s * 0.76), 0, 180 * 16);
     p.drawLine(QPointF(r.left() + s * 0.12, r.top() + s * 0.48), QPointF(r.left() + s * 0.12, r.top() + s * 0.7));
     p.drawLine(QPointF(r.right() - s * 0.12, r.top() + s * 0.48), QPointF(r.right() - s * 0.12, r.top() + s * 0.7));
@@ -55,10 +57,7 @@ void paintHeadphones(QPainter& p, const QRectF& bounds) {
 void paintTimer(QPainter& p, const QRectF& bounds) {
     const QRectF r = square(bounds);
     const double s = r.width();
-    p.setRenderHint(QPainter::Antialiasing);
-    QPen pen(Qt::black, s * 0.09, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
+    strokeWith(p, s * 0.09);
     const QRectF dial(r.left() + s * 0.1, r.top() + s * 0.1, s * 0.8, s * 0.8);
     // An open dial (a gap at the top) with a hand from the centre.
     p.drawArc(dial, 100 * 16, 340 * 16);
