@@ -12,8 +12,8 @@
 
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/GroqTranscriptionEngine.h"
+#include "bench/AllocationFree.h"
 #include "bench/BenchMain.h"
-#include "platform/audio/AllocationProbe.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/http/FakeHttpClient.h"
 #include "platform/runtime/ManualExecutor.h"
@@ -38,17 +38,6 @@ PcmBuffer captureBuffer() {
     return b;
 }
 
-// Fails the run when `step` allocates once warmed up.
-template <class Step>
-bool allocationFree(benchmark::State& state, Step step) {
-    for (int i = 0; i < 20; ++i) step();
-    platform::AllocationProbe probe;
-    for (int i = 0; i < 200; ++i) step();
-    if (probe.count() == 0) return true;
-    state.SkipWithError(("allocates in steady state: " + std::to_string(probe.count()) + " in 200 buffers").c_str());
-    return false;
-}
-
 void BM_RawSoxrMono(benchmark::State& state) {
     const PcmBuffer input = captureBuffer();
     soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
@@ -63,7 +52,7 @@ void BM_RawSoxrMono(benchmark::State& state) {
         soxr_process(soxr, in, kFrames, &idone, o, out.size(), &odone);
         benchmark::DoNotOptimize(odone);
     };
-    if (allocationFree(state, step))
+    if (bench::allocationFree(state, step, "buffers"))
         for (auto _ : state) step();
     soxr_delete(soxr);
     state.SetItemsProcessed(state.iterations());
@@ -100,7 +89,7 @@ void BM_CloudEngineAccumulate(benchmark::State& state) {
     const PcmBuffer input = captureBuffer();
     Engine e;
     e.restart();
-    if (!allocationFree(state, [&] { e.groq.append(input); })) return;
+    if (!bench::allocationFree(state, [&] { e.groq.append(input); }, "buffers")) return;
     runSessions(state, e, [&] { e.groq.append(input); });
     state.SetItemsProcessed(state.iterations());
 }
@@ -122,7 +111,7 @@ void BM_CaptureBufferPath(benchmark::State& state) {
         state.SkipWithError("capture did not start");
         return;
     }
-    if (!allocationFree(state, [&] { tap->deliver(input); })) return;
+    if (!bench::allocationFree(state, [&] { tap->deliver(input); }, "buffers")) return;
     runSessions(state, e, [&] { tap->deliver(input); });
     benchmark::DoNotOptimize(level.load());
     state.SetItemsProcessed(state.iterations());

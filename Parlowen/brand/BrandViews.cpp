@@ -2,6 +2,8 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 
 #include "Parlowen/brand/BrandColors.h"
@@ -11,6 +13,21 @@
 #include "platform/ui/ThemeScope.h"
 
 namespace parlowen {
+
+void paintNightCard(QPainter& painter, const QRectF& card, const platform::ui::Color& edge) {
+    constexpr double kRadius = 22;
+    constexpr double kBorder = 2;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(card, kRadius, kRadius);
+    painter.fillPath(path, platform::ui::toQColor(brandNight()));
+    const QRectF inside = card.adjusted(kBorder / 2, kBorder / 2, -kBorder / 2, -kBorder / 2);
+    painter.setPen(QPen(platform::ui::toQColor(edge.opacity(0.75)), kBorder));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(inside, kRadius - kBorder / 2, kRadius - kBorder / 2);
+    painter.restore();
+}
 
 using platform::ui::Card;
 using platform::ui::IconRegistry;

@@ -8,8 +8,14 @@
 #include "platform/ui/Surfaces.h"
 
 class QLabel;
+class QPainter;
 
 namespace parlowen {
+
+// The dark card of the floating panels (the toast, the live-transcript
+// panel): `card` filled with brand night, corner radius 22, and a 2-point
+// border in `edge` at opacity 0.75 drawn inside the card's edge.
+void paintNightCard(QPainter& painter, const QRectF& card, const platform::ui::Color& edge);
 
 // Puts `content` on the brand's card: a rounded rectangle filled with brand
 // linen and a one-point brand-amber border at `borderOpacity`, drawn inside

@@ -4,12 +4,12 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 #include <QVBoxLayout>
 
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
+#include "Parlowen/brand/BrandViews.h"
 #include "Parlowen/brand/MascotArtwork.h"
 #include "platform/ui/FloatingPanel.h"
 #include "platform/ui/Placement.h"
@@ -18,16 +18,12 @@
 
 namespace parlowen {
 
-using platform::ui::toQColor;
-
 namespace {
 constexpr int kOuterPadding = 4;
 constexpr int kPaddingX = 14;
 constexpr int kPaddingY = 12;
 constexpr int kMascot = 38;
 constexpr int kSpacing = 12;
-constexpr double kCornerRadius = 22;
-constexpr double kBorder = 2;
 }  // namespace
 
 // ---- ToastContent --------------------------------------------------------------
@@ -69,16 +65,8 @@ void ToastContent::layoutChildren() {
 
 void ToastContent::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF card = QRectF(rect()).adjusted(kOuterPadding, kOuterPadding, -kOuterPadding, -kOuterPadding);
-    QPainterPath path;
-    path.addRoundedRect(card, kCornerRadius, kCornerRadius);
-    p.fillPath(path, toQColor(brandNight()));
-    // The border lies inside the card's edge.
-    const QRectF edge = card.adjusted(kBorder / 2, kBorder / 2, -kBorder / 2, -kBorder / 2);
-    p.setPen(QPen(toQColor(brandAmber().opacity(0.75)), kBorder));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(edge, kCornerRadius - kBorder / 2, kCornerRadius - kBorder / 2);
+    paintNightCard(p, QRectF(rect()).adjusted(kOuterPadding, kOuterPadding, -kOuterPadding, -kOuterPadding),
+                   brandAmber());
 }
 
 void ToastContent::resizeEvent(QResizeEvent* event) {
