@@ -8,7 +8,7 @@
 
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
-#include "Parlowen/brand/MascotArtwork.h"
+#include "platform/ui/Contrast.h"
 #include "platform/ui/IconRegistry.h"
 #include "platform/ui/ThemeScope.h"
 
@@ -47,16 +47,27 @@ Card* brandCard(QWidget* content, double cornerRadius, double borderOpacity, QMa
     return card;
 }
 
+Color BrandTryItCard::fillFor(bool darkTheme) {
+    // Pale sage over the window; on a dark theme that would turn dark and
+    // hide the fixed ink, so there the card keeps a light fill: the same
+    // sage over linen, like the brand card's.
+    const Color sage = brandSage().opacity(0.16);
+    return platform::ui::composite(sage, darkTheme ? brandLinen() : brandCream());
+}
+
+QColor BrandTryItCard::defaultFill() const {
+    const bool dark = platform::ui::ThemeScope::resolve(this).isDark;
+    return toQColor(dark ? fillFor(true) : brandSage().opacity(0.16));
+}
+
 BrandTryItCard::BrandTryItCard(const std::string& hint, QWidget* parent)
     : Card(parent), hint_(hint), symbol_(new QLabel), hintLabel_(new QLabel(QString::fromStdString(hint))) {
     setObjectName(QStringLiteral("tryItCard"));
     setCornerRadius(8);
-    setFill(brandSage().opacity(0.16));
-    setBorder(std::nullopt);
+    setBorder(std::nullopt);  // the fill follows the theme: defaultFill
 
     // Medium symbol scale next to caption text.
     constexpr int kSymbol = 14;
-    ensureMascotArtwork();
     symbol_->setObjectName(QStringLiteral("symbol"));
     symbol_->setPixmap(IconRegistry::shared().templatePixmap("hand.point.up.left.fill", {kSymbol, kSymbol},
                                                              toQColor(brandMoss()), devicePixelRatioF()));
@@ -72,7 +83,8 @@ BrandTryItCard::BrandTryItCard(const std::string& hint, QWidget* parent)
     wrapping.setHeightForWidth(true);  // a wrapped label's height follows its width
     hintLabel_->setSizePolicy(wrapping);
     QPalette pal = hintLabel_->palette();
-    pal.setColor(QPalette::WindowText, toQColor(brandInk().opacity(0.78)));
+    pal.setColor(QPalette::WindowText,
+                 toQColor(platform::ui::readableOn(brandInk().opacity(0.78), {fillFor(false), fillFor(true)})));
     hintLabel_->setPalette(pal);
 
     auto* body = new QWidget;

@@ -27,7 +27,8 @@ void applyBrandCard(platform::ui::Card* card, double cornerRadius, double border
 
 // A hint card: a pointing-hand symbol in moss, then the hint in the caption
 // font, wrapping onto as many lines as it needs, on a pale sage rounded
-// rectangle. Children: "symbol", "hint".
+// rectangle (kept light on a dark theme, so the brand ink stays readable).
+// Children: "symbol", "hint".
 class BrandTryItCard : public platform::ui::Card {
 public:
     explicit BrandTryItCard(const std::string& hint, QWidget* parent = nullptr);
@@ -35,7 +36,12 @@ public:
     QLabel* hintLabel() const { return hintLabel_; }
     QLabel* symbolLabel() const { return symbol_; }
 
+protected:
+    QColor defaultFill() const override;
+
 private:
+    // The card's fill as drawn over a light window or, on a dark theme, on its own.
+    static platform::ui::Color fillFor(bool darkTheme);
     std::string hint_;
     QLabel* symbol_;
     QLabel* hintLabel_;

@@ -13,6 +13,7 @@
 #include "Parlowen/brand/MascotArtwork.h"
 #include "Parlowen/brand/QuonHero.h"
 #include "Parlowen/brand/StepFrame.h"
+#include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/ui/Animations.h"
 #include "platform/ui/Buttons.h"
 #include "platform/ui/Finders.h"
@@ -29,15 +30,6 @@ using platform::ui::PushButton;
 using platform::ui::toQColor;
 
 const std::filesystem::path kShots = PARLOWEN_SCREENSHOT_DIR;
-
-// The hearth look, from brand colours.
-platform::ui::Palette hearthLike() {
-    return {brandCream(), brandInk(), brandInk().opacity(0.75), brandAmber(), Color::white(),
-            brandLinen(), brandAmberDeep().opacity(0.25), false};
-}
-const platform::ui::Palette kDusk{colorFromHex("1F1B2E"), colorFromHex("F5EBDC"), colorFromHex("F5EBDC").opacity(0.7),
-                                  colorFromHex("E8A04C"), colorFromHex("1F1B2E"), colorFromHex("2A2541"),
-                                  colorFromHex("E8A04C").opacity(0.4), true};
 
 void pressReturn(QWidget* target) {
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -64,7 +56,7 @@ TEST_F(BrandViewsTest, FontsFollowTheirTextStyles) {
 
 TEST_F(BrandViewsTest, BrandCardKeepsItsColoursWhateverTheTheme) {
     QWidget window;
-    platform::ui::ThemeScope::apply(&window, kDusk);
+    platform::ui::ThemeScope::apply(&window, duskPalette());
     auto* box = new QVBoxLayout(&window);
     auto* text = new QLabel("Card");
     auto* card = brandCard(text, 14, 0.35, QMargins(20, 20, 20, 20));
@@ -108,7 +100,7 @@ TEST_F(BrandViewsTest, TryItCardWrapsLongHintsAndKeepsTheSymbolAtTheTop) {
 TEST_F(BrandViewsTest, HeroTakesItsSquareAndItsGlowSpillsWithoutMovingNeighbours) {
     QWidget column;
     column.resize(300, 400);
-    platform::ui::ThemeScope::apply(&column, hearthLike());
+    platform::ui::ThemeScope::apply(&column, hearthPalette());
     column.setAutoFillBackground(true);
     auto* box = new QVBoxLayout(&column);
     box->setSpacing(0);
@@ -131,7 +123,8 @@ TEST_F(BrandViewsTest, HeroTakesItsSquareAndItsGlowSpillsWithoutMovingNeighbours
     EXPECT_NE(aboveHero.rgb(), surface.rgb()) << "the glow reaches past the square";
     EXPECT_GT(aboveHero.red(), aboveHero.blue()) << "and it is amber";
     EXPECT_EQ(shot.pixelColor(5, 5).rgb(), surface.rgb()) << "and fades out";
-    platform::ui::testing::saveScreenshot(&column, kShots / "quon-hero.png");
+    const QImage saved = platform::ui::testing::saveScreenshot(&column, kShots / "quon-hero.png");
+    platform::ui::testing::expectReadable(&column, saved, "quon-hero.png");
 }
 
 struct SecondaryCase {
@@ -227,8 +220,10 @@ TEST_F(BrandViewsTest, MascotStandInsExistForEveryImageName) {
     EXPECT_EQ(mascotPixmap(QuonKind::success, {64, 64}).toImage(), mascotPixmap(QuonKind::portraitDirect, {64, 64}).toImage());
 }
 
-TEST_F(BrandViewsTest, ScreenshotOfAStepWithHeroCardsAndHint) {
-    for (const auto& [file, palette] : {std::pair{"step-frame-hearth.png", hearthLike()}, std::pair{"step-frame-dusk.png", kDusk}}) {
+TEST_F(BrandViewsTest, ScreenshotOfAStepWithHeroCardsAndHintInEveryTheme) {
+    for (Theme theme : allCases<Theme>()) {
+        const std::string file = "step-frame-" + std::string(rawValue(theme)) + ".png";
+        const ThemePalette& palette = parlowen::palette(theme);
         platform::ui::ThemedBackground window;
         platform::ui::ThemeScope::apply(&window, palette);
         window.resize(660, 700);

@@ -183,27 +183,9 @@ void paintQuon(QPainter& p, const QRectF& bounds, const Look& look) {
     p.restore();
 }
 
-// A hand with the index finger pointing up and to the left, in one colour
-// (symbols take their tint from the view).
-void paintPointingHand(QPainter& p, const QRectF& bounds) {
-    const double s = std::min(bounds.width(), bounds.height());
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(bounds.center());
-    p.rotate(-35);
-    p.scale(s, s);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
-    p.drawRoundedRect(QRectF(-0.08, -0.48, 0.16, 0.55), 0.08, 0.08);  // index finger
-    p.drawRoundedRect(QRectF(-0.22, -0.05, 0.44, 0.5), 0.13, 0.13);   // fist
-    p.drawRoundedRect(QRectF(-0.32, -0.02, 0.16, 0.3), 0.08, 0.08);   // thumb
-    p.restore();
-}
-
 }  // namespace
 
 void registerMascotArtwork(platform::ui::IconRegistry& icons) {
-    icons.registerPainter("hand.point.up.left.fill", paintPointingHand);
     for (std::string_view name : mascotAssetNames()) {
         const std::string key(name);
         const Look look = lookFor(key);

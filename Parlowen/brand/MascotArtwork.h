@@ -13,8 +13,7 @@ namespace parlowen {
 
 // Registers a drawn stand-in for every mascot image name with `icons`, so
 // each pose shows a recognisable picture until the artwork is delivered as
-// files (which the registry prefers), and a drawing of the symbol the brand
-// views use ("hand.point.up.left.fill").
+// files (which the registry prefers).
 void registerMascotArtwork(platform::ui::IconRegistry& icons);
 
 // Registers them with the shared registry once per process.

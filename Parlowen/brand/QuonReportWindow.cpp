@@ -19,11 +19,57 @@
 #include "Parlowen/brand/QuonReportCopy.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "Parlowen/shell/views/ThemePalette.h"
+#include "platform/ui/Contrast.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/IconRegistry.h"
 #include "platform/ui/ThemeScope.h"
 
 namespace parlowen {
+
+// The report's text colours. On light themes the brand's ink and moss, as the
+// cards are drawn for them; on dark themes the palette's text colour takes the
+// ink's place (the ink vanishes on a dark backdrop). Either way each colour,
+// with its opacity, is moved in lightness until it reads on what it is drawn
+// on: the backdrop, a tinted tile or the brand card.
+class ReportInk {
+public:
+    explicit ReportInk(const ThemePalette& palette) : palette_(palette) {
+        const Color glow = platform::ui::composite(palette.accent.opacity(0.18), palette.dimSurface);
+        backdrop_ = {palette.dimSurface, palette.surfaceBackground, glow};
+        for (const Color& b : backdrop_) {
+            tile_.push_back(platform::ui::composite(brandSage().opacity(0.16), b));
+            milestone_.push_back(platform::ui::composite(brandAmber().opacity(0.1), b));
+        }
+    }
+
+    enum class On { backdrop, tile, milestone, brandCard };
+
+    // The ink at `opacity`, readable on `on`.
+    Color ink(double opacity, On on, double minimum = platform::ui::kTextContrast) const {
+        // The brand card keeps its linen fill in every theme, so the ink stays.
+        const Color base = on == On::brandCard || !palette_.isDark ? brandInk() : palette_.primaryText;
+        return platform::ui::readableOn(base.opacity(opacity), backgrounds(on), minimum);
+    }
+    // Moss for titles and symbols, readable on `on`.
+    Color moss(On on, double minimum = platform::ui::kTextContrast) const {
+        return platform::ui::readableOn(brandMoss(), backgrounds(on), minimum);
+    }
+
+private:
+    const std::vector<Color>& backgrounds(On on) const {
+        switch (on) {
+            case On::backdrop: return backdrop_;
+            case On::tile: return tile_;
+            case On::milestone: return milestone_;
+            case On::brandCard: return card_;
+        }
+        return backdrop_;
+    }
+
+    ThemePalette palette_;
+    std::vector<Color> backdrop_, tile_, milestone_;
+    std::vector<Color> card_{brandLinen()};
+};
 
 namespace {
 
@@ -49,11 +95,11 @@ QFont withWeight(QFont font, QFont::Weight weight) {
     return font;
 }
 
-QLabel* symbol(const std::string& name, const char* objectName) {
+QLabel* symbol(const std::string& name, const Color& color, const char* objectName) {
     auto* l = new QLabel;
     l->setObjectName(objectName);
     l->setProperty("symbolName", QString::fromStdString(name));
-    l->setPixmap(platform::ui::IconRegistry::shared().templatePixmap(name, QSize(14, 14), toQColor(brandMoss())));
+    l->setPixmap(platform::ui::IconRegistry::shared().templatePixmap(name, QSize(14, 14), toQColor(color)));
     return l;
 }
 
@@ -130,6 +176,8 @@ QuonReportView::QuonReportView(UsageLog& usageLog, PreferencesStore& preferences
     subscriptions_ += usageLog_.daysChanges().subscribe([this](const auto&) { scheduleRebuild(); });
     subscriptions_ += usageLog_.hourlyActivityChanges().subscribe([this](const auto&) { scheduleRebuild(); });
     subscriptions_ += followTheme(this, preferences_.selectedTheme.stream());
+    // The texts' colours depend on the theme: redraw with the new palette.
+    subscriptions_ += preferences_.selectedTheme.stream().dropFirst().subscribe([this](const auto&) { scheduleRebuild(); });
     rebuild();
 }
 
@@ -152,19 +200,21 @@ void QuonReportView::scheduleRebuild() {
 
 void QuonReportView::rebuild() {
     const auto copy = QuonReportCopy::make(usageLog_, deps_.clock.now(), deps_.locale);
+    const ReportInk ink(themePalette(this));
     auto* column = new QWidget;
     column->setObjectName("quonReportColumn");
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(32, 18, 32, 22);
     layout->setSpacing(18);
-    layout->addWidget(makeHeader(copy));
-    layout->addWidget(copy.hasActivity() ? makeCards(copy) : makeEmptyState());
+    layout->addWidget(makeHeader(copy, ink));
+    layout->addWidget(copy.hasActivity() ? makeCards(copy, ink) : makeEmptyState(ink));
     layout->addStretch();
     scroll_->setWidget(column);  // the previous column is deleted
     column_ = column;
 }
 
-QWidget* QuonReportView::makeHeader(const QuonReportCopy& copy) {
+QWidget* QuonReportView::makeHeader(const QuonReportCopy& copy, const ReportInk& ink) {
+    using On = ReportInk::On;
     auto* header = new QWidget;
     header->setObjectName("quonReportHeader");
     auto* layout = new QVBoxLayout(header);
@@ -173,13 +223,14 @@ QWidget* QuonReportView::makeHeader(const QuonReportCopy& copy) {
     auto* hero = new QuonHero(QuonKind::notetakingTall, 110);
     hero->setObjectName("quonReportHero");
     layout->addWidget(hero, 0, Qt::AlignHCenter);
-    layout->addWidget(label(kTitle, brandTitle(), brandInk(), "quonReportTitle", Qt::AlignHCenter));
-    layout->addWidget(label(copy.dateRangeText(), brandCaption(), brandInk().opacity(0.55), "quonReportDateRange",
+    layout->addWidget(label(kTitle, brandTitle(), ink.ink(1, On::backdrop), "quonReportTitle", Qt::AlignHCenter));
+    layout->addWidget(label(copy.dateRangeText(), brandCaption(), ink.ink(0.55, On::backdrop), "quonReportDateRange",
                             Qt::AlignHCenter));
     return header;
 }
 
-QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
+QWidget* QuonReportView::makeCards(const QuonReportCopy& copy, const ReportInk& ink) {
+    using On = ReportInk::On;
     using platform::ui::FontDesign;
     using platform::ui::TextStyle;
     auto* cards = new QWidget;
@@ -196,8 +247,8 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
         v->setContentsMargins(0, 0, 0, 0);
         v->setSpacing(6);
         v->addWidget(label(copy.totalWordsText(), platform::ui::systemFont(44, QFont::Bold, FontDesign::rounded),
-                           brandInk(), "quonReportHeadlineValue", Qt::AlignHCenter));
-        v->addWidget(label("words moved through Quon this week", brandBody(), brandInk().opacity(0.7),
+                           ink.ink(1, On::brandCard), "quonReportHeadlineValue", Qt::AlignHCenter));
+        v->addWidget(label("words moved through Quon this week", brandBody(), ink.ink(0.7, On::brandCard),
                            "quonReportHeadlineCaption", Qt::AlignHCenter, true));
         auto* card = brandCard(content, 14, 0.35, QMargins(0, 22, 0, 22));
         card->setObjectName("quonReportHeadline");
@@ -208,11 +259,12 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
     if (const int streak = usageLog_.currentStreak(now); streak >= kMinimumShownStreak) {
         auto* fire = new QLabel(QString::fromUtf8("\U0001F525"));
         fire->setObjectName("quonReportStreakFire");
-        auto* current = label(streakText(streak), withWeight(brandBody(), QFont::DemiBold), brandInk(),
+        platform::ui::exemptFromContrastCheck(fire, QStringLiteral("a colour emoji, drawn in its own colours"));
+        auto* current = label(streakText(streak), withWeight(brandBody(), QFont::DemiBold), ink.ink(1, On::backdrop),
                               "quonReportStreakCurrent");
         std::vector<QWidget*> items{fire, current};
         if (auto longest = longestStreakText(streak, usageLog_.longestStreak()))
-            items.push_back(label(*longest, brandCaption(), brandInk().opacity(0.55), "quonReportStreakLongest"));
+            items.push_back(label(*longest, brandCaption(), ink.ink(0.55, On::backdrop), "quonReportStreakLongest"));
         auto* r = row(items, 8, "quonReportStreak");
         r->layout()->setContentsMargins(0, 4, 0, 4);
         layout->addWidget(r);
@@ -222,9 +274,9 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
     {
         const auto valueFont = platform::ui::systemFont(TextStyle::title3, QFont::DemiBold, FontDesign::rounded);
         auto makeTile = [&](const char* title, const std::string& value, const char* note, const char* name) {
-            return tile({label(QString(title).toUpper().toStdString(), brandCaption(), brandMoss(), "tileTitle"),
-                         label(value, valueFont, brandInk(), "tileValue"),
-                         label(note, brandCaption(), brandInk().opacity(0.55), "tileNote")},
+            return tile({label(QString(title).toUpper().toStdString(), brandCaption(), ink.moss(On::tile), "tileTitle"),
+                         label(value, valueFont, ink.ink(1, On::tile), "tileValue"),
+                         label(note, brandCaption(), ink.ink(0.55, On::tile), "tileNote")},
                         brandSage().opacity(0.16), name);
         };
         auto* tiles = new QWidget;
@@ -243,35 +295,37 @@ QWidget* QuonReportView::makeCards(const QuonReportCopy& copy) {
     const auto lifetimeWords = lifetime.dictation.wordCount + lifetime.readAloud.wordCount;
     if (const auto reached = reachedMilestone(lifetimeWords)) {
         std::vector<QWidget*> texts{
-            label("MILESTONE", brandCaption(), brandMoss(), "quonReportMilestoneTitle"),
-            label(std::string(milestoneLine(*reached)), withWeight(brandBody(), QFont::Medium), brandInk(),
+            label("MILESTONE", brandCaption(), ink.moss(On::milestone), "quonReportMilestoneTitle"),
+            label(std::string(milestoneLine(*reached)), withWeight(brandBody(), QFont::Medium), ink.ink(1, On::milestone),
                   "quonReportMilestoneLine", Qt::AlignLeft, true)};
         if (auto remaining = milestoneRemainingText(lifetimeWords, deps_.locale))
-            texts.push_back(label(*remaining, brandCaption(), brandInk().opacity(0.55), "quonReportMilestoneNext"));
+            texts.push_back(label(*remaining, brandCaption(), ink.ink(0.55, On::milestone), "quonReportMilestoneNext"));
         layout->addWidget(tile(texts, brandAmber().opacity(0.1), "quonReportMilestone"));
     }
 
     // Sessions line.
-    layout->addWidget(row({symbol("waveform", "quonReportSessionsSymbol"),
-                           label(copy.sessionsText(), brandCaption(), brandInk().opacity(0.7), "quonReportSessions")},
+    const Color symbolInk = ink.moss(On::backdrop, platform::ui::kLargeTextContrast);
+    layout->addWidget(row({symbol("waveform", symbolInk, "quonReportSessionsSymbol"),
+                           label(copy.sessionsText(), brandCaption(), ink.ink(0.7, On::backdrop), "quonReportSessions")},
                           6, "quonReportSessionsRow"));
 
     // Time of day.
     if (const auto dominant = usageLog_.dominantTimeOfDay(30, 2.0)) {
-        layout->addWidget(row({symbol(std::string(timeOfDaySymbol(dominant->first)), "quonReportTimeOfDaySymbol"),
-                               label(timeOfDaySentence(dominant->first), brandCaption(), brandInk().opacity(0.7),
+        layout->addWidget(row({symbol(std::string(timeOfDaySymbol(dominant->first)), symbolInk, "quonReportTimeOfDaySymbol"),
+                               label(timeOfDaySentence(dominant->first), brandCaption(), ink.ink(0.7, On::backdrop),
                                      "quonReportTimeOfDay")},
                               6, "quonReportTimeOfDayRow"));
     }
 
     // Closing line.
-    auto* tail = label(copy.tailText(), brandBody(), brandInk().opacity(0.78), "quonReportTail", Qt::AlignHCenter, true);
+    auto* tail = label(copy.tailText(), brandBody(), ink.ink(0.78, On::backdrop), "quonReportTail", Qt::AlignHCenter, true);
     tail->setContentsMargins(0, 4, 0, 0);
     layout->addWidget(tail);
     return cards;
 }
 
-QWidget* QuonReportView::makeEmptyState() {
+QWidget* QuonReportView::makeEmptyState(const ReportInk& ink) {
+    using On = ReportInk::On;
     using platform::ui::FontDesign;
     using platform::ui::TextStyle;
     auto* empty = new QWidget;
@@ -282,9 +336,9 @@ QWidget* QuonReportView::makeEmptyState() {
     layout->addSpacing(12);
     layout->addWidget(label("Quon is still getting to know you.",
                             platform::ui::systemFont(TextStyle::title3, QFont::DemiBold, FontDesign::rounded),
-                            brandInk(), "quonReportEmptyTitle", Qt::AlignHCenter, true));
+                            ink.ink(1, On::backdrop), "quonReportEmptyTitle", Qt::AlignHCenter, true));
     auto* body = label("Talk to him or have him read something aloud \u2014 your stats will start filling in here.",
-                       brandBody(), brandInk().opacity(0.7), "quonReportEmptyBody", Qt::AlignHCenter, true);
+                       brandBody(), ink.ink(0.7, On::backdrop), "quonReportEmptyBody", Qt::AlignHCenter, true);
     body->setContentsMargins(12, 0, 12, 0);
     layout->addWidget(body);
     layout->addSpacing(12);

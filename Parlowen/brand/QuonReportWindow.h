@@ -21,6 +21,7 @@ namespace parlowen {
 
 class PreferencesStore;
 struct QuonReportCopy;
+class ReportInk;
 
 struct QuonReportDependencies {
     platform::Executor& main;
@@ -46,9 +47,9 @@ protected:
 
 private:
     void scheduleRebuild();
-    QWidget* makeHeader(const QuonReportCopy& copy);
-    QWidget* makeCards(const QuonReportCopy& copy);
-    QWidget* makeEmptyState();
+    QWidget* makeHeader(const QuonReportCopy& copy, const ReportInk& ink);
+    QWidget* makeCards(const QuonReportCopy& copy, const ReportInk& ink);
+    QWidget* makeEmptyState(const ReportInk& ink);
 
     UsageLog& usageLog_;
     PreferencesStore& preferences_;

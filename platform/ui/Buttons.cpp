@@ -3,13 +3,13 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "platform/ui/Contrast.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/ThemeScope.h"
 
 namespace platform::ui {
 namespace {
 
-constexpr Color kDestructive = Color::rgb8(0xD9, 0x4F, 0x3D);
 // Between an icon and the text after it.
 constexpr int kIconSpacing = 6;
 
@@ -83,9 +83,37 @@ int PushButton::contentWidth() const {
 
 QSize PushButton::minimumSizeHint() const { return sizeHint(); }
 
+Color PushButton::fillColor(const Palette& theme) const {
+    const SystemColors system = systemColors(theme);
+    switch (style_) {
+        case ButtonStyle::borderedProminent:
+            // White text on the theme's red, darkened until the text reads.
+            if (destructive_) return readableOn(system.red, {Color::white()});
+            return tint_.value_or(theme.accent);
+        case ButtonStyle::bordered: return fromQColor(palette().color(QPalette::Button));
+        case ButtonStyle::plain: return theme.surfaceBackground;
+    }
+    return theme.surfaceBackground;
+}
+
+Color PushButton::textColorIn(const Palette& theme) const {
+    const SystemColors system = systemColors(theme);
+    switch (style_) {
+        case ButtonStyle::borderedProminent:
+            return destructive_ ? Color::white() : foregroundOn(theme, fillColor(theme));
+        case ButtonStyle::bordered:
+            return destructive_ ? readableOn(system.red, {fillColor(theme)}) : theme.primaryText;
+        case ButtonStyle::plain:
+            if (destructive_) return system.red;
+            return tint_ ? readableOn(*tint_, surfaces(theme)) : system.accentText;
+    }
+    return theme.primaryText;
+}
+
+QColor PushButton::textColor() const { return toQColor(textColorIn(ThemeScope::resolve(this))); }
+
 void PushButton::paintEvent(QPaintEvent*) {
     const Palette theme = ThemeScope::resolve(this);
-    const Color tint = destructive_ ? kDestructive : tint_.value_or(theme.accent);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled()) painter.setOpacity(0.45);
@@ -95,31 +123,29 @@ void PushButton::paintEvent(QPaintEvent*) {
     const bool pressed = isDown();
     QPainterPath path;
     path.addRoundedRect(r, radius, radius);
-    QColor textColor;
+    QColor textColor = toQColor(textColorIn(theme));
 
     switch (style_) {
         case ButtonStyle::borderedProminent: {
-            QColor fill = toQColor(tint);
+            QColor fill = toQColor(fillColor(theme));
             if (pressed) fill = fill.darker(115);
             painter.fillPath(path, fill);
-            textColor = toQColor(destructive_ ? Color::white() : theme.accentForeground);
             break;
         }
         case ButtonStyle::bordered: {
-            QColor fill = palette().color(QPalette::Button);
+            QColor fill = toQColor(fillColor(theme));
             if (pressed) fill = fill.darker(110);
             painter.fillPath(path, fill);
             painter.setPen(QPen(toQColor(theme.primaryText.opacity(0.14)), 1));
             painter.drawPath(path);
-            textColor = destructive_ ? toQColor(kDestructive) : toQColor(theme.primaryText);
             break;
         }
         case ButtonStyle::plain:
-            textColor = toQColor(pressed ? tint.opacity(0.7) : tint);
+            if (pressed) textColor.setAlphaF(0.7f);
             break;
     }
     if (hasFocus() && style_ != ButtonStyle::plain) {
-        painter.setPen(QPen(toQColor(theme.accent.opacity(0.6)), 2));
+        painter.setPen(QPen(toQColor(systemColors(theme).focusRing), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(r.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
     }

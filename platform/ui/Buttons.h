@@ -4,7 +4,7 @@
 
 #include <QPushButton>
 
-#include "platform/ui/Color.h"
+#include "platform/ui/Palette.h"
 
 namespace platform::ui {
 
@@ -29,11 +29,15 @@ public:
     ButtonStyle buttonStyle() const { return style_; }
     void setControlSize(ControlSize size);
     ControlSize controlSize() const { return size_; }
-    // Empty: the theme's accent.
+    // Empty: the theme's accent (and its readable text form for plain buttons).
     void setTint(std::optional<Color> tint);
-    // Destructive buttons use a warm red instead of the tint.
+    // Destructive buttons use the theme's red instead of the tint.
     void setDestructive(bool destructive);
     bool isDestructive() const { return destructive_; }
+
+    // The colour the title is drawn in, readable on the button's fill (or,
+    // for plain buttons, on the theme's surfaces).
+    QColor textColor() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -43,6 +47,8 @@ protected:
 
 private:
     void applyFont();
+    Color fillColor(const Palette& theme) const;
+    Color textColorIn(const Palette& theme) const;
     // Text width, plus the icon and its spacing when there is one.
     int contentWidth() const;
     ButtonStyle style_ = ButtonStyle::bordered;

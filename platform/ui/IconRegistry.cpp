@@ -1,6 +1,8 @@
 #include "platform/ui/IconRegistry.h"
 
+#include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
 
 #include "platform/runtime/Resources.h"
 #include "platform/ui/ImageEffects.h"
@@ -31,9 +33,150 @@ QString initials(const std::string& name) {
     return out.isEmpty() ? QStringLiteral("?") : out;
 }
 
+// The symbols views use that the icon theme draws, by freedesktop name.
+const std::map<std::string, std::string>& themeNames() {
+    static const std::map<std::string, std::string> names{
+        {"sunrise", "daytime-sunrise-symbolic"},
+        {"sunset", "daytime-sunset-symbolic"},
+        {"sun.max", "weather-clear-symbolic"},
+        {"moon.stars", "weather-clear-night-symbolic"},
+        {"checkmark.circle.fill", "emblem-ok-symbolic"},
+        {"wifi.slash", "network-wireless-offline-symbolic"},
+        {"hand.raised", "action-unavailable-symbolic"},
+        {"questionmark.circle", "dialog-question-symbolic"},
+        {"doc.plaintext", "text-x-generic-symbolic"},
+        {"exclamationmark.triangle", "dialog-warning-symbolic"},
+        {"envelope", "mail-unread-symbolic"},
+        {"text.alignleft", "format-justify-left-symbolic"},
+        {"list.bullet", "view-list-bullet-symbolic"},
+        {"arrow.up.left.and.arrow.down.right", "view-fullscreen-symbolic"},
+        {"checklist", "checkbox-checked-symbolic"},
+    };
+    return names;
+}
+
+// The symbols the icon theme has nothing fitting for, drawn in black (views
+// tint them like the theme's symbols).
+void paintWaveform(QPainter& p, const QRectF& r) {
+    const double side = std::min(r.width(), r.height());
+    const double heights[] = {0.35, 0.7, 1.0, 0.55, 0.8, 0.4};
+    const double gap = side / 6;
+    const double width = gap * 0.6;
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    for (int i = 0; i < 6; ++i) {
+        const double h = side * 0.9 * heights[i];
+        const QRectF bar(r.center().x() - side / 2 + gap * i + (gap - width) / 2, r.center().y() - h / 2, width, h);
+        p.drawRoundedRect(bar, width / 2, width / 2);
+    }
+}
+
+// A hand with the index finger pointing up and to the left.
+void paintPointingHand(QPainter& p, const QRectF& bounds) {
+    const double s = std::min(bounds.width(), bounds.height());
+    p.save();
+    p.translate(bounds.center());
+    p.rotate(-35);
+    p.scale(s, s);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawRoundedRect(QRectF(-0.08, -0.48, 0.16, 0.55), 0.08, 0.08);  // index finger
+    p.drawRoundedRect(QRectF(-0.22, -0.05, 0.44, 0.5), 0.13, 0.13);   // fist
+    p.drawRoundedRect(QRectF(-0.32, -0.02, 0.16, 0.3), 0.08, 0.08);   // thumb
+    p.restore();
+}
+
+QPainterPath bubble(const QRectF& r) {
+    const double s = std::min(r.width(), r.height());
+    const QRectF body(r.center().x() - 0.45 * s, r.center().y() - 0.4 * s, 0.9 * s, 0.65 * s);
+    QPainterPath path;
+    path.addRoundedRect(body, 0.22 * s, 0.22 * s);
+    QPainterPath tail;
+    tail.moveTo(body.left() + 0.15 * s, body.bottom() - 0.05 * s);
+    tail.lineTo(body.left() + 0.08 * s, body.bottom() + 0.18 * s);
+    tail.lineTo(body.left() + 0.38 * s, body.bottom() - 0.05 * s);
+    tail.closeSubpath();
+    return path.united(tail);
+}
+
+void paintBubble(QPainter& p, const QRectF& r) {
+    const double s = std::min(r.width(), r.height());
+    p.setPen(QPen(Qt::black, std::max(1.0, s * 0.09)));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(bubble(r.adjusted(s * 0.05, s * 0.05, -s * 0.05, -s * 0.05)));
+}
+
+void paintGlyph(QPainter& p, const QRectF& r, const QString& glyph, double scale) {
+    QFont font = p.font();
+    font.setPixelSize(std::max(6, int(std::min(r.width(), r.height()) * scale)));
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(r, Qt::AlignCenter, glyph);
+}
+
+void paintExclamationBubble(QPainter& p, const QRectF& r) {
+    const double s = std::min(r.width(), r.height());
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawPath(bubble(r));
+    p.setCompositionMode(QPainter::CompositionMode_Clear);
+    const double x = r.center().x();
+    p.drawRoundedRect(QRectF(x - 0.05 * s, r.center().y() - 0.3 * s, 0.1 * s, 0.3 * s), 0.05 * s, 0.05 * s);
+    p.drawEllipse(QPointF(x, r.center().y() + 0.1 * s), 0.06 * s, 0.06 * s);
+}
+
+void paintBriefcase(QPainter& p, const QRectF& r) {
+    const double s = std::min(r.width(), r.height());
+    const QPointF c = r.center();
+    p.setPen(QPen(Qt::black, std::max(1.0, s * 0.09)));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(c.x() - 0.2 * s, c.y() - 0.4 * s, 0.4 * s, 0.2 * s), 0.06 * s, 0.06 * s);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawRoundedRect(QRectF(c.x() - 0.45 * s, c.y() - 0.22 * s, 0.9 * s, 0.62 * s), 0.1 * s, 0.1 * s);
+}
+
+void registerSymbolPainters(IconRegistry& icons) {
+    icons.registerPainter("waveform", paintWaveform);
+    icons.registerPainter("hand.point.up.left.fill", paintPointingHand);
+    icons.registerPainter("bubble.left", paintBubble);
+    icons.registerPainter("exclamationmark.bubble", paintExclamationBubble);
+    icons.registerPainter("briefcase", paintBriefcase);
+    icons.registerPainter("number", [](QPainter& p, const QRectF& r) { paintGlyph(p, r, QStringLiteral("#"), 0.85); });
+    icons.registerPainter("chevron.left.forwardslash.chevron.right",
+                          [](QPainter& p, const QRectF& r) { paintGlyph(p, r, QStringLiteral("</>"), 0.55); });
+}
+
 }  // namespace
 
-IconRegistry::IconRegistry(Environment environment) : environment_(std::move(environment)) {}
+IconRegistry::IconRegistry(Environment environment) : environment_(std::move(environment)) {
+    registerSymbolPainters(*this);
+}
+
+std::optional<std::string> IconRegistry::themeIconName(const std::string& symbol) {
+    const auto& names = themeNames();
+    if (auto it = names.find(symbol); it != names.end()) return it->second;
+    return std::nullopt;
+}
+
+std::optional<QIcon> IconRegistry::themeIcon(const std::string& name) const {
+    const auto themeName = themeIconName(name);
+    // Icons need the GUI application (and its main thread).
+    if (!themeName || !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return std::nullopt;
+    if (QIcon::themeName() != QLatin1String(kIconTheme)) {
+        // The desktop's data folders may not list the system's (a test's do
+        // not): the standard ones are searched too.
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const char* standard : {"/usr/local/share/icons", "/usr/share/icons"})
+            if (!paths.contains(QLatin1String(standard))) paths << QLatin1String(standard);
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(QLatin1String(kIconTheme));
+    }
+    const QString icon = QString::fromStdString(*themeName);
+    if (!QIcon::hasThemeIcon(icon)) return std::nullopt;
+    return QIcon::fromTheme(icon);
+}
 
 IconRegistry& IconRegistry::shared() {
     static IconRegistry registry;
@@ -77,6 +220,7 @@ std::optional<QImage> IconRegistry::fileImage(const std::string& name) const {
 
 IconRegistry::Source IconRegistry::sourceOf(const std::string& name) const {
     if (fileImage(name)) return Source::file;
+    if (themeIcon(name)) return Source::theme;
     if (hasPainter(name)) return Source::painter;
     return Source::placeholder;
 }
@@ -96,6 +240,13 @@ QImage IconRegistry::image(const std::string& name, QSize size, qreal dpr) const
         QRectF target(QPointF(0, 0), fitted);
         target.moveCenter(bounds.center());
         painter.drawImage(target, *file);
+        return out;
+    }
+    if (auto icon = themeIcon(name)) {
+        const double side = std::min(bounds.width(), bounds.height());
+        QRectF square(0, 0, side, side);
+        square.moveCenter(bounds.center());
+        icon->paint(&painter, square.toRect());
         return out;
     }
     Painter draw;

@@ -1,12 +1,15 @@
 #pragma once
 
-// Images by name: the system symbols the views name ("trash",
+// Images by name: the system symbols the views name ("sunset",
 // "hand.point.up.left.fill", ...) and the application's artwork ("quon-...").
 // A name resolves, in this order, to
 //   1. a bundled file "images/<name>.png" found through resourcePath,
-//   2. a painter registered for the name (drawn artwork and stand-ins for
-//      pictures that are not delivered yet),
-//   3. a generic placeholder drawn from the name,
+//   2. the freedesktop icon the symbol maps to, from the "Adwaita" icon
+//      theme (its symbolic icons: one-colour shapes, drawn as templates in
+//      the colour a view asks for, so they follow dark palettes too),
+//   3. a painter registered for the name (drawn symbols with no fitting
+//      theme icon, drawn artwork, stand-ins for pictures not delivered yet),
+//   4. a generic placeholder drawn from the name,
 // so a view always gets an image of the size it asks for.
 
 #include <functional>
@@ -31,7 +34,13 @@ public:
     // Draws the image into `bounds` (the whole requested size, transparent).
     using Painter = std::function<void(QPainter& painter, const QRectF& bounds)>;
 
-    enum class Source { file, painter, placeholder };
+    enum class Source { file, theme, painter, placeholder };
+
+    // The icon theme symbols are looked up in, set explicitly so the
+    // desktop's own theme cannot change what the views show.
+    static constexpr const char* kIconTheme = "Adwaita";
+    // The freedesktop icon name a symbol maps to, if any.
+    static std::optional<std::string> themeIconName(const std::string& symbol);
 
     explicit IconRegistry(Environment environment = {});
 
@@ -61,6 +70,8 @@ public:
 
 private:
     std::optional<QImage> fileImage(const std::string& name) const;
+    // The theme's icon for `name`, if the symbol maps to one the theme has.
+    std::optional<QIcon> themeIcon(const std::string& name) const;
 
     mutable std::mutex mutex_;
     Environment environment_;

@@ -1,6 +1,9 @@
 #include "platform/ui/MarkdownLabel.h"
 
+#include <QEvent>
+
 #include "platform/ui/InlineMarkdown.h"
+#include "platform/ui/ThemeScope.h"
 
 namespace platform::ui {
 
@@ -18,7 +21,19 @@ MarkdownLabel::MarkdownLabel(std::string_view markdown, QWidget* parent) : QLabe
 
 void MarkdownLabel::setMarkdown(std::string_view markdown) {
     markdown_ = std::string(markdown);
-    setText(QString::fromStdString(inlineMarkdownToHtml(markdown_)));
+    render();
+}
+
+void MarkdownLabel::render() {
+    const QString link = toQColor(systemColors(ThemeScope::resolve(this)).accentText).name();
+    QString html = QString::fromStdString(inlineMarkdownToHtml(markdown_));
+    html.replace(QLatin1String("<a href=\""), QStringLiteral("<a style=\"color:%1\" href=\"").arg(link));
+    setText(html);
+}
+
+void MarkdownLabel::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) render();
 }
 
 }  // namespace platform::ui

@@ -137,7 +137,7 @@ QColor Capsule::defaultFill() const { return toQColor(ThemeScope::resolve(this).
 void Capsule::restyle() {
     QPalette pal = label_->palette();
     const Palette theme = ThemeScope::resolve(this);
-    pal.setColor(QPalette::WindowText, toQColor(textColor_.value_or(theme.accentForeground)));
+    pal.setColor(QPalette::WindowText, toQColor(textColor_.value_or(foregroundOn(theme, fill().value_or(fromQColor(defaultFill()))))));
     label_->setPalette(pal);
 }
 
@@ -161,7 +161,7 @@ QSize Divider::sizeHint() const { return orientation_ == Qt::Horizontal ? QSize(
 void Divider::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const Palette theme = ThemeScope::resolve(this);
-    painter.fillRect(rect(), toQColor(theme.primaryText.opacity(0.18 * opacity_)));
+    painter.fillRect(rect(), toQColor(systemColors(theme).separator.opacity(opacity_)));
 }
 
 }  // namespace platform::ui

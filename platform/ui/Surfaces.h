@@ -74,7 +74,7 @@ public:
 
     void setText(const QString& text);
     QString text() const;
-    // Empty: the theme's accent foreground.
+    // Empty: the theme's accent foreground, or a colour that reads on the fill.
     void setTextColor(std::optional<Color> color);
     QLabel* label() const { return label_; }
 
@@ -88,8 +88,7 @@ private:
     std::optional<Color> textColor_;
 };
 
-// A one-point separator line in the theme's primary text colour at low
-// opacity, further multiplied by `opacity`.
+// A one-point separator line in the theme's separator colour, at `opacity`.
 class Divider : public QWidget {
 public:
     explicit Divider(QWidget* parent = nullptr, Qt::Orientation orientation = Qt::Horizontal);

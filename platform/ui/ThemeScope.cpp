@@ -8,6 +8,7 @@ namespace platform::ui {
 namespace {
 
 constexpr const char* kPaletteProperty = "parlowen.themePalette";
+constexpr const char* kExemptionProperty = "parlowen.contrastExemption";
 
 QColor mix(const Color& a, const Color& b, double t) {
     return toQColor({a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t, a.blue + (b.blue - a.blue) * t,
@@ -32,10 +33,10 @@ QPalette qtPalette(const Palette& p) {
     QPalette q;
     const QColor surface = toQColor(p.surfaceBackground);
     const QColor text = toQColor(p.primaryText);
-    const QColor secondary = toQColor(p.secondaryText);
-    // Fields and grouped rows sit a step off the surface: lighter on a light
-    // theme, the dim surface on a dark one.
-    const QColor base = p.isDark ? toQColor(p.dimSurface) : mix(p.surfaceBackground, Color::white(), 0.65);
+    const SystemColors system = systemColors(p);
+    // Secondary text, fields and links take the readable system colours.
+    const QColor secondary = toQColor(system.secondary);
+    const QColor base = toQColor(system.controlBackground);
     const QColor button = toQColor(p.dimSurface);
     const Color edge = p.isDark ? Color::white() : Color::black();
 
@@ -47,8 +48,8 @@ QPalette qtPalette(const Palette& p) {
         q.setColor(group, QPalette::ToolTipBase, button);
         q.setColor(group, QPalette::Highlight, toQColor(p.accent));
         q.setColor(group, QPalette::HighlightedText, toQColor(p.accentForeground));
-        q.setColor(group, QPalette::Link, toQColor(p.accent));
-        q.setColor(group, QPalette::LinkVisited, toQColor(p.accent));
+        q.setColor(group, QPalette::Link, toQColor(system.accentText));
+        q.setColor(group, QPalette::LinkVisited, toQColor(system.accentText));
         q.setColor(group, QPalette::PlaceholderText, secondary);
         q.setColor(group, QPalette::Light, mix(p.dimSurface, Color::white(), p.isDark ? 0.15 : 0.6));
         q.setColor(group, QPalette::Midlight, mix(p.dimSurface, Color::white(), p.isDark ? 0.08 : 0.3));
@@ -110,6 +111,14 @@ Subscription ThemeScope::follow(QWidget* root, Stream<Palette> palettes) {
     return palettes.subscribe([target](const Palette& p) {
         if (target) apply(target, p);
     });
+}
+
+void exemptFromContrastCheck(QWidget* widget, const QString& reason) {
+    if (widget) widget->setProperty(kExemptionProperty, reason);
+}
+
+QString contrastExemption(const QWidget* widget) {
+    return widget ? widget->property(kExemptionProperty).toString() : QString();
 }
 
 }  // namespace platform::ui

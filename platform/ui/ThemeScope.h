@@ -42,4 +42,11 @@ public:
     [[nodiscard]] static Subscription follow(QWidget* root, Stream<Palette> palettes);
 };
 
+// Marks `widget` as exempt from the screenshot tests' contrast check, with
+// the reason (a logotype, a colour emoji). Kept on the widget, so the check
+// and the people reading a failure both see why.
+void exemptFromContrastCheck(QWidget* widget, const QString& reason);
+// The reason `widget` is exempt, or empty.
+QString contrastExemption(const QWidget* widget);
+
 }  // namespace platform::ui

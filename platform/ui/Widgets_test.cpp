@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include "platform/ui/Animations.h"
 #include "platform/ui/Bindings.h"
 #include "platform/ui/Buttons.h"
+#include "platform/ui/Contrast.h"
 #include "platform/ui/DefaultActions.h"
 #include "platform/ui/Finders.h"
 #include "platform/ui/FloatSlider.h"
@@ -352,6 +354,57 @@ TEST_F(UiTest, IconRegistryPrefersFilesThenPaintersThenPlaceholders) {
     EXPECT_TRUE(icons.image("x", {0, 0}).isNull());
 }
 
+// Every symbol name the code uses, with where it comes from.
+TEST_F(UiTest, EverySymbolTheViewsNameResolvesToTheIconThemeOrAPainter) {
+    struct Row {
+        const char* name;
+        IconRegistry::Source source;
+    };
+    using S = IconRegistry::Source;
+    const std::vector<Row> symbols{
+        // weekly report and hint card
+        {"waveform", S::painter}, {"sunrise", S::theme}, {"sun.max", S::theme}, {"sunset", S::theme},
+        {"moon.stars", S::theme}, {"hand.point.up.left.fill", S::painter},
+        // quick-add panel
+        {"checkmark.circle.fill", S::theme},
+        // Listen Later failure explanations
+        {"wifi.slash", S::theme}, {"hand.raised", S::theme}, {"questionmark.circle", S::theme},
+        {"doc.plaintext", S::theme}, {"exclamationmark.bubble", S::painter}, {"exclamationmark.triangle", S::theme},
+        // Notepad tones
+        {"envelope", S::theme}, {"bubble.left", S::painter}, {"briefcase", S::painter}, {"text.alignleft", S::theme},
+        {"number", S::painter}, {"chevron.left.forwardslash.chevron.right", S::painter}, {"list.bullet", S::theme},
+        {"arrow.up.left.and.arrow.down.right", S::theme}, {"checklist", S::theme},
+    };
+    IconRegistry icons;
+    for (const auto& row : symbols) {
+        EXPECT_EQ(icons.sourceOf(row.name), row.source) << row.name;
+        // Drawn, not an empty square: a good part of the picture is covered.
+        const QImage image = icons.image(row.name, {32, 32});
+        int covered = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) covered += image.pixelColor(x, y).alpha() > 128;
+        EXPECT_GT(covered, 40) << row.name;
+    }
+    EXPECT_EQ(icons.sourceOf("no.such.symbol"), S::placeholder);
+    EXPECT_EQ(QIcon::themeName(), QString(IconRegistry::kIconTheme)) << "the theme is set, not inherited";
+}
+
+TEST_F(UiTest, ATintedThemeSymbolTakesItsColourOnLightAndDark) {
+    IconRegistry icons;
+    for (const QColor tint : {QColor(0x5A, 0x7B, 0x5C), QColor(0xF5, 0xEB, 0xDC)}) {
+        const QImage image = icons.templatePixmap("sunset", {32, 32}, tint).toImage();
+        int opaque = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() < 250) continue;
+                ++opaque;
+                EXPECT_EQ(c.rgb(), tint.rgb()) << x << "," << y;
+            }
+        EXPECT_GT(opaque, 20) << "the theme's symbol is drawn in the tint, not its own grey";
+    }
+}
+
 TEST(ImageEffects, BlurSpreadsAShapeAndTintKeepsOnlyItsOutline) {
     QImage square(60, 60, QImage::Format_ARGB32_Premultiplied);
     square.fill(Qt::transparent);
@@ -390,6 +443,81 @@ TEST_F(UiTest, FloatingPanelShowsWithoutTakingFocus) {
     // see the toast's test under Xvfb.
     panel.orderOut();
     EXPECT_FALSE(panel.isOnScreen());
+}
+
+// ---- readable colours ------------------------------------------------------------
+
+TEST(Contrast, RatiosFollowWcagAndReadableTextKeepsItsHue) {
+    EXPECT_NEAR(contrastRatio(Color::black(), Color::white()), 21, 1e-9);
+    EXPECT_NEAR(contrastRatio(Color::white(), Color::white()), 1, 1e-9);
+    EXPECT_NEAR(contrastRatio(Color::white(), Color::rgb8(0xE8, 0xA0, 0x4C)), 2.2, 0.01) << "white on brand amber";
+    EXPECT_NEAR(contrastRatio(Color::rgb8(0x3D, 0x2E, 0x22), Color::rgb8(0xE8, 0xA0, 0x4C)), 5.93, 0.01);
+    EXPECT_NEAR(contrastRatio(Color::black().opacity(0.5), Color::white()), contrastRatio(Color::rgb8(128, 128, 128), Color::white()),
+                0.05) << "translucent text is composited first";
+
+    struct Case {
+        Color text;
+        std::vector<Color> backgrounds;
+        double minimum;
+    };
+    const Color cream = Color::rgb8(0xFA, 0xF3, 0xE7), linen = Color::rgb8(0xF5, 0xEB, 0xDC);
+    const Color dusk = Color::rgb8(0x1F, 0x1B, 0x2E), duskDim = Color::rgb8(0x2A, 0x25, 0x41);
+    for (const auto& c : {Case{Color::rgb8(0xE8, 0xA0, 0x4C), {cream, linen}, 4.5},   // amber text on cream
+                          Case{Color::rgb8(0x5A, 0x7B, 0x5C), {dusk, duskDim}, 4.5},  // moss on dusk: lighter
+                          Case{Color::rgb8(0x3D, 0x2E, 0x22, 0.55), {cream}, 4.5},    // faint ink
+                          Case{Color::rgb8(0x34, 0xC7, 0x59), {cream}, 3.0}}) {       // a green symbol
+        const Color readable = readableOn(c.text, c.backgrounds, c.minimum);
+        for (const auto& b : c.backgrounds) EXPECT_GE(contrastRatio(readable, b), c.minimum);
+        const Color start = composite(c.text, c.backgrounds.front());
+        EXPECT_NEAR(toHsl(readable).hue, toHsl(start).hue, 1.5) << "keeps its hue";
+        double weakest = 21;
+        for (const auto& b : c.backgrounds) weakest = std::min(weakest, contrastRatio(readable, b));
+        EXPECT_LT(weakest, c.minimum + 0.3) << "moved only as far as needed";
+    }
+    const Color ink = Color::rgb8(0x3D, 0x2E, 0x22);
+    EXPECT_EQ(readableOn(ink, {cream}), ink) << "readable text stays as it is";
+}
+
+TEST(Contrast, DerivedSystemColoursReadOnTheirSurfaces) {
+    for (const Palette& p : {kLight, kDark}) {
+        const SystemColors s = systemColors(p);
+        for (const Color& surface : surfaces(p)) {
+            for (const Color& text : {s.green, s.orange, s.red, s.secondary, s.tertiary, s.accentText})
+                EXPECT_GE(contrastRatio(text, surface), 4.5) << p.isDark;
+            EXPECT_GE(contrastRatio(s.focusRing, surface), 3.0);
+        }
+    }
+}
+
+TEST_F(UiTest, TheContrastCheckCatchesDarkOnDarkTextAndHonoursExemptions) {
+    ThemedBackground window;
+    ThemeScope::apply(&window, kDark);
+    window.resize(320, 120);
+    auto* box = new QVBoxLayout(&window);
+    auto* fine = new QLabel("Readable");
+    fine->setObjectName("fine");
+    auto* planted = new QLabel("Dark on dark");
+    planted->setObjectName("planted");
+    QPalette ink = planted->palette();
+    ink.setColor(QPalette::WindowText, QColor(0x3D, 0x2E, 0x22));
+    planted->setPalette(ink);
+    box->addWidget(fine);
+    box->addWidget(planted);
+    const QImage shot = testing::saveScreenshot(&window, kShots / "contrast-planted.png");
+    const auto failures = testing::contrastFailures(&window, shot);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].widget, "planted");
+    EXPECT_EQ(failures[0].text, "Dark on dark");
+    EXPECT_LT(failures[0].ratio, 1.5);
+    EXPECT_NONFATAL_FAILURE(testing::expectScreenshot(&window, kShots / "contrast-planted.png", {"fine"}),
+                            "\"Dark on dark\" (planted)");
+
+    planted->setEnabled(false);
+    EXPECT_TRUE(testing::contrastFailures(&window, window.grab().toImage()).empty()) << "disabled text is not checked";
+    planted->setEnabled(true);
+    exemptFromContrastCheck(planted, "a logotype");
+    EXPECT_EQ(contrastExemption(planted), "a logotype");
+    EXPECT_TRUE(testing::contrastFailures(&window, window.grab().toImage()).empty());
 }
 
 // ---- screenshots, one per widget family ------------------------------------------
@@ -432,33 +560,37 @@ TEST_F(UiTest, ScreenshotOfSurfacesAndButtons) {
 }
 
 TEST_F(UiTest, ScreenshotOfFormControls) {
-    ThemedBackground window;
-    ThemeScope::apply(&window, kLight);
-    window.resize(480, 420);
-    auto* box = new QVBoxLayout(&window);
-    auto* section = new Section("Dictation");
-    section->setObjectName("dictation");
-    auto* toggle = new ToggleRow("Live feedback", "Show the transcript while you speak.");
-    toggle->setObjectName("liveFeedback");
-    toggle->toggle()->setChecked(true);
-    section->addRow(toggle);
-    auto* picker = new MenuPicker;
-    picker->setItems({{"System default"}, {"", MenuPicker::Item::Kind::separator}, {"Desk Mic"}});
-    picker->setCurrentEntry(0);
-    section->addRow(new LabeledRow("Microphone", picker));
-    auto* slider = new FloatSlider(0, 1);
-    slider->setValue(0.5);
-    section->addRow(new LabeledRow("Rate", slider));
-    section->setFooter("Changes apply on the **next** session, not `mid-session`.");
-    box->addWidget(section);
-    auto* note = new MarkdownLabel("A *Markdown* label with a [link](https://example.com).");
-    note->setObjectName("note");
-    box->addWidget(note);
-    box->addStretch();
-    testing::expectScreenshot(&window, kShots / "forms.png",
-                              {"dictation/header", "dictation/rows", "liveFeedback/title", "liveFeedback/subtitle",
-                               "liveFeedback/toggle", "menuPicker", "floatSlider", "dictation/footer", "note"});
-    EXPECT_TRUE(findNamed<MarkdownLabel>(&window, "dictation/footer")->text().contains("<b>next</b>"));
+    for (const auto& [name, palette] : {std::pair{"forms-light", kLight}, std::pair{"forms-dark", kDark}}) {
+        ThemedBackground window;
+        ThemeScope::apply(&window, palette);
+        window.resize(480, 420);
+        auto* box = new QVBoxLayout(&window);
+        auto* section = new Section("Dictation");
+        section->setObjectName("dictation");
+        auto* toggle = new ToggleRow("Live feedback", "Show the transcript while you speak.");
+        toggle->setObjectName("liveFeedback");
+        toggle->toggle()->setChecked(true);
+        section->addRow(toggle);
+        auto* picker = new MenuPicker;
+        picker->setItems({{"System default"}, {"", MenuPicker::Item::Kind::separator}, {"Desk Mic"}});
+        picker->setCurrentEntry(0);
+        section->addRow(new LabeledRow("Microphone", picker));
+        auto* slider = new FloatSlider(0, 1);
+        slider->setValue(0.5);
+        section->addRow(new LabeledRow("Rate", slider));
+        section->setFooter("Changes apply on the **next** session, not `mid-session`.");
+        box->addWidget(section);
+        auto* note = new MarkdownLabel("A *Markdown* label with a [link](https://example.com).");
+        note->setObjectName("note");
+        box->addWidget(note);
+        box->addStretch();
+        testing::expectScreenshot(&window, kShots / (std::string(name) + ".png"),
+                                  {"dictation/header", "dictation/rows", "liveFeedback/title", "liveFeedback/subtitle",
+                                   "liveFeedback/toggle", "menuPicker", "floatSlider", "dictation/footer", "note"});
+        EXPECT_TRUE(findNamed<MarkdownLabel>(&window, "dictation/footer")->text().contains("<b>next</b>"));
+        EXPECT_TRUE(note->text().contains(toQColor(systemColors(palette).accentText).name()))
+            << "links in the theme's readable accent, not the stock blue";
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "Parlowen/dictation/views/QuickAddHintView.h"
+#include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/ui/Surfaces.h"
 
 namespace parlowen {
@@ -37,6 +38,9 @@ QuickAddHintPanelController::QuickAddHintPanelController(PreferencesStore& prefe
     view_ = new QuickAddHintView(model_, panel_.get());
     layout->addWidget(view_);
     model_.onDismiss = [this] { close(); };
+    // The default theme's palette until the owner has the panel follow the
+    // selected theme (followTheme on panel()).
+    setThemePalette(panel_.get(), hearthPalette());
 }
 
 QuickAddHintPanelController::~QuickAddHintPanelController() = default;

@@ -20,7 +20,8 @@ class QuickAddHintView;
 
 // Owns the quick-add panel: a small window that stays above others and takes
 // the keyboard (the user types into it), with the panel's content on the
-// themed background, and the model the content shows. Closing the panel (its
+// themed background in the hearth palette until its owner makes it follow
+// the selected theme, and the model the content shows. Closing the panel (its
 // Cancel button, Escape, the model's dismissal after a confirmation, or the
 // window manager) clears the entry and the confirmation. Main thread only.
 class QuickAddHintPanelController {

@@ -8,11 +8,13 @@
 #include "Parlowen/dictation/views/QuickAddHintPanelController.h"
 #include "Parlowen/dictation/views/QuickAddHintView.h"
 #include "Parlowen/shell/settings/SettingsTestSupport.h"
+#include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/ui/Animations.h"
 #include "platform/ui/Buttons.h"
 #include "platform/ui/Finders.h"
 #include "platform/ui/ScreenshotTesting.h"
+#include "platform/ui/ThemeScope.h"
 
 namespace {
 
@@ -170,17 +172,27 @@ TEST_F(QuickAddHintPanelTest, ShowingAndPickingFocusTheEntryField) {
     EXPECT_TRUE(field()->hasFocus());
 }
 
-TEST_F(QuickAddHintPanelTest, Screenshot) {
+TEST_F(QuickAddHintPanelTest, ScreenshotInEveryTheme) {
     recent = {"Priya", "Oakland", "office", "yesterday", "emailed"};
-    controller.show();
-    type("Siobhan");
-    button("addButton")->click();
-    platform::ui::testing::expectScreenshot(
-        panel(), kShots / "quick-add-hint-panel.png",
-        {"title", "caption", "entryField", "addButton", "recentWords", "recentWordRow/recentWord", "confirmation",
-         "confirmationSymbol", "cancelButton"});
-    EXPECT_GE(panel()->width(), 440);
-    EXPECT_GE(panel()->height(), 260);
+    for (parlowen::Theme theme : parlowen::allCases<parlowen::Theme>()) {
+        const parlowen::ThemePalette& palette = parlowen::palette(theme);
+        parlowen::setThemePalette(panel(), palette);
+        controller.show();
+        type("Siobhan");
+        button("addButton")->click();
+        platform::ui::testing::expectScreenshot(
+            panel(), kShots / ("quick-add-hint-panel-" + std::string(parlowen::rawValue(theme)) + ".png"),
+            {"title", "caption", "entryField", "addButton", "recentWords", "recentWordRow/recentWord", "confirmation",
+             "confirmationSymbol", "cancelButton"});
+        EXPECT_GE(panel()->width(), 440);
+        EXPECT_GE(panel()->height(), 260);
+        // The default button is the theme's accent, not the stock blue.
+        const QImage shot = panel()->grab().toImage();
+        auto* add = button("addButton");
+        const QColor fill = shot.pixelColor(add->mapTo(panel(), QPoint(4, add->height() / 2)));
+        EXPECT_EQ(fill.rgb(), platform::ui::toQColor(palette.accent).rgb()) << parlowen::rawValue(theme);
+        controller.close();
+    }
 }
 
 }  // namespace

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 #include "Parlowen/dictation/QuickAddHint.h"
@@ -25,8 +24,6 @@ using platform::ui::ControlSize;
 using platform::ui::PushButton;
 using platform::ui::TextStyle;
 
-constexpr platform::ui::Color kConfirmationGreen = platform::ui::Color::rgb8(0x34, 0xC7, 0x59);
-
 QLabel* secondaryLabel(const QString& text, QFont font, const char* name) {
     auto* label = new QLabel(text);
     label->setObjectName(QLatin1String(name));
@@ -35,30 +32,7 @@ QLabel* secondaryLabel(const QString& text, QFont font, const char* name) {
     return label;
 }
 
-// The confirmation's symbol: a filled circle with the check mark cut out,
-// so it takes a tint as a whole.
 constexpr const char* kCheckmarkSymbol = "checkmark.circle.fill";
-
-void registerCheckmarkSymbol() {
-    auto& icons = platform::ui::IconRegistry::shared();
-    if (icons.hasPainter(kCheckmarkSymbol)) return;
-    icons.registerPainter(kCheckmarkSymbol, [](QPainter& p, const QRectF& r) {
-        const double side = std::min(r.width(), r.height());
-        const QRectF circle(r.center().x() - side / 2, r.center().y() - side / 2, side, side);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(Qt::black);
-        p.drawEllipse(circle);
-        QPainterPath check;
-        check.moveTo(circle.left() + side * 0.28, circle.top() + side * 0.52);
-        check.lineTo(circle.left() + side * 0.44, circle.top() + side * 0.68);
-        check.lineTo(circle.left() + side * 0.72, circle.top() + side * 0.36);
-        p.setCompositionMode(QPainter::CompositionMode_Clear);
-        p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(Qt::black, side * 0.12, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.drawPath(check);
-    });
-}
 
 QHBoxLayout* row(int spacing) {
     auto* layout = new QHBoxLayout;
@@ -126,14 +100,12 @@ QuickAddHintView::QuickAddHintView(QuickAddHintModel& model, QWidget* parent) : 
     confirmation_->setObjectName(QStringLiteral("confirmation"));
     auto* confirmationRow = row(6);
     confirmation_->setLayout(confirmationRow);
-    auto* symbol = new QLabel;
-    symbol->setObjectName(QStringLiteral("confirmationSymbol"));
-    registerCheckmarkSymbol();
-    symbol->setPixmap(platform::ui::IconRegistry::shared().templatePixmap(
-        kCheckmarkSymbol, {14, 14}, platform::ui::toQColor(kConfirmationGreen)));
+    confirmationSymbol_ = new QLabel;
+    confirmationSymbol_->setObjectName(QStringLiteral("confirmationSymbol"));
+    tintSymbols();
     confirmationText_ =
         secondaryLabel({}, platform::ui::systemFont(TextStyle::caption), "confirmationText");
-    confirmationRow->addWidget(symbol);
+    confirmationRow->addWidget(confirmationSymbol_);
     confirmationRow->addWidget(confirmationText_, 1);
     column->addWidget(confirmation_);
 
@@ -167,6 +139,18 @@ QuickAddHintView::QuickAddHintView(QuickAddHintModel& model, QWidget* parent) : 
 void QuickAddHintView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     focusField();
+}
+
+void QuickAddHintView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // A new theme: the symbol takes the new palette's green.
+    if (event->type() == QEvent::PaletteChange) tintSymbols();
+}
+
+void QuickAddHintView::tintSymbols() {
+    const auto green = platform::ui::systemColors(platform::ui::ThemeScope::resolve(this)).green;
+    confirmationSymbol_->setPixmap(platform::ui::IconRegistry::shared().templatePixmap(
+        kCheckmarkSymbol, {14, 14}, platform::ui::toQColor(green), devicePixelRatioF()));
 }
 
 void QuickAddHintView::submit() { model_.add(model_.entry()); }

@@ -38,12 +38,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void submit();
     void showRecentWords(const std::vector<std::string>& words);
     void showConfirmation(const std::optional<std::string>& text);
     void focusField();
+    // Draws the symbols in the theme's colours.
+    void tintSymbols();
 
     QuickAddHintModel& model_;
     QLineEdit* field_;
@@ -51,6 +54,7 @@ private:
     QWidget* recentSection_;
     QVBoxLayout* recentRows_;
     QWidget* confirmation_;
+    QLabel* confirmationSymbol_;
     QLabel* confirmationText_;
 };
 

@@ -122,6 +122,8 @@ TEST_F(ToastTest, OutlivesNoPendingHide) {
     main.advance(seconds(3));  // the hide of a destroyed toast must not run
 }
 
+// The toast is not a themed window: it draws on the brand's night surface
+// whatever the theme, so one look covers them all.
 TEST_F(ToastTest, Screenshot) {
     toast.show("Select some text first, then try again.");
     platform::ui::testing::expectScreenshot(&toast.panel(), kShots / "toast.png", {"toastContent", "mascot", "message"});

@@ -6,6 +6,10 @@
 namespace parlowen {
 
 // Each palette is a function-local static: built at its first use, once.
+// Each carries its table of system colours: the hues views name and the
+// palette's quieter texts, moved in lightness until they read on the
+// palette's surfaces (platform/ui/Palette.h derives the same values for
+// palettes without a table; the tests hold every entry to its minimum).
 
 const ThemePalette& hearthPalette() {
     static const ThemePalette p{
@@ -13,10 +17,23 @@ const ThemePalette& hearthPalette() {
         .primaryText = brandInk(),
         .secondaryText = brandInk().opacity(0.75),
         .accent = brandAmber(),
-        .accentForeground = Color::white(),
+        // White on amber reads at 2.2:1; the ink reads at 5.9:1.
+        .accentForeground = brandInk(),
         .dimSurface = brandLinen(),
         .dotStroke = brandAmberDeep().opacity(0.25),
         .isDark = false,
+        .system =
+            platform::ui::SystemColors{
+            .green = colorFromHex("1E7233"),
+            .orange = colorFromHex("915500"),
+            .red = colorFromHex("C90B00"),
+            .secondary = colorFromHex("6C5F53"),
+            .tertiary = colorFromHex("6B6157"),
+            .separator = colorFromHex("CFC4B6"),
+            .controlBackground = colorFromHex("FDFBF7"),
+            .focusRing = colorFromHex("B96E18"),
+            .accentText = colorFromHex("905613"),
+            },
     };
     return p;
 }
@@ -31,6 +48,18 @@ const ThemePalette& summitPalette() {
         .dimSurface = colorFromHex("E9ECEF"),
         .dotStroke = colorFromHex("5A7B5C").opacity(0.18),
         .isDark = false,
+        .system =
+            platform::ui::SystemColors{
+            .green = colorFromHex("1C6A2F"),
+            .orange = colorFromHex("874F00"),
+            .red = colorFromHex("BC0A00"),
+            .secondary = colorFromHex("575C64"),
+            .tertiary = colorFromHex("595D64"),
+            .separator = colorFromHex("B8BCC2"),
+            .controlBackground = colorFromHex("FBFCFC"),
+            .focusRing = colorFromHex("5A7B5C"),
+            .accentText = colorFromHex("49634A"),
+            },
     };
     return p;
 }
@@ -45,6 +74,18 @@ const ThemePalette& alpineDawnPalette() {
         .dimSurface = colorFromHex("D8E2EE"),
         .dotStroke = colorFromHex("4A6FA5").opacity(0.22),
         .isDark = false,
+        .system =
+            platform::ui::SystemColors{
+            .green = colorFromHex("1A622C"),
+            .orange = colorFromHex("7F4A00"),
+            .red = colorFromHex("AF0900"),
+            .secondary = colorFromHex("4C5765"),
+            .tertiary = colorFromHex("4E5761"),
+            .separator = colorFromHex("A8B4C0"),
+            .controlBackground = colorFromHex("F7F9FB"),
+            .focusRing = colorFromHex("4A6FA5"),
+            .accentText = colorFromHex("3A5782"),
+            },
     };
     return p;
 }
@@ -59,6 +100,18 @@ const ThemePalette& duskPalette() {
         .dimSurface = colorFromHex("2A2541"),
         .dotStroke = colorFromHex("E8A04C").opacity(0.4),
         .isDark = true,
+        .system =
+            platform::ui::SystemColors{
+            .green = colorFromHex("30D158"),
+            .orange = colorFromHex("FF9F0A"),
+            .red = colorFromHex("FF8881"),
+            .secondary = colorFromHex("B5ADA8"),
+            .tertiary = colorFromHex("AFAAAC"),
+            .separator = colorFromHex("554E5E"),
+            .controlBackground = colorFromHex("2A2541"),
+            .focusRing = colorFromHex("E8A04C"),
+            .accentText = colorFromHex("E8A04C"),
+            },
     };
     return p;
 }
@@ -73,6 +126,18 @@ const ThemePalette& chestnutPalette() {
         .dimSurface = colorFromHex("EDDCC4"),
         .dotStroke = colorFromHex("8B4513").opacity(0.25),
         .isDark = false,
+        .system =
+            platform::ui::SystemColors{
+            .green = colorFromHex("195E2A"),
+            .orange = colorFromHex("784600"),
+            .red = colorFromHex("A80900"),
+            .secondary = colorFromHex("654D3F"),
+            .tertiary = colorFromHex("5F4E42"),
+            .separator = colorFromHex("C0A991"),
+            .controlBackground = colorFromHex("FCF8F3"),
+            .focusRing = colorFromHex("8B4513"),
+            .accentText = colorFromHex("803F11"),
+            },
     };
     return p;
 }

@@ -10,6 +10,7 @@
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/ui/Animations.h"
 #include "platform/ui/Bindings.h"
+#include "platform/ui/Contrast.h"
 #include "platform/ui/Forms.h"
 #include "platform/ui/ScreenshotTesting.h"
 #include "platform/ui/Surfaces.h"
@@ -36,7 +37,7 @@ TEST(ThemePalette, FiveThemesHaveTheirTableValues) {
     const Color white = Color::white();
     const std::vector<Row> table{
         {Theme::hearth,
-         {hex("FAF3E7"), hex("3D2E22"), hex("3D2E22", 0.75), hex("E8A04C"), white, hex("F5EBDC"), hex("D17F2A", 0.25), false}},
+         {hex("FAF3E7"), hex("3D2E22"), hex("3D2E22", 0.75), hex("E8A04C"), hex("3D2E22"), hex("F5EBDC"), hex("D17F2A", 0.25), false}},
         {Theme::summit,
          {hex("F4F5F7"), hex("1F2937"), hex("1F2937", 0.65), hex("5A7B5C"), white, hex("E9ECEF"), hex("5A7B5C", 0.18), false}},
         {Theme::alpineDawn,
@@ -58,11 +59,13 @@ TEST(ThemePalette, FiveThemesHaveTheirTableValues) {
         EXPECT_EQ(p.dimSurface, row.expected.dimSurface) << name;
         EXPECT_EQ(p.dotStroke, row.expected.dotStroke) << name;
         EXPECT_EQ(p.isDark, row.expected.isDark) << name;
-        EXPECT_EQ(p, row.expected) << name;
         EXPECT_EQ(&palette(row.theme), &p) << name << " is built once";
-        // Only dusk is dark; only dusk and chestnut have a non-white accent foreground.
+        // Only dusk is dark; hearth (ink on amber), dusk and chestnut have a
+        // non-white accent foreground.
         EXPECT_EQ(p.isDark, row.theme == Theme::dusk) << name;
-        EXPECT_EQ(p.accentForeground != white, row.theme == Theme::dusk || row.theme == Theme::chestnut) << name;
+        EXPECT_EQ(p.accentForeground != white,
+                  row.theme == Theme::hearth || row.theme == Theme::dusk || row.theme == Theme::chestnut)
+            << name;
     }
     // The hearth palette is the brand's own colours.
     EXPECT_EQ(hearthPalette().surfaceBackground, brandCream());
@@ -70,6 +73,45 @@ TEST(ThemePalette, FiveThemesHaveTheirTableValues) {
     EXPECT_EQ(hearthPalette().dotStroke, brandAmberDeep().opacity(0.25));
     EXPECT_EQ(chestnutPalette().surfaceBackground, brandLinen());
     EXPECT_NE(palette(Theme::summit), palette(Theme::alpineDawn));
+}
+
+TEST(ThemePalette, EverySystemColourReadsOnItsPalettesSurfacesAndKeepsItsHue) {
+    using platform::ui::contrastRatio;
+    using platform::ui::toHsl;
+    struct Hue {
+        const char* name;
+        Color platform::ui::SystemColors::*member;
+        double hue;  // of the light-theme system colour
+    };
+    const std::vector<Hue> hues{{"green", &platform::ui::SystemColors::green, 135},
+                                {"orange", &platform::ui::SystemColors::orange, 35},
+                                {"red", &platform::ui::SystemColors::red, 3}};
+    for (Theme theme : allCases<Theme>()) {
+        const auto name = rawValue(theme);
+        const ThemePalette& p = palette(theme);
+        ASSERT_TRUE(p.system.has_value()) << name << " has its own table";
+        const auto& s = *p.system;
+        EXPECT_EQ(platform::ui::systemColors(p), s);
+        EXPECT_GE(contrastRatio(p.accentForeground, p.accent), 4.5) << name << ": prominent buttons";
+        for (const Color& surface : platform::ui::surfaces(p)) {
+            for (const auto& [role, colour] :
+                 {std::pair{"primary", p.primaryText}, std::pair{"green", s.green}, std::pair{"orange", s.orange},
+                  std::pair{"red", s.red}, std::pair{"secondary", s.secondary}, std::pair{"tertiary", s.tertiary},
+                  std::pair{"accent text", s.accentText}})
+                EXPECT_GE(contrastRatio(colour, surface), 4.5) << name << " " << role;
+            EXPECT_GE(contrastRatio(s.focusRing, surface), 3.0) << name << " focus ring";
+            EXPECT_GE(contrastRatio(s.separator, surface), 1.3) << name << " separator shows";
+        }
+        for (const auto& h : hues) {
+            const double hue = toHsl(s.*h.member).hue;
+            const double apart = std::min(std::abs(hue - h.hue), 360 - std::abs(hue - h.hue));
+            EXPECT_LT(apart, 8) << name << " " << h.name << " keeps its hue";
+        }
+        EXPECT_LT(std::abs(toHsl(s.accentText).hue - toHsl(p.accent).hue), 2) << name << " accent text";
+    }
+    // The faults this table mends: white on brand amber, amber text on cream.
+    EXPECT_LT(contrastRatio(Color::white(), brandAmber()), 2.3);
+    EXPECT_LT(contrastRatio(brandAmber(), brandCream()), 2.1);
 }
 
 TEST(ThemePalette, ViewsOutsideThemedWindowsReadHearth) {
@@ -101,6 +143,7 @@ TEST_F(SettingsBound, DuskThemeSettingYieldsADarkWindowAndOthersLight) {
     EXPECT_GT(text->palette().color(QPalette::WindowText).lightnessF(), 0.8) << "with light text";
     window.resize(240, 120);
     const QImage dark = platform::ui::testing::saveScreenshot(&window, kShots / "theme-dusk.png");
+    platform::ui::testing::expectReadable(&window, dark, "theme-dusk.png");
     EXPECT_LT(dark.pixelColor(120, 110).lightnessF(), 0.25);
 
     store.selectedTheme.set(Theme::chestnut);

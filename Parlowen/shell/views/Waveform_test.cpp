@@ -63,13 +63,17 @@ TEST(WaveformBarView, DrawsBarsInTheAccentAndNothingWithoutSamples) {
     EXPECT_EQ(bars.pixelColor(90, 1).alpha(), 0) << "a zero bar stays at its minimum height";
     EXPECT_GT(bars.pixelColor(90, 11).alpha(), 0);
 
-    platform::ui::ThemedBackground strip;
-    platform::ui::ThemeScope::apply(&strip, duskPalette());
-    strip.resize(200, 40);
-    auto* wave = new WaveformBarView({0.2f, 0.5f, 0.8f, 1.0f, 0.7f, 0.4f, 0.1f, 0.0f, 0.3f, 0.6f, 0.9f, 0.5f}, accent,
-                                     2, 2, &strip);
-    wave->setGeometry(10, 9, 180, 22);
-    platform::ui::testing::expectScreenshot(&strip, kShots / "waveform.png", {"waveform"});
+    for (Theme theme : allCases<Theme>()) {
+        const ThemePalette& themed = palette(theme);
+        platform::ui::ThemedBackground strip;
+        platform::ui::ThemeScope::apply(&strip, themed);
+        strip.resize(200, 40);
+        auto* wave = new WaveformBarView({0.2f, 0.5f, 0.8f, 1.0f, 0.7f, 0.4f, 0.1f, 0.0f, 0.3f, 0.6f, 0.9f, 0.5f},
+                                         themed.accent.opacity(0.85), 2, 2, &strip);
+        wave->setGeometry(10, 9, 180, 22);
+        platform::ui::testing::expectScreenshot(&strip, kShots / ("waveform-" + std::string(rawValue(theme)) + ".png"),
+                                                {"waveform"});
+    }
 }
 
 }  // namespace
