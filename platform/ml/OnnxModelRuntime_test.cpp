@@ -340,19 +340,8 @@ TEST_F(OnnxModelRuntimeTest, OutputBackingsAreFilledInPlaceEvenWhenTheyAreInputs
     EXPECT_EQ(valuesOf(*multiArrayFeature(*out, "y")), xt);
 }
 
-OnnxGraph dense(std::int64_t width) {
-    std::vector<float> w(static_cast<std::size_t>(width * width));
-    for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<float>((i * 37) % 17) / 17.0f - 0.5f;
-    OnnxGraph g;
-    g.inputs = {{"x", DataType::float32, {1, width}}};
-    g.outputs = {{"y", DataType::float32, {1, width}}};
-    g.initializers = {floatInitializer("w", {width, width}, w)};
-    g.nodes = {{"MatMul", {"x", "w"}, {"h"}}, {"Tanh", {"h"}, {"y"}}};
-    return g;
-}
-
 TEST_F(OnnxModelRuntimeTest, ConcurrentPredictionsOnOneModelEqualSequentialOnes) {
-    auto model = mustLoad(bundle("dense", dense(64), ModelDescription{}));
+    auto model = mustLoad(bundle("dense", denseTanhGraph(64), ModelDescription{}));
     constexpr int kThreads = 4, kEach = 25;
     auto input = [](int k) {
         std::vector<double> x(64);

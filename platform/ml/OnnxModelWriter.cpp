@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/ml/Model.h"
 
 #include "platform/values/Files.h"
 
@@ -134,6 +137,38 @@ std::string onnxModelBytes(const OnnxGraph& g) {
     model.message(7, graph);
     model.message(8, opset);
     return model.data();
+}
+
+OnnxGraph denseTanhGraph(std::int64_t width) {
+    std::vector<float> w(static_cast<std::size_t>(width * width));
+    for (std::size_t i = 0; i < w.size(); ++i) w[i] = static_cast<float>((i * 37) % 17) / 17.0f - 0.5f;
+    OnnxGraph g;
+    g.inputs = {{"x", DataType::float32, {1, width}}};
+    g.outputs = {{"y", DataType::float32, {1, width}}};
+    g.initializers = {floatInitializer("w", {width, width}, w)};
+    g.nodes = {{"MatMul", {"x", "w"}, {"h"}}, {"Tanh", {"h"}, {"y"}}};
+    return g;
+}
+
+Status writeSileroVadBundle(const std::filesystem::path& bundle, const std::filesystem::path& modelFile) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(bundle, ec);
+    fs::copy_file(modelFile, bundle / modelFile.filename(), fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return fail(mlError(MLErrorCode::io, fmt::format("Cannot copy {}: {}", modelFile.string(), ec.message())));
+    ModelDescription d;
+    d.inputs = {arrayFeature("audio", DataType::float32, {1, kSileroContext + kSileroChunk}),
+                FeatureDescription{"sampleRate", FeatureType::int64}};
+    d.outputs = {arrayFeature("probability", DataType::float32, {1, 1})};
+    d.states = {arrayFeature("state", DataType::float32, {2, 1, 128})};
+    d.states[0].type = FeatureType::state;
+    const nlohmann::ordered_json options{{"model", modelFile.filename().string()},
+                                         {"inputs", {{"audio", "input"}, {"sampleRate", "sr"}}},
+                                         {"outputs", {{"probability", "output"}}},
+                                         {"states", {{"state", {{"input", "state"}, {"output", "stateN"}}}}},
+                                         {"intraOpThreads", 1}};
+    return writeModelBundle(bundle, d, "onnxruntime", options.dump());
 }
 
 Status writeOnnxModel(const std::filesystem::path& file, const OnnxGraph& graph) {

@@ -60,6 +60,19 @@ struct OnnxGraph {
     int opsetVersion = 17;
 };
 
+// y = tanh(x · W) on [1, width] with a fixed pseudo-random W: a model whose
+// run time grows with width², for concurrency tests and benchmarks.
+OnnxGraph denseTanhGraph(std::int64_t width);
+
+// The Silero voice-activity model v5 (the file scripts/setup installs under
+// the ONNX Runtime prefix) as a bundle at `bundle`: input "audio" [1, 576]
+// (64 samples of the previous chunk, then a 512-sample chunk of 16 kHz
+// audio), "sampleRate" (an int64 number), output "probability" [1, 1], and
+// the state "state" [2, 1, 128] fed back from the graph's "stateN".
+inline constexpr std::int64_t kSileroChunk = 512;
+inline constexpr std::int64_t kSileroContext = 64;
+Status writeSileroVadBundle(const std::filesystem::path& bundle, const std::filesystem::path& modelFile);
+
 // The serialised model.
 std::string onnxModelBytes(const OnnxGraph& graph);
 Status writeOnnxModel(const std::filesystem::path& file, const OnnxGraph& graph);

@@ -6,13 +6,12 @@
 #include <espeak-ng/speak_lib.h>
 #include <soxr.h>
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <random>
 #include <vector>
 
 #include "platform/ml/OnnxModelRuntime.h"
+#include "platform/ml/OnnxModelWriter.h"
 #include "platform/ml/OnnxTestSupport.h"
 #include "platform/testsupport/TempHome.h"
 
@@ -21,10 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr int kRate = 16000;
-constexpr std::int64_t kChunk = 512;  // 32 ms
+constexpr std::int64_t kChunk = kSileroChunk;  // 32 ms
 constexpr double kChunkSeconds = double(kChunk) / kRate;
 // The model reads each chunk after the last 64 samples of the one before.
-constexpr std::int64_t kContext = 64;
+constexpr std::int64_t kContext = kSileroContext;
 
 std::vector<short>* g_synthesised = nullptr;
 
@@ -74,20 +73,7 @@ protected:
         // The bundle a user would write: the model file beside a manifest that
         // maps the graph's names and feeds "stateN" back into "state".
         bundle_ = dir_ / "SileroVad.mlmodelc";
-        fs::create_directories(bundle_);
-        fs::copy_file(model, bundle_ / "silero_vad_v5.onnx");
-        ModelDescription d;
-        d.inputs = {arrayFeature("audio", DataType::float32, {1, kContext + kChunk}),
-                    FeatureDescription{"sampleRate", FeatureType::int64}};
-        d.outputs = {arrayFeature("probability", DataType::float32, {1, 1})};
-        d.states = {arrayFeature("state", DataType::float32, {2, 1, 128})};
-        d.states[0].type = FeatureType::state;
-        nlohmann::json options{{"model", "silero_vad_v5.onnx"},
-                               {"inputs", {{"audio", "input"}, {"sampleRate", "sr"}}},
-                               {"outputs", {{"probability", "output"}}},
-                               {"states", {{"state", {{"input", "state"}, {"output", "stateN"}}}}},
-                               {"intraOpThreads", 1}};
-        ASSERT_TRUE(writeModelBundle(bundle_, d, kOnnxRuntimeName, options.dump()));
+        ASSERT_TRUE(writeSileroVadBundle(bundle_, model));
         auto loaded = Model::load(bundle_, {}, registry_);
         ASSERT_TRUE(loaded) << loaded.error().description;
         model_ = *loaded;
