@@ -299,12 +299,11 @@ Result<Model> Model::load(const fs::path& path, const ModelConfiguration& config
     if (!engine) return fail(engine.error());
     impl->engine = std::move(*engine);
     auto& d = impl->bundle.description;
-    if (d.inputs.empty() && d.outputs.empty() && d.states.empty()) {
-        auto described = impl->engine->graphDescription();
-        if (!described)
+    if (d.inputs.empty() && d.outputs.empty()) {
+        if (auto described = impl->engine->graphDescription()) d = std::move(*described);
+        else if (d.states.empty())
             return fail(mlError(MLErrorCode::io,
                                 fmt::format("The manifest of {} has no model description", path.string())));
-        d = std::move(*described);
     }
     Model m;
     m.impl_ = std::move(impl);

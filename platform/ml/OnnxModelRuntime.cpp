@@ -520,11 +520,6 @@ public:
         return out;
     }
 
-    // Off the caller's executor: a prediction may take long and must not hold up the main thread.
-    Task<Result<FeatureMap>> predictAsync(const PredictionRequest& request) override {
-        return ModelEngine::predictAsync(request);
-    }
-
 private:
     using GraphLists = std::pair<std::vector<GraphTensor>, std::vector<GraphTensor>>;
 

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -282,6 +283,11 @@ OnnxGraph accumulator() {
 
 Json accumulatorOptions() { return Json{{"states", {{"sum", {{"input", "state"}, {"output", "stateOut"}}}}}}; }
 
+TEST_F(OnnxModelRuntimeTest, TheProcesssRegistryHasTheRuntimeWithoutAnyoneRegisteringIt) {
+    const auto names = RuntimeRegistry::shared().names();
+    EXPECT_NE(std::find(names.begin(), names.end(), kOnnxRuntimeName), names.end());
+}
+
 TEST_F(OnnxModelRuntimeTest, StateOutputsAccumulateAcrossPredictionsAndAFreshStateRestarts) {
     auto model = mustLoad(bundle("acc", accumulator(), ModelDescription{}, accumulatorOptions()));
     ASSERT_EQ(model.modelDescription().states.size(), 1u);
@@ -376,7 +382,11 @@ Task<Result<DictionaryFeatureProvider>> predictTemporary(Model model, State stat
 }
 
 TEST_F(OnnxModelRuntimeTest, AsynchronousPredictionsRunOffTheCallersExecutorAndOwnTheirInputs) {
-    auto model = mustLoad(bundle("acc", accumulator(), ModelDescription{}, accumulatorOptions()));
+    // A description of the state alone: inputs and outputs come from the graph.
+    ModelDescription onlyTheState;
+    onlyTheState.states = {arrayFeature("sum", DataType::float32, {1, 4})};
+    onlyTheState.states[0].type = FeatureType::state;
+    auto model = mustLoad(bundle("acc", accumulator(), onlyTheState, accumulatorOptions()));
     auto state = *model.makeState();
     ManualExecutor ex;
     auto h = spawn(ex, predictTemporary(model, state));
