@@ -87,73 +87,73 @@ bool openBare(Subject& s, const fs::path& onnx) {
     return true;
 }
 
-void makeSilero(Subject& s) {
-    {
-        auto runtime = OnnxModelRuntime::open();
-        if (!runtime) { s.error = runtime.error().description; return; }
-        s.runtime = *runtime;
-        const fs::path onnx = onnxRuntimePrefix() / "models" / "silero_vad_v5.onnx";
-        const fs::path bundle = folder() / "SileroVad.mlmodelc";
-        if (auto w = writeSileroVadBundle(bundle, onnx); !w) { s.error = w.error().description; return; }
-        RuntimeRegistry registry;
-        registry.add(s.runtime);
-        auto model = Model::load(bundle, {}, registry);
-        if (!model) { s.error = model.error().description; return; }
-        s.model = *model;
-        s.state = *s.model.makeState();
-        auto audio = *MultiArray::make({1, kSileroContext + kSileroChunk}, DataType::float32);
-        for (std::int64_t i = 0; i < audio.count(); ++i) audio.set(i, 0.3 * std::sin(0.05 * double(i)));
-        auto rate = *MultiArray::make({}, DataType::int64);
-        *rate.dataAs<std::int64_t>() = 16000;
-        auto state = *MultiArray::make({2, 1, 128}, DataType::float32);
-        s.inputs = std::make_unique<DictionaryFeatureProvider>(
-            FeatureMap{{"audio", audio}, {"sampleRate", FeatureValue::fromInt64(16000)}});
-        s.arrays = {audio, state, rate};
-        s.inputNames = {"input", "state", "sr"};
-        s.outputNames = {"output", "stateN"};
-        openBare(s, bundle / onnx.filename());
-    }
+// Loads `bundle` through Model with a freshly opened runtime; false (with the
+// reason in s.error) when that fails.
+bool loadThroughModel(Subject& s, const fs::path& bundle) {
+    auto runtime = OnnxModelRuntime::open();
+    if (!runtime) return s.error = runtime.error().description, false;
+    s.runtime = *runtime;
+    RuntimeRegistry registry;
+    registry.add(s.runtime);
+    auto model = Model::load(bundle, {}, registry);
+    if (!model) return s.error = model.error().description, false;
+    s.model = *model;
+    return true;
 }
 
-Subject& silero() {
-    static Subject s;
-    static const bool made = (makeSilero(s), true);
-    (void)made;
-    return s;
+void makeSilero(Subject& s) {
+    const fs::path onnx = onnxRuntimePrefix() / "models" / "silero_vad_v5.onnx";
+    const fs::path bundle = folder() / "SileroVad.mlmodelc";
+    if (auto w = writeSileroVadBundle(bundle, onnx); !w) {
+        s.error = w.error().description;
+        return;
+    }
+    if (!loadThroughModel(s, bundle)) return;
+    s.state = *s.model.makeState();
+    auto audio = *MultiArray::make({1, kSileroContext + kSileroChunk}, DataType::float32);
+    for (std::int64_t i = 0; i < audio.count(); ++i) audio.set(i, 0.3 * std::sin(0.05 * double(i)));
+    auto rate = *MultiArray::make({}, DataType::int64);
+    *rate.dataAs<std::int64_t>() = 16000;
+    auto state = *MultiArray::make({2, 1, 128}, DataType::float32);
+    s.inputs = std::make_unique<DictionaryFeatureProvider>(
+        FeatureMap{{"audio", audio}, {"sampleRate", FeatureValue::fromInt64(16000)}});
+    s.arrays = {audio, state, rate};
+    s.inputNames = {"input", "state", "sr"};
+    s.outputNames = {"output", "stateN"};
+    openBare(s, bundle / onnx.filename());
 }
 
 void makeDenseLayer(Subject& s) {
-    {
-        auto runtime = OnnxModelRuntime::open();
-        if (!runtime) { s.error = runtime.error().description; return; }
-        s.runtime = *runtime;
-        const fs::path bundle = folder() / "Dense.mlmodelc";
-        fs::create_directories(bundle);
-        if (auto w = writeOnnxModel(bundle / "model.onnx", denseTanhGraph(1024)); !w)
-            { s.error = w.error().description; return; }
-        if (auto w = writeModelBundle(bundle, {}, kOnnxRuntimeName, R"({"model": "model.onnx"})"); !w)
-            { s.error = w.error().description; return; }
-        RuntimeRegistry registry;
-        registry.add(s.runtime);
-        auto model = Model::load(bundle, {}, registry);
-        if (!model) { s.error = model.error().description; return; }
-        s.model = *model;
-        auto x = *MultiArray::make({1, 1024}, DataType::float32);
-        for (std::int64_t i = 0; i < x.count(); ++i) x.set(i, std::cos(0.01 * double(i)));
-        s.inputs = std::make_unique<DictionaryFeatureProvider>(FeatureMap{{"x", x}});
-        s.arrays = {x};
-        s.inputNames = {"x"};
-        s.outputNames = {"y"};
-        openBare(s, bundle / "model.onnx");
+    const fs::path bundle = folder() / "Dense.mlmodelc";
+    fs::create_directories(bundle);
+    auto written = writeOnnxModel(bundle / "model.onnx", denseTanhGraph(1024));
+    if (written) written = writeModelBundle(bundle, {}, kOnnxRuntimeName, R"({"model": "model.onnx"})");
+    if (!written) {
+        s.error = written.error().description;
+        return;
     }
+    if (!loadThroughModel(s, bundle)) return;
+    auto x = *MultiArray::make({1, 1024}, DataType::float32);
+    for (std::int64_t i = 0; i < x.count(); ++i) x.set(i, std::cos(0.01 * double(i)));
+    s.inputs = std::make_unique<DictionaryFeatureProvider>(FeatureMap{{"x", x}});
+    s.arrays = {x};
+    s.inputNames = {"x"};
+    s.outputNames = {"y"};
+    openBare(s, bundle / "model.onnx");
 }
 
-Subject& denseLayer() {
-    static Subject s;
-    static const bool made = (makeDenseLayer(s), true);
-    (void)made;
-    return s;
+// Made once, on first use.
+Subject& subject(void (*make)(Subject&)) {
+    static std::map<void (*)(Subject&), std::unique_ptr<Subject>> made;
+    auto& s = made[make];
+    if (!s) {
+        s = std::make_unique<Subject>();
+        make(*s);
+    }
+    return *s;
 }
+Subject& silero() { return subject(makeSilero); }
+Subject& denseLayer() { return subject(makeDenseLayer); }
 
 // One prediction each way. Each benchmark runs both in every iteration and
 // times only its own, so both see the same machine load (the machine running

@@ -637,6 +637,18 @@ private:
             description_ = description;
         }
 
+        // A mapping entry that names no feature is a mistake in the manifest, not something to ignore.
+        for (auto [map, role] : {std::pair{&options.inputs, "input"}, std::pair{&options.outputs, "output"}}) {
+            for (const auto& [feature, graph] : *map) {
+                const bool known = role == std::string_view("input") ? description.input(feature) != nullptr
+                                                                    : description.output(feature) != nullptr;
+                if (!known)
+                    return fail(mlError(MLErrorCode::featureType,
+                                        fmt::format("The runtime options map {} \"{}\" to \"{}\", but the model has "
+                                                    "no such {}",
+                                                    role, feature, graph, role)));
+            }
+        }
         for (const auto& d : description.inputs) {
             const std::string graph = mapped(options.inputs, d.name);
             const auto* g = findIn(graphInputs, graph);

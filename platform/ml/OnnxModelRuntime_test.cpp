@@ -44,9 +44,7 @@ FeatureDescription openFeature(std::string name, DataType type, std::vector<Size
 class OnnxModelRuntimeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto runtime = OnnxModelRuntime::open();
-        PARLOWEN_REQUIRE_ONNXRUNTIME_OR_SKIP(runtime);
-        registry_.add(*runtime);
+        PARLOWEN_REQUIRE_ONNXRUNTIME_OR_SKIP(registerOnnxRuntime(registry_));
     }
 
     // A bundle folder holding the graph as "model.onnx" and a manifest with
@@ -174,6 +172,7 @@ TEST_F(OnnxModelRuntimeTest, ADescriptionThatDisagreesWithTheGraphFailsToLoad) {
          "rank"},
         {"fixed size", [](ModelDescription& d, Json&) { d.inputs[1] = arrayFeature("minuend", DataType::float32, {1, 4}); },
          "[1, 4]"},
+        {"mapping of no feature", [](ModelDescription&, Json& o) { o["outputs"]["sum"] = "graph_diff"; }, "\"sum\""},
         {"graph input fed by nothing",
          [](ModelDescription& d, Json&) { d.inputs.pop_back(); }, "graph_a"},
         {"state not in the graph",

@@ -62,9 +62,7 @@ Result<std::vector<float>> speech(const std::string& text) {
 class SileroVadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto runtime = OnnxModelRuntime::open();
-        PARLOWEN_REQUIRE_ONNXRUNTIME_OR_SKIP(runtime);
-        registry_.add(*runtime);
+        PARLOWEN_REQUIRE_ONNXRUNTIME_OR_SKIP(registerOnnxRuntime(registry_));
         const fs::path model = onnxRuntimePrefix() / "models" / "silero_vad_v5.onnx";
         std::error_code ec;
         PARLOWEN_REQUIRE_ONNXRUNTIME_OR_SKIP(
