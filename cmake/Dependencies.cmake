@@ -16,3 +16,20 @@ endif()
 if(PARLOWEN_BUILD_BENCH)
   find_package(benchmark REQUIRED)
 endif()
+
+# ONNX Runtime: scripts/setup unpacks a pinned build under this prefix. Only
+# its headers are used at build time; the library is opened at run time, so
+# the programs start without it.
+set(PARLOWEN_ORT_VERSION 1.29.0)
+if(DEFINED ENV{PARLOWEN_ORT_PREFIX})
+  set(default_ort_prefix "$ENV{PARLOWEN_ORT_PREFIX}")
+else()
+  set(default_ort_prefix "/opt/parlowen/onnxruntime-${PARLOWEN_ORT_VERSION}")
+endif()
+set(PARLOWEN_ORT_PREFIX "${default_ort_prefix}" CACHE PATH "Where scripts/setup installed ONNX Runtime")
+find_path(PARLOWEN_ORT_INCLUDE_DIR onnxruntime_c_api.h PATHS "${PARLOWEN_ORT_PREFIX}/include" NO_DEFAULT_PATH)
+if(NOT PARLOWEN_ORT_INCLUDE_DIR)
+  message(FATAL_ERROR "ONNX Runtime headers not found under ${PARLOWEN_ORT_PREFIX}/include: run scripts/setup")
+endif()
+add_library(parlowen_onnxruntime_headers INTERFACE)
+target_include_directories(parlowen_onnxruntime_headers SYSTEM INTERFACE "${PARLOWEN_ORT_INCLUDE_DIR}")

@@ -24,8 +24,16 @@ std::size_t ANEMemoryUtils::bytesPerElement(DataType type) {
     switch (type) {
         case DataType::float16: return 2;
         case DataType::float64: return 8;
-        default: return 4;
+        // Eight bytes: four would under-allocate an int64 array.
+        case DataType::int64: return 8;
+        // Four bytes for every other type, the one-byte ones included (generous, never short).
+        case DataType::float32:
+        case DataType::int32:
+        case DataType::int8:
+        case DataType::uint8:
+        case DataType::boolean: return 4;
     }
+    return 4;
 }
 
 Strides ANEMemoryUtils::calculateOptimalStrides(const Shape& shape) {

@@ -30,6 +30,7 @@ TEST(ANEMemoryTest, PaddedStridesAndAllocationSizes) {
         {{}, {}, DataType::float32, 64},
         {{2, 1}, {16, 1}, DataType::float16, 64},
         {{4, 17}, {32, 1}, DataType::float64, 1024},
+        {{4, 17}, {32, 1}, DataType::int64, 1024},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ANEMemoryUtils::calculateOptimalStrides(c.shape), c.strides);

@@ -6,7 +6,11 @@
 
 #include <cstdlib>
 #include <system_error>
+#include <thread>
 
+#include "platform/log/Log.h"
+#include "platform/ml/OnnxModelRuntime.h"
+#include "platform/runtime/WorkerPool.h"
 #include "platform/values/Files.h"
 
 namespace platform::ml {
@@ -30,13 +34,29 @@ std::optional<MultiArray> State::array(std::string_view name) const {
     return it->second;
 }
 
-Task<Result<FeatureMap>> ModelEngine::predictAsync(const PredictionRequest& request) { co_return predict(request); }
+Executor& predictionExecutor() {
+    static WorkerPool* pool = new WorkerPool(std::max(2u, std::thread::hardware_concurrency()));
+    return *pool;
+}
+
+Task<Result<FeatureMap>> ModelEngine::predictAsync(const PredictionRequest& request) {
+    Executor& caller = co_await currentExecutor();
+    co_await resumeOn(predictionExecutor());
+    auto produced = predict(request);
+    co_await resumeOn(caller);
+    co_return produced;
+}
 
 Status ModelEngine::acceptOutputBackings(const PredictionRequest&) { return ok(); }
 
 RuntimeRegistry& RuntimeRegistry::shared() {
-    static RuntimeRegistry registry;
-    return registry;
+    static RuntimeRegistry* registry = [] {
+        auto* r = new RuntimeRegistry;
+        if (auto s = registerOnnxRuntime(*r); !s)
+            Logger("com.corvexa", "OnnxRuntime").notice("ONNX models cannot run: {}", s.error().description);
+        return r;
+    }();
+    return *registry;
 }
 
 void RuntimeRegistry::add(std::shared_ptr<ModelRuntime> runtime) {
@@ -97,9 +117,8 @@ Result<Manifest> readManifest(const fs::path& bundle) {
             return fail(mlError(MLErrorCode::io, fmt::format("The manifest of {} names no runtime", bundle.string())));
         m.runtime = j["runtime"].get<std::string>();
         m.runtimeOptionsJson = j.contains("runtimeOptions") ? j["runtimeOptions"].dump() : "{}";
-        if (!j.contains("description"))
-            return fail(mlError(MLErrorCode::io,
-                                fmt::format("The manifest of {} has no model description", bundle.string())));
+        // Without a description the runtime may read one from the model (see Model::load).
+        if (!j.contains("description")) return m;
         auto d = descriptionFromJson(j["description"].dump());
         if (!d) return fail(d.error());
         m.description = std::move(*d);
@@ -246,9 +265,9 @@ struct Model::Impl {
     }
 };
 
-Task<Result<DictionaryFeatureProvider>> Model::runAsync(std::shared_ptr<const Impl> impl, const FeatureProvider& input,
-                                                        const State* state, PredictionOptions options) {
-    PredictionRequest request{impl->bundle, impl->configuration, input, state, options};
+Task<Result<DictionaryFeatureProvider>> Model::runAsync(std::shared_ptr<const Impl> impl, DictionaryFeatureProvider input,
+                                                        std::optional<State> state, PredictionOptions options) {
+    PredictionRequest request{impl->bundle, impl->configuration, input, state ? &*state : nullptr, options};
     if (auto s = impl->prepare(request); !s) co_return fail(s.error());
     auto produced = co_await impl->engine->predictAsync(request);
     co_return impl->finish(std::move(produced), options);
@@ -279,6 +298,13 @@ Result<Model> Model::load(const fs::path& path, const ModelConfiguration& config
     auto engine = runtime->load(impl->bundle, configuration);
     if (!engine) return fail(engine.error());
     impl->engine = std::move(*engine);
+    auto& d = impl->bundle.description;
+    if (d.inputs.empty() && d.outputs.empty()) {
+        if (auto described = impl->engine->graphDescription()) d = std::move(*described);
+        else if (d.states.empty())
+            return fail(mlError(MLErrorCode::io,
+                                fmt::format("The manifest of {} has no model description", path.string())));
+    }
     Model m;
     m.impl_ = std::move(impl);
     return m;
@@ -297,14 +323,24 @@ Result<DictionaryFeatureProvider> Model::prediction(const FeatureProvider& input
     return impl_->run(input, &state, options);
 }
 
+namespace {
+// The provider's features as values the task owns (handles: no array is copied).
+DictionaryFeatureProvider ownedCopy(const FeatureProvider& input) {
+    FeatureMap features;
+    for (const auto& name : input.featureNames())
+        if (auto v = input.featureValue(name)) features.emplace(name, std::move(*v));
+    return DictionaryFeatureProvider(std::move(features));
+}
+}  // namespace
+
 Task<Result<DictionaryFeatureProvider>> Model::predictionAsync(const FeatureProvider& input,
                                                                PredictionOptions options) const {
-    return runAsync(impl_, input, nullptr, std::move(options));
+    return runAsync(impl_, ownedCopy(input), std::nullopt, std::move(options));
 }
 
 Task<Result<DictionaryFeatureProvider>> Model::predictionAsync(const FeatureProvider& input, const State& state,
                                                                PredictionOptions options) const {
-    return runAsync(impl_, input, &state, std::move(options));
+    return runAsync(impl_, ownedCopy(input), state, std::move(options));
 }
 
 Result<std::vector<DictionaryFeatureProvider>> Model::predictions(const BatchProvider& batch,

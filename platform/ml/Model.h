@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ std::string_view computeUnitsName(ComputeUnits units);  // "cpuOnly", "cpuAndGPU
 struct ModelConfiguration {
     ComputeUnits computeUnits = ComputeUnits::all;
     bool allowLowPrecisionAccumulationOnGPU = false;
+    // Threads one prediction may use; 0 leaves it to the bundle (default 1).
+    int threadCount = 0;
     friend bool operator==(const ModelConfiguration&, const ModelConfiguration&) = default;
 };
 
@@ -85,11 +88,17 @@ public:
     // New output values; the caller copies them into backings. Read the inputs
     // (and state) fully before writing state arrays.
     virtual Result<FeatureMap> predict(const PredictionRequest& request) = 0;
-    // The asynchronous form; by default the synchronous one on the awaiting task's executor.
+    // The asynchronous form; by default the synchronous one on the ml layer's
+    // worker pool, after which the awaiting task resumes on its own executor.
     virtual Task<Result<FeatureMap>> predictAsync(const PredictionRequest& request);
     // A runtime may refuse caller-provided output buffers; callers then predict without them.
     virtual Status acceptOutputBackings(const PredictionRequest& request);
+    // A description read from the model itself, used when the manifest gives none.
+    virtual std::optional<ModelDescription> graphDescription() const { return std::nullopt; }
 };
+
+// The worker pool asynchronous predictions run on by default (made on first use, never destroyed).
+Executor& predictionExecutor();
 
 class ModelRuntime {
 public:
@@ -102,6 +111,8 @@ public:
 // The runtimes available to this process, by name. Thread-safe.
 class RuntimeRegistry {
 public:
+    // The process's registry; made on first use with every runtime that can
+    // run here (ONNX Runtime when its library opens).
     static RuntimeRegistry& shared();
     void add(std::shared_ptr<ModelRuntime> runtime);
     void remove(const std::string& name);
@@ -142,7 +153,10 @@ public:
     // For stateful models: `state` comes from makeState and is updated in place.
     Result<DictionaryFeatureProvider> prediction(const FeatureProvider& input, const State& state,
                                                  const PredictionOptions& options = {}) const;
-    // The asynchronous forms. `input` and `state` must stay alive until the task ends.
+    // The asynchronous forms. The task keeps what it needs of `input` (its
+    // feature values, which share the arrays) and of `state` (its arrays), so
+    // temporaries may be passed; the arrays themselves must not change until
+    // the task ends.
     Task<Result<DictionaryFeatureProvider>> predictionAsync(const FeatureProvider& input,
                                                             PredictionOptions options = {}) const;
     Task<Result<DictionaryFeatureProvider>> predictionAsync(const FeatureProvider& input, const State& state,
@@ -156,8 +170,8 @@ public:
 private:
     struct Impl;
     static Task<Result<DictionaryFeatureProvider>> runAsync(std::shared_ptr<const Impl> impl,
-                                                            const FeatureProvider& input, const State* state,
-                                                            PredictionOptions options);
+                                                            DictionaryFeatureProvider input,
+                                                            std::optional<State> state, PredictionOptions options);
     std::shared_ptr<const Impl> impl_;
 };
 

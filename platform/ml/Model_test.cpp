@@ -361,5 +361,52 @@ TEST_F(ModelTest, BatchPredictionsRunInOrder) {
     EXPECT_EQ(multiArrayFeature((*out)[2], "y")->get(0), 4.0);
 }
 
+// A runtime whose engine keeps the default asynchronous form: y = x, and the
+// thread each prediction ran on.
+class ThreadRecordingRuntime : public ModelRuntime {
+public:
+    std::string name() const override { return "thread-recording"; }
+    Result<std::unique_ptr<ModelEngine>> load(const ModelBundle&, const ModelConfiguration&) override {
+        struct Engine : ModelEngine {
+            std::thread::id* thread;
+            explicit Engine(std::thread::id* t) : thread(t) {}
+            Result<FeatureMap> predict(const PredictionRequest& request) override {
+                *thread = std::this_thread::get_id();
+                return FeatureMap{{"y", *multiArrayFeature(request.inputs, "x")}};
+            }
+        };
+        return std::unique_ptr<ModelEngine>(std::make_unique<Engine>(&predictedOn));
+    }
+    std::thread::id predictedOn;
+};
+
+Task<std::thread::id> predictAndReport(Model model, Result<DictionaryFeatureProvider>* out) {
+    FeatureMap features;  // no braced lists in a coroutine body: g++ 12 miscompiles them
+    features.emplace("x", floats({1}, std::vector<float>(1, 5.0f)));
+    *out = co_await model.predictionAsync(DictionaryFeatureProvider(std::move(features)));
+    co_return std::this_thread::get_id();
+}
+
+TEST(ModelAsyncTest, AsynchronousPredictionsRunOnTheWorkerPoolAndResumeOnTheCaller) {
+    testsupport::TempDir dir;
+    auto runtime = std::make_shared<ThreadRecordingRuntime>();
+    RuntimeRegistry registry;
+    registry.add(runtime);
+    ModelDescription d;
+    d.inputs = {arrayFeature("x", DataType::float32, {1})};
+    d.outputs = {arrayFeature("y", DataType::float32, {1})};
+    ASSERT_TRUE(writeModelBundle(dir.path(), d, runtime->name()));
+    auto model = Model::load(dir.path(), {}, registry);
+    ASSERT_TRUE(model);
+    ManualExecutor ex;
+    Result<DictionaryFeatureProvider> out = fail(Error::cancelled());
+    auto h = spawn(ex, predictAndReport(*model, &out));
+    ASSERT_TRUE(ex.runUntil([&] { return h.done(); }));
+    ASSERT_TRUE(out) << out.error().description;
+    EXPECT_EQ(multiArrayFeature(*out, "y")->get(0), 5.0);
+    EXPECT_NE(runtime->predictedOn, std::this_thread::get_id());
+    EXPECT_EQ(h.value(), std::this_thread::get_id());
+}
+
 }  // namespace
 }  // namespace platform::ml

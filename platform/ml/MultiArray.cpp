@@ -1,11 +1,11 @@
 #include "platform/ml/MultiArray.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -18,6 +18,9 @@ std::optional<DataType> dataTypeFromRawValue(int raw) {
         case 65600: return DataType::float64;
         case 131080: return DataType::int8;
         case 131104: return DataType::int32;
+        case 131136: return DataType::int64;
+        case 196616: return DataType::uint8;
+        case 262152: return DataType::boolean;
         default: return std::nullopt;
     }
 }
@@ -29,6 +32,9 @@ std::size_t bytesPerElement(DataType type) {
         case DataType::float64: return 8;
         case DataType::int8: return 1;
         case DataType::int32: return 4;
+        case DataType::int64: return 8;
+        case DataType::uint8: return 1;
+        case DataType::boolean: return 1;
     }
     return 4;
 }
@@ -40,12 +46,15 @@ std::string_view dataTypeName(DataType type) {
         case DataType::float64: return "float64";
         case DataType::int8: return "int8";
         case DataType::int32: return "int32";
+        case DataType::int64: return "int64";
+        case DataType::uint8: return "uint8";
+        case DataType::boolean: return "bool";
     }
     return "unknown";
 }
 
 std::optional<DataType> dataTypeFromName(std::string_view name) {
-    for (DataType t : {DataType::float16, DataType::float32, DataType::float64, DataType::int8, DataType::int32})
+    for (DataType t : kAllDataTypes)
         if (dataTypeName(t) == name) return t;
     return std::nullopt;
 }
@@ -164,6 +173,13 @@ double loadElement(const std::byte* p, DataType type) {
             std::memcpy(&v, p, 4);
             return v;
         }
+        case DataType::int64: {
+            std::int64_t v;
+            std::memcpy(&v, p, 8);
+            return static_cast<double>(v);
+        }
+        case DataType::uint8: return static_cast<double>(static_cast<std::uint8_t>(*p));
+        case DataType::boolean: return *p != std::byte{0} ? 1.0 : 0.0;
     }
     return 0;
 }
@@ -189,6 +205,22 @@ void storeElement(std::byte* p, DataType type, double value) {
         case DataType::int32: {
             const auto v = saturate<std::int32_t>(value);
             std::memcpy(p, &v, 4);
+            return;
+        }
+        case DataType::int64: {
+            const auto v = saturate<std::int64_t>(value);
+            std::memcpy(p, &v, 8);
+            return;
+        }
+        case DataType::uint8: {
+            const auto v = saturate<std::uint8_t>(value);
+            std::memcpy(p, &v, 1);
+            return;
+        }
+        case DataType::boolean: {
+            // NaN is not zero, so it reads as true, as in C++.
+            const std::uint8_t v = value != 0.0 ? 1 : 0;
+            std::memcpy(p, &v, 1);
             return;
         }
     }
@@ -231,7 +263,7 @@ Result<MultiArray> MultiArray::wrap(void* data, std::size_t byteCount, const Sha
 
 Result<MultiArray> MultiArray::view(const MultiArray& source, const Shape& shape, const Strides& strides,
                                     std::int64_t elementOffset) {
-    assert(source);
+    if (!source) return fail(mlError(MLErrorCode::invalidArray, "Cannot make a view of no array"));
     auto reach = reachOf(shape, strides);
     if (!reach) return fail(reach.error());
     const auto& s = *source.impl_;
@@ -265,8 +297,9 @@ bool MultiArray::isDense() const {
 void* MultiArray::data() const { return impl_->first(); }
 
 void* MultiArray::checkedData(std::size_t elementSize) const {
-    assert(bytesPerElement(impl_->type) == elementSize);
-    (void)elementSize;
+    if (bytesPerElement(impl_->type) != elementSize)
+        throw std::invalid_argument(fmt::format("A {} array read as {}-byte elements", dataTypeName(impl_->type),
+                                                elementSize));
     return impl_->first();
 }
 
@@ -276,21 +309,33 @@ std::int64_t MultiArray::storageElements() const {
 
 std::int64_t MultiArray::extentElements() const { return *reachOf(impl_->shape, impl_->strides); }
 
+namespace {
+[[noreturn]] void outOfRange(std::string message) { throw std::out_of_range(std::move(message)); }
+}  // namespace
+
+void MultiArray::checkPosition(std::int64_t i) const {
+    if (i < 0 || i >= storageElements())
+        outOfRange(fmt::format("Element {} is outside an array of {} stored elements", i, storageElements()));
+}
+
 double MultiArray::get(std::int64_t i) const {
-    assert(i >= 0 && i < storageElements());
+    checkPosition(i);
     return loadElement(impl_->first() + i * static_cast<std::int64_t>(bytesPerElement(impl_->type)), impl_->type);
 }
 
 void MultiArray::set(std::int64_t i, double value) const {
-    assert(i >= 0 && i < storageElements());
+    checkPosition(i);
     storeElement(impl_->first() + i * static_cast<std::int64_t>(bytesPerElement(impl_->type)), impl_->type, value);
 }
 
 std::int64_t MultiArray::offsetOf(std::span<const std::int64_t> index) const {
-    assert(index.size() == impl_->shape.size());
+    if (index.size() != impl_->shape.size())
+        outOfRange(fmt::format("{} indices for an array of shape {}", index.size(), shapeText(impl_->shape)));
     std::int64_t offset = 0;
     for (std::size_t d = 0; d < index.size(); ++d) {
-        assert(index[d] >= 0 && index[d] < impl_->shape[d]);
+        if (index[d] < 0 || index[d] >= impl_->shape[d])
+            outOfRange(fmt::format("Index {} is outside an array of shape {}", shapeText(index),
+                                   shapeText(impl_->shape)));
         offset += index[d] * impl_->strides[d];
     }
     return offset;
@@ -305,7 +350,8 @@ void MultiArray::setAt(std::initializer_list<std::int64_t> index, double value) 
 }
 
 std::int64_t MultiArray::offsetOfLogical(std::int64_t i) const {
-    assert(i >= 0 && i < impl_->count);
+    if (i < 0 || i >= impl_->count)
+        outOfRange(fmt::format("Element {} is outside an array of {} elements", i, impl_->count));
     std::int64_t offset = 0;
     for (std::size_t d = impl_->shape.size(); d-- > 0;) {
         const std::int64_t dim = impl_->shape[d];

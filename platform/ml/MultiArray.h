@@ -7,7 +7,9 @@
 // feature provider and the next prediction. `clone()` makes an independent
 // copy. Strides are in elements and never negative; every element that the
 // shape and strides reach lies inside the array's storage, which is checked
-// whenever an array or view is made, so no accessor can leave the buffer.
+// whenever an array or view is made, and every accessor that takes an index
+// checks it (in every build) and throws std::out_of_range when it is outside,
+// so no accessor can leave the buffer.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,20 +27,28 @@
 
 namespace platform::ml {
 
-// Element types, numbered as Core ML numbers them (the numbers appear in messages).
+// Element types, numbered as Core ML numbers them (the numbers appear in
+// messages). int64, uint8 and bool, which ONNX exports use (token ids,
+// lengths, masks), continue the scheme: kind in the high bits, width below.
 enum class DataType : int {
     float16 = 65552,
     float32 = 65568,
     float64 = 65600,
     int8 = 131080,
     int32 = 131104,
+    int64 = 131136,
+    uint8 = 196616,
+    boolean = 262152,  // one byte per element, 0 or 1
 };
+inline constexpr DataType kAllDataTypes[] = {DataType::float16, DataType::float32, DataType::float64, DataType::int8,
+                                             DataType::int32,   DataType::int64,   DataType::uint8,   DataType::boolean};
 
 constexpr int rawValue(DataType type) { return static_cast<int>(type); }
 std::optional<DataType> dataTypeFromRawValue(int raw);
-// The element size in bytes: 2, 4, 8, 1, 4.
+// The element size in bytes: 2, 4, 8, 1, 4, 8, 1, 1.
 std::size_t bytesPerElement(DataType type);
-// "float16", "float32", "float64", "int8", "int32" (also the manifest spelling).
+// "float16", "float32", "float64", "int8", "int32", "int64", "uint8", "bool"
+// (also the manifest spelling).
 std::string_view dataTypeName(DataType type);
 std::optional<DataType> dataTypeFromName(std::string_view name);
 
@@ -98,6 +108,7 @@ public:
 
     // The first element. Writable through any handle: the handle is not the data.
     void* data() const;
+    // The first element as T, whose size must be the element size (else std::invalid_argument).
     template <class T>
     T* dataAs() const {
         static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8);
@@ -109,12 +120,13 @@ public:
     std::int64_t extentElements() const;
 
     // Dense linear access: the element at memory position i from data(),
-    // ignoring strides. Requires 0 ≤ i < storageElements().
+    // ignoring strides. Requires 0 ≤ i < storageElements(). Integers beyond
+    // 2^53 lose precision through double; read int64 arrays with dataAs.
     double get(std::int64_t i) const;
     void set(std::int64_t i, double value) const;
     float getFloat(std::int64_t i) const { return static_cast<float>(get(i)); }
 
-    // Stride-aware access by index per dimension.
+    // Stride-aware access by index per dimension (one index per dimension, each within it).
     std::int64_t offsetOf(std::span<const std::int64_t> index) const;
     double getAt(std::initializer_list<std::int64_t> index) const;
     void setAt(std::initializer_list<std::int64_t> index, double value) const;
@@ -141,6 +153,7 @@ private:
     struct Storage;
     struct Impl;
     void* checkedData(std::size_t elementSize) const;
+    void checkPosition(std::int64_t i) const;
     std::shared_ptr<Impl> impl_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
 namespace platform::ml {
 namespace {
@@ -18,7 +19,10 @@ TEST(MultiArrayTest, DataTypeCodesAndSizes) {
                           {DataType::float32, 65568, 4, "float32"},
                           {DataType::float64, 65600, 8, "float64"},
                           {DataType::int8, 131080, 1, "int8"},
-                          {DataType::int32, 131104, 4, "int32"}};
+                          {DataType::int32, 131104, 4, "int32"},
+                          {DataType::int64, 131136, 8, "int64"},
+                          {DataType::uint8, 196616, 1, "uint8"},
+                          {DataType::boolean, 262152, 1, "bool"}};
     for (const auto& c : cases) {
         EXPECT_EQ(rawValue(c.type), c.raw);
         EXPECT_EQ(dataTypeFromRawValue(c.raw), c.type);
@@ -111,6 +115,10 @@ TEST(MultiArrayTest, ElementAccessConvertsPerDataType) {
         {DataType::float16, 1.1, 1.099609375}, {DataType::int32, -7.9, -7},
         {DataType::int32, 1e12, 2147483647},  {DataType::int8, 300, 127},
         {DataType::int8, -300, -128},         {DataType::int32, std::nan(""), 0},
+        {DataType::int64, -5e15, -5e15},      {DataType::int64, 1e300, 9223372036854775807.0},
+        {DataType::uint8, -3, 0},             {DataType::uint8, 300, 255},
+        {DataType::uint8, 7.9, 7},            {DataType::boolean, 0.25, 1},
+        {DataType::boolean, -2, 1},           {DataType::boolean, 0, 0},
     };
     for (const auto& c : cases) {
         auto a = MultiArray::make({1}, c.type);
@@ -118,6 +126,27 @@ TEST(MultiArrayTest, ElementAccessConvertsPerDataType) {
         a->set(0, c.in);
         EXPECT_EQ(a->get(0), c.out) << dataTypeName(c.type) << " " << c.in;
     }
+}
+
+TEST(MultiArrayTest, IndicesOutsideTheArrayThrowInEveryBuild) {
+    auto a = MultiArray::make({2, 3}, DataType::float32);
+    ASSERT_TRUE(a);
+    const std::int64_t inside[] = {1, 2};
+    EXPECT_NO_THROW(a->getAt(inside));
+    EXPECT_NO_THROW(a->get(a->storageElements() - 1));
+    EXPECT_THROW(a->get(a->storageElements()), std::out_of_range);
+    EXPECT_THROW(a->set(-1, 0), std::out_of_range);
+    EXPECT_THROW(a->getAt({2, 0}), std::out_of_range);
+    EXPECT_THROW(a->setAt({0, 3}, 1), std::out_of_range);
+    EXPECT_THROW(a->getAt({0}), std::out_of_range);  // too few indices
+    EXPECT_THROW(a->getLogical(6), std::out_of_range);
+    EXPECT_THROW(a->setLogical(-1, 0), std::out_of_range);
+    EXPECT_THROW(a->dataAs<double>(), std::invalid_argument);
+    // Int64 arrays copy exactly between themselves, beyond double's 2^53.
+    auto big = MultiArray::make({2}, DataType::int64);
+    big->dataAs<std::int64_t>()[1] = (std::int64_t{1} << 60) + 1;
+    auto copy = big->clone();
+    EXPECT_EQ(copy->dataAs<std::int64_t>()[1], (std::int64_t{1} << 60) + 1);
 }
 
 TEST(MultiArrayTest, StrideAwareAccessSkipsPadding) {
