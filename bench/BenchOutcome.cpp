@@ -28,9 +28,10 @@ Outcome evaluate(const std::vector<RatioTarget>& targets, const RunResults& resu
         const std::string subjectWhy = whyNotMeasured(results, t.subject);
         const std::string baselineWhy = whyNotMeasured(results, t.baseline);
         if (!subjectWhy.empty() || !baselineWhy.empty()) {
-            const bool ranAtAll = results.timePerIteration.contains(t.subject) || results.errors.contains(t.subject) ||
-                                  results.timePerIteration.contains(t.baseline) || results.errors.contains(t.baseline);
-            if (options.filtered && !ranAtAll) {
+            auto ran = [&](const std::string& name) {
+                return results.timePerIteration.contains(name) || results.errors.contains(name);
+            };
+            if (options.filtered && !ran(t.subject) && !ran(t.baseline)) {
                 add(fmt::format("target {} / {}: skipped (filtered out)", t.subject, t.baseline), false);
                 continue;
             }
