@@ -3,9 +3,12 @@
 #include <benchmark/benchmark.h>
 #include <fmt/core.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <string_view>
 #include <vector>
+
+#include "bench/BenchOutcome.h"
 
 namespace bench {
 namespace {
@@ -15,18 +18,31 @@ std::vector<RatioTarget>& targets() {
     return t;
 }
 
-// Keeps the console output and remembers the time per iteration of each run.
+// Keeps the console output and remembers the time per iteration, or the
+// error, of each run.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> timePerIteration;
+    RunResults results;
 
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                timePerIteration[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const auto& r : runs) {
+            if (r.run_type != Run::RT_Iteration) continue;
+            if (r.error_occurred)
+                results.errors[r.benchmark_name()] = r.error_message;
+            else
+                results.timePerIteration[r.benchmark_name()] = r.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 };
+
+// Whether a filter chooses the benchmarks (read before the library takes its flags).
+bool filterGiven(int argc, char** argv) {
+    if (const char* env = std::getenv("BENCHMARK_FILTER"); env && *env) return true;
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]).starts_with("--benchmark_filter")) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -38,26 +54,17 @@ bool addRatioTarget(std::string subject, std::string baseline, double maxRatio) 
 }  // namespace bench
 
 int main(int argc, char** argv) {
+    const bool filtered = bench::filterGiven(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    if (std::getenv("PARLOWEN_BENCH_BRIEF")) return 0;
-    int failures = 0;
-    for (const auto& t : bench::targets()) {
-        auto s = reporter.timePerIteration.find(t.subject);
-        auto b = reporter.timePerIteration.find(t.baseline);
-        if (s == reporter.timePerIteration.end() || b == reporter.timePerIteration.end()) {
-            fmt::print("target {} / {}: not measured (filtered out?)\n", t.subject, t.baseline);
-            continue;
-        }
-        double ratio = s->second / b->second;
-        bool ok = ratio <= t.maxRatio;
-        fmt::print("target {} / {} = {:.2f} (at most {:.2f}): {}\n", t.subject, t.baseline, ratio, t.maxRatio,
-                   ok ? "ok" : "MISSED");
-        if (!ok) ++failures;
-    }
-    return failures == 0 ? 0 : 1;
+    const auto outcome = bench::evaluate(bench::targets(), reporter.results,
+                                         {.brief = std::getenv("PARLOWEN_BENCH_BRIEF") != nullptr, .filtered = filtered});
+    // Failures go to standard error, so they show even when the table is not wanted.
+    std::fflush(stdout);
+    for (const auto& line : outcome.lines) fmt::print(line.failed ? stderr : stdout, "{}\n", line.text);
+    return outcome.exitStatus;
 }

@@ -4,20 +4,23 @@
 
 namespace parlowen {
 
+// The texts say what a Linux user can do: install under one of the install
+// locations, or run a development build from the build folder it was built in.
 std::string bundleLocationInformativeText(BundleLocation::Status status, const std::string& path) {
+    const std::string install = "install Parlowen under " + installLocationsText();
     switch (status) {
         case BundleLocation::Status::derivedData:
-            return "Parlowen looks like it's running from a development build folder rather than the installed copy "
-                   "in /Applications/. Automatic updates are disabled because they would fail. Quit and launch "
-                   "/Applications/Parlowen.app for normal use.";
+            return "Parlowen looks like it's running from a development build folder (" + path +
+                   ") other than the one it was built in. Automatic updates are disabled because they would fail. "
+                   "Run it from its own build folder, or " + install + ", for normal use.";
         case BundleLocation::Status::translocated:
-            return "macOS is running Parlowen from a temporary, read-only location \u2014 typically because the app "
-                   "was launched directly from a Downloads folder. Automatic updates are disabled because they "
-                   "would fail. Move Parlowen.app to /Applications/ and launch it from there.";
+            return "Parlowen is running from a temporary location (" + path +
+                   "). Automatic updates are disabled because they would fail. To fix this, " + install +
+                   " and launch it from there.";
         case BundleLocation::Status::otherUnknown:
             return "Parlowen is running from " + path +
-                   ", which isn't a normal install location. Automatic updates are disabled. Move Parlowen.app to "
-                   "/Applications/ and launch it from there for normal use.";
+                   ", which isn't a normal install location. Automatic updates are disabled. For normal use, " +
+                   install + ", or run it from the build folder it was built in.";
         case BundleLocation::Status::applications:
         case BundleLocation::Status::userApplications:
             break;

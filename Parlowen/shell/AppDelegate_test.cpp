@@ -77,16 +77,17 @@ TEST_F(AppDelegateTest, UnexpectedLocationsAlertWithTheirTextAndContinueAnywayGo
         std::string informative;
     } cases[] = {
         {Status::derivedData, "/srv/Build/Products/Parlowen",
-         "Parlowen looks like it's running from a development build folder rather than the installed copy in "
-         "/Applications/. Automatic updates are disabled because they would fail. Quit and launch "
-         "/Applications/Parlowen.app for normal use."},
+         "Parlowen looks like it's running from a development build folder (/srv/Build/Products/Parlowen) other "
+         "than the one it was built in. Automatic updates are disabled because they would fail. Run it from its own "
+         "build folder, or install Parlowen under /usr, /usr/local, /opt or ~/.local, for normal use."},
         {Status::translocated, "/tmp/AppTranslocation/Parlowen",
-         "macOS is running Parlowen from a temporary, read-only location \xE2\x80\x94 typically because the app was "
-         "launched directly from a Downloads folder. Automatic updates are disabled because they would fail. Move "
-         "Parlowen.app to /Applications/ and launch it from there."},
+         "Parlowen is running from a temporary location (/tmp/AppTranslocation/Parlowen). Automatic updates are "
+         "disabled because they would fail. To fix this, install Parlowen under /usr, /usr/local, /opt or ~/.local "
+         "and launch it from there."},
         {Status::otherUnknown, "/home/ann/Downloads/Parlowen",
          "Parlowen is running from /home/ann/Downloads/Parlowen, which isn't a normal install location. Automatic "
-         "updates are disabled. Move Parlowen.app to /Applications/ and launch it from there for normal use."},
+         "updates are disabled. For normal use, install Parlowen under /usr, /usr/local, /opt or ~/.local, or run "
+         "it from the build folder it was built in."},
     };
     for (const auto& c : cases) {
         capture->clear();

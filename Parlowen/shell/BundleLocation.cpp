@@ -59,6 +59,13 @@ std::string_view toString(BundleLocation::Status status) {
     return "otherUnknown";
 }
 
+std::string installLocationsText() {
+    std::string text;
+    for (std::string_view prefix : kSystemInstallPrefixes) (text += prefix) += ", ";
+    text.erase(text.size() - 2);
+    return text + " or ~/" + std::string(kUserInstallPrefix);
+}
+
 ExecutableLocation locateExecutable(const std::string& executablePath, const std::string& home,
                                     const std::string& buildTree) {
     using Status = BundleLocation::Status;
@@ -66,11 +73,12 @@ ExecutableLocation locateExecutable(const std::string& executablePath, const std
     const std::string path = std::filesystem::path(executablePath).lexically_normal().string();
 
     if (isInside(path, buildTree)) return {executablePath, Status::derivedData, true};
-    for (const char* prefix : {"/usr", "/usr/local", "/opt"}) {
-        if (isInside(path, prefix)) return {executablePath, Status::applications, true};
+    for (std::string_view prefix : kSystemInstallPrefixes) {
+        if (isInside(path, std::string(prefix))) return {executablePath, Status::applications, true};
     }
     const std::string homeFolder = trimmedFolder(home);
-    if (!homeFolder.empty() && isInside(path, (homeFolder == "/" ? "" : homeFolder) + "/.local"))
+    if (!homeFolder.empty() &&
+        isInside(path, (homeFolder == "/" ? "" : homeFolder) + "/" + std::string(kUserInstallPrefix)))
         return {executablePath, Status::userApplications, true};
 
     const Status status = BundleLocation::classify(executablePath);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,13 @@ struct ExecutableLocation {
     BundleLocation::Status status = BundleLocation::Status::otherUnknown;
     bool expected = false;
 };
+
+// The folders a system install lives under, and the per-user one (below HOME).
+inline constexpr std::array<std::string_view, 3> kSystemInstallPrefixes{"/usr", "/usr/local", "/opt"};
+inline constexpr std::string_view kUserInstallPrefix = ".local";
+
+// "/usr, /usr/local, /opt or ~/.local": the install locations, as users read them.
+std::string installLocationsText();
 
 // Linux install locations: an executable under /usr, /usr/local or /opt is a
 // system install (`applications`), one under ~/.local a per-user install

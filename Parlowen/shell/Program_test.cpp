@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,8 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/log/LogSink.h"
 #include "platform/runtime/Environment.h"
+#include "platform/testsupport/Process.h"
 #include "platform/testsupport/TempHome.h"
+#include "platform/values/XdgDirs.h"
 
 namespace {
 
@@ -104,6 +108,101 @@ TEST(ParlowenProgram, RunsUntilToldToQuitAndExitsCleanlyOnSignals) {
         ASSERT_TRUE(WIFEXITED(program.status())) << "killed by signal " << WTERMSIG(program.status());
         EXPECT_EQ(WEXITSTATUS(program.status()), 0);
     }
+}
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+// No display and nothing that asks for log mirroring.
+platform::Environment headless() {
+    return platform::Environment::fromProcess()
+        .without("DISPLAY")
+        .without("WAYLAND_DISPLAY")
+        .without("QT_QPA_PLATFORM")
+        .without("PARLOWEN_LOG_STDERR");
+}
+
+TEST(ParlowenProgram, ExplainsItselfAndItsVersionWithoutADisplay) {
+    const auto env = headless();
+    for (const char* option : {"--help", "-h"}) {
+        const auto help = testsupport::runProcess({PARLOWEN_EXECUTABLE, option}, env);
+        ASSERT_EQ(help.exitCode, 0) << help.describe();
+        EXPECT_THAT(help.out, HasSubstr("Usage: Parlowen "));
+        EXPECT_THAT(help.out, HasSubstr("  Dictation                 Super+Shift+D     (⇧⌘D)\n"));
+        EXPECT_THAT(help.out, HasSubstr("  Read aloud                Ctrl+Shift+S      (⌃⇧S)\n"));
+        EXPECT_THAT(help.out, HasSubstr("  Notepad                   Super+Shift+N     (⇧⌘N)\n"));
+        EXPECT_THAT(help.out, HasSubstr("  Summarise and read aloud  Ctrl+Alt+Shift+S  (⌃⌥⇧S)\n"));
+        const platform::XdgDirs dirs(env);
+        EXPECT_THAT(help.out, HasSubstr("Settings: " + (dirs.configHome() / "com.kelvatrum.Parlowen/defaults.json").string()));
+        EXPECT_THAT(help.out, HasSubstr("Data:     " + (dirs.dataHome() / "com.kelvatrum.Parlowen/").string()));
+        EXPECT_THAT(help.out, HasSubstr("journalctl -t Parlowen"));
+        EXPECT_THAT(help.out, HasSubstr("Ctrl+C"));
+        EXPECT_EQ(help.err, "");
+    }
+    const auto version = testsupport::runProcess({PARLOWEN_EXECUTABLE, "--version"}, env);
+    EXPECT_EQ(version.exitCode, 0) << version.describe();
+    EXPECT_THAT(version.out, MatchesRegex("Parlowen [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+    EXPECT_EQ(version.err, "");
+}
+
+TEST(ParlowenProgram, RefusesWhatItDoesNotKnowWithExitStatus2) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string error;
+    } cases[] = {
+        {{"--frob"}, "Parlowen: unknown option '--frob'\n"},
+        {{"-platform", "offscreen", "--verbose"}, "Parlowen: unknown option '--verbose'\n"},
+        {{"notes.txt"}, "Parlowen: unexpected argument 'notes.txt'\n"},
+        {{"-platform"}, "Parlowen: option '-platform' needs a value\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{PARLOWEN_EXECUTABLE};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const auto r = testsupport::runProcess(argv, headless());
+        EXPECT_EQ(r.exitCode, 2) << r.describe();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.error + "Try 'Parlowen --help' for more information.\n");
+    }
+}
+
+// Standard error is a file here, never a terminal.
+class LoggingProgram {
+public:
+    explicit LoggingProgram(const platform::Environment& env) {
+        auto spawned = testsupport::Process::spawn({PARLOWEN_EXECUTABLE}, env.with("QT_QPA_PLATFORM", "offscreen"),
+                                                   {.outputFile = dir_ / "output.txt"});
+        if (spawned) process_ = std::move(*spawned);
+    }
+    bool started() const { return process_.pid() > 0; }
+    bool waitForOutput(const std::string& text) {
+        return testsupport::waitUntil([&] { return process_.output().find(text) != std::string::npos; },
+                                      std::chrono::seconds(20));
+    }
+    testsupport::Process& process() { return process_; }
+
+private:
+    testsupport::TempDir dir_;
+    testsupport::Process process_;
+};
+
+TEST(ParlowenProgram, ScriptsRunSeesTheLaunchAndExitLinesOnStandardError) {
+    LoggingProgram program(headless().with("PARLOWEN_LOG_STDERR", "1"));
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForOutput("notice [com.kelvatrum.Parlowen:lifecycle] launch version="))
+        << program.process().output();
+    program.process().stop(std::chrono::seconds(10));
+    EXPECT_THAT(program.process().output(), HasSubstr("notice [com.kelvatrum.Parlowen:lifecycle] exit code=0\n"));
+}
+
+TEST(ParlowenProgram, WithoutAJournalTheLogGoesToStandardError) {
+    if (platform::journalAvailable()) GTEST_SKIP() << "this machine runs a journal";
+    LoggingProgram program(headless());
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.waitForOutput("[com.kelvatrum.Parlowen:lifecycle] launch version="))
+        << program.process().output();
+    // Below notice too: standard error stands in for the journal.
+    ASSERT_TRUE(program.waitForOutput("info [com.kelvatrum.Parlowen:lifecycle] bundle path="))
+        << program.process().output();
 }
 
 }  // namespace

@@ -7,8 +7,12 @@
 #include <system_error>
 
 #include "Parlowen/shell/AppDelegate.h"
+#include "Parlowen/shell/ProgramHelp.h"
 #include "platform/log/Log.h"
+#include "platform/log/LogSink.h"
+#include "platform/runtime/CommandLine.h"
 #include "platform/runtime/Environment.h"
+#include "platform/values/XdgDirs.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/QtAlertPresenter.h"
 
@@ -30,10 +34,19 @@ std::string buildTree() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::ui::Application app(argc, argv);
     const auto environment = platform::Environment::fromProcess();
+    // Answered before Qt starts, so they work without a display.
+    const auto arguments = platform::argumentsOf(argc, argv);
+    const auto commandLine = platform::parseCommandLine(arguments, {.passThrough = parlowen::qtCommandLineOptions()});
+    if (auto code = platform::answerCommandLine(commandLine, "Parlowen", PARLOWEN_VERSION, [&] {
+            return parlowen::programHelpText(platform::XdgDirs(environment));
+        }))
+        return *code;
+
+    platform::startProgramLogging(environment.value("PARLOWEN_LOG_STDERR") == "1");
+    platform::ui::Application app(argc, argv);
     const platform::Logger log("com.kelvatrum.Parlowen", "lifecycle");
-    log.info("launch version={} pid={}", PARLOWEN_VERSION, ::getpid());
+    log.notice("launch version={} pid={}", PARLOWEN_VERSION, ::getpid());
 
     platform::ui::QtAlertPresenter alerts;
     parlowen::AppDelegate delegate({
@@ -48,6 +61,6 @@ int main(int argc, char** argv) {
     app.whenRunning([&delegate] { delegate.launch(); });
 
     const int code = app.exec();
-    log.info("exit code={}", code);
+    log.notice("exit code={}", code);
     return code;
 }

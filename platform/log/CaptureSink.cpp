@@ -45,14 +45,14 @@ void CaptureSink::clear() {
 }
 
 ScopedLogCapture::ScopedLogCapture()
-    : sink_(std::make_shared<CaptureSink>()), previous_(logSinks()), previousStandardError_(standardErrorLogging()) {
+    : sink_(std::make_shared<CaptureSink>()), previous_(logSinks()), previousStandardError_(standardErrorLogLevel()) {
     setLogSinks({sink_});
     setStandardErrorLogging(false);
 }
 
 ScopedLogCapture::~ScopedLogCapture() {
     setLogSinks(std::move(previous_));
-    setStandardErrorLogging(previousStandardError_);
+    setStandardErrorLogLevel(previousStandardError_);
 }
 
 }  // namespace platform

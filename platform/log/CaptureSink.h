@@ -57,7 +57,7 @@ public:
 private:
     std::shared_ptr<CaptureSink> sink_;
     std::vector<std::shared_ptr<LogSink>> previous_;
-    bool previousStandardError_;
+    std::optional<LogLevel> previousStandardError_;
 };
 
 }  // namespace platform

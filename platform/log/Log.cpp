@@ -6,6 +6,7 @@
 #include <exception>
 #include <mutex>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/log/JournalSink.h"
@@ -22,9 +23,7 @@ using SinkList = std::vector<std::shared_ptr<LogSink>>;
 // used after it is released, so writers never block each other on a sink.
 class Registry {
 public:
-    Registry() : installed_{std::make_shared<JournalSink>()}, stderrSink_(std::make_shared<StandardErrorSink>()) {
-        rebuild();
-    }
+    Registry() : installed_{std::make_shared<JournalSink>()} { rebuild(); }
 
     std::shared_ptr<const SinkList> snapshot() {
         std::lock_guard lock(mutex_);
@@ -48,7 +47,7 @@ public:
         // `old` may hold the last reference to a sink; release it outside the lock.
     }
 
-    bool standardError() {
+    std::optional<LogLevel> standardError() {
         std::lock_guard lock(mutex_);
         return standardError_;
     }
@@ -56,14 +55,21 @@ public:
 private:
     void rebuild() {
         auto list = std::make_shared<SinkList>(installed_);
-        if (standardError_) list->push_back(stderrSink_);
+        if (standardError_) {
+            if (!stderrSink_ || stderrSinkLevel_ != *standardError_) {
+                stderrSink_ = std::make_shared<StandardErrorSink>(2, *standardError_);
+                stderrSinkLevel_ = *standardError_;
+            }
+            list->push_back(stderrSink_);
+        }
         active_ = std::move(list);
     }
 
     std::mutex mutex_;
     SinkList installed_;
-    bool standardError_ = false;
+    std::optional<LogLevel> standardError_;
     std::shared_ptr<LogSink> stderrSink_;
+    LogLevel stderrSinkLevel_ = LogLevel::debug;
     std::shared_ptr<const SinkList> active_;
 };
 
@@ -135,23 +141,50 @@ void Logger::writeFormatted(LogLevel level, fmt::string_view format, fmt::format
 std::vector<std::shared_ptr<LogSink>> logSinks() { return registry().installed(); }
 
 void setLogSinks(std::vector<std::shared_ptr<LogSink>> sinks) {
-    registry().change([&](SinkList& installed, bool&) { installed = std::move(sinks); });
+    registry().change([&](SinkList& installed, std::optional<LogLevel>&) { installed = std::move(sinks); });
 }
 
 void addLogSink(std::shared_ptr<LogSink> sink) {
     if (!sink) return;
-    registry().change([&](SinkList& installed, bool&) { installed.push_back(std::move(sink)); });
+    registry().change([&](SinkList& installed, std::optional<LogLevel>&) { installed.push_back(std::move(sink)); });
 }
 
 void removeLogSink(const std::shared_ptr<LogSink>& sink) {
-    registry().change([&](SinkList& installed, bool&) { std::erase(installed, sink); });
+    registry().change([&](SinkList& installed, std::optional<LogLevel>&) { std::erase(installed, sink); });
 }
+
+void setStandardErrorLogLevel(std::optional<LogLevel> minimum) {
+    registry().change([&](SinkList&, std::optional<LogLevel>& standardError) { standardError = minimum; });
+}
+
+std::optional<LogLevel> standardErrorLogLevel() { return registry().standardError(); }
 
 void setStandardErrorLogging(bool on) {
-    registry().change([&](SinkList&, bool& standardError) { standardError = on; });
+    setStandardErrorLogLevel(on ? std::optional(LogLevel::debug) : std::nullopt);
 }
 
-bool standardErrorLogging() { return registry().standardError(); }
+bool standardErrorLogging() { return registry().standardError().has_value(); }
+
+bool journalAvailable(const std::filesystem::path& socket) {
+    struct stat st {};
+    return ::stat(socket.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+std::optional<LogLevel> programStandardErrorLevel(bool journal, bool standardErrorIsTerminal, bool mirrorAsked) {
+    if (!journal) return LogLevel::info;
+    if (standardErrorIsTerminal || mirrorAsked) return LogLevel::notice;
+    return std::nullopt;
+}
+
+void startProgramLogging(bool mirrorAsked) {
+    const bool journal = journalAvailable();
+    // Entries sent to a journal that is not there would be lost one by one.
+    if (!journal)
+        registry().change([](SinkList& installed, std::optional<LogLevel>&) {
+            std::erase_if(installed, [](const auto& sink) { return dynamic_cast<JournalSink*>(sink.get()); });
+        });
+    setStandardErrorLogLevel(programStandardErrorLevel(journal, ::isatty(2) == 1, mirrorAsked));
+}
 
 void StandardErrorSink::write(const LogRecord& record) {
     using namespace std::chrono;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -269,6 +271,60 @@ TEST_F(LogTest, StandardErrorGetsLinesOnlyWhileSwitchedOn) {
     EXPECT_EQ(text.substr(2, 1) + text.substr(5, 1) + text.substr(8, 1), "::.");
     // The capture sink saw all three.
     EXPECT_EQ(capture->lines().size(), 3u);
+}
+
+TEST_F(LogTest, StandardErrorFromALevelUpTakesThatLevelAndAbove) {
+    testsupport::TempDir dir;
+    auto file = dir / "stderr.txt";
+    {
+        StandardErrorRedirect redirect(file);
+        platform::setStandardErrorLogLevel(LogLevel::notice);
+        EXPECT_EQ(platform::standardErrorLogLevel(), LogLevel::notice);
+        log.info("routine");
+        log.notice("launch version=1");
+        log.fault("broken");
+        platform::setStandardErrorLogLevel(std::nullopt);
+        EXPECT_FALSE(platform::standardErrorLogging());
+    }
+    const std::string text = readAll(file);
+    EXPECT_EQ(text.find("routine"), std::string::npos) << text;
+    EXPECT_NE(text.find(" notice [com.kelvatrum.Parlowen:listen-later] launch version=1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" fault [com.kelvatrum.Parlowen:listen-later] broken\n"), std::string::npos) << text;
+}
+
+TEST(ProgramLogging, StandardErrorStandsInForAMissingJournalAndMirrorsNoticesOnATerminal) {
+    struct Case {
+        bool journal, terminal, asked;
+        std::optional<LogLevel> expected;
+    };
+    const Case cases[] = {
+        {true, false, false, std::nullopt},       // a service or desktop launch: the journal alone
+        {true, true, false, LogLevel::notice},    // started from a terminal
+        {true, false, true, LogLevel::notice},    // scripts/run, output piped
+        {false, false, false, LogLevel::info},    // no journal: standard error instead of nothing
+        {false, true, true, LogLevel::info},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::programStandardErrorLevel(c.journal, c.terminal, c.asked), c.expected)
+            << c.journal << c.terminal << c.asked;
+}
+
+TEST(ProgramLogging, TheJournalIsThereWhenItsSocketIs) {
+    testsupport::TempDir dir;
+    EXPECT_FALSE(platform::journalAvailable(dir / "missing"));
+    std::fclose(std::fopen((dir / "file").c_str(), "w"));
+    EXPECT_FALSE(platform::journalAvailable(dir / "file"));
+
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (dir / "socket").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path) << path;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(platform::journalAvailable(dir / "socket"));
+    ::close(fd);
 }
 
 }  // namespace
