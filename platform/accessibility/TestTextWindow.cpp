@@ -7,7 +7,7 @@
 // With --dialog, a dialog with a line edit of its own opens over the window
 // and has the focus. Prints "ready window=<id>" once shown, then
 // "line=<text>", "password=<text>" or "dialog=<text>" whenever a field
-// changes.
+// changes, and "selection=<text>" whenever the line edit's selection does.
 
 #include <QApplication>
 #include <QDialog>
@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     layout->addWidget(line);
     layout->addWidget(password);
     QObject::connect(line, &QLineEdit::textChanged, [](const QString& t) { say("line=" + t); });
+    QObject::connect(line, &QLineEdit::selectionChanged, [line] { say("selection=" + line->selectedText()); });
     QObject::connect(password, &QLineEdit::textChanged, [](const QString& t) { say("password=" + t); });
 
     window.resize(400, 120);
