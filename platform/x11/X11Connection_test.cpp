@@ -147,9 +147,12 @@ TEST_F(X11ConnectionTest, AServerThatGoesAwayBreaksTheConnectionNotTheProcess) {
     // The thread's connection is not handed out again once its server has
     // gone, even before a request on it has failed ...
     EXPECT_FALSE((*perThread)->broken());
+    X11Connection* gone = *perThread;
     auto dead = X11Connection::forThisThread(oldName);
-    ASSERT_FALSE(dead);
-    EXPECT_EQ(dead.error().caseName, "cannotOpen");
+    if (dead)  // another test's server took the display number meanwhile
+        EXPECT_NE(*dead, gone);
+    else
+        EXPECT_EQ(dead.error().caseName, "cannotOpen");
     // ... and is replaced once the display is back.
     PARLOWEN_REQUIRE_OR_SKIP(display.start());
     auto again = X11Connection::forThisThread(display.displayName());
@@ -169,7 +172,7 @@ TEST_F(X11ConnectionTest, ReadsAnotherProgramsPrimarySelectionWithABound) {
     auto put = display.run({"xclip", "-selection", "primary", "-i"}, {.input = "selected in xclip ✓"});
     ASSERT_TRUE(put.ok()) << put.describe();
     // (xclip forks after connecting: the server knows it by its parent's pid.)
-    EXPECT_TRUE(primary.ownerProcess());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return primary.ownerProcess().has_value(); }, std::chrono::seconds(30)));
     EXPECT_EQ(primary.text(std::chrono::seconds(10)), "selected in xclip ✓");
 
     // This connection takes PRIMARY and never reads its requests.
