@@ -1,7 +1,8 @@
 #include "Parlowen/dictation/SelectionCapture.h"
 
-#include "Parlowen/dictation/TerminalTarget.h"
+#include <unistd.h>
 
+#include "Parlowen/dictation/TerminalTarget.h"
 #include "platform/log/Log.h"
 #include "platform/runtime/Channel.h"
 #include "platform/text/Unicode.h"
@@ -54,7 +55,8 @@ bool selectionIsEmpty(platform::AccessibleElement* focused) {
 // selection elsewhere.
 std::optional<std::string> frontmostPrimary(SelectionCapture::Core& core) {
     auto owner = core.primary.ownerProcess();
-    if (!owner) return std::nullopt;
+    // Our own windows answer on this very thread: asking would only wait out the bound.
+    if (!owner || *owner == ::getpid()) return std::nullopt;
     auto front = core.workspace.frontmostApplication();
     if (!front || front->processIdentifier != *owner) return std::nullopt;
     auto text = core.primary.text(kPrimaryReadTimeout);

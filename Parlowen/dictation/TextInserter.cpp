@@ -1,7 +1,6 @@
 #include "Parlowen/dictation/TextInserter.h"
 
 #include "Parlowen/dictation/TerminalTarget.h"
-
 #include "platform/log/Log.h"
 #include "platform/text/Unicode.h"
 
