@@ -11,10 +11,16 @@
 #include "Parlowen/dictation/HotkeyManager.h"
 #include "platform/accessibility/TestTextWindow.h"
 #include "platform/keyevents/KeyEventSource.h"
+#include "platform/keystrokes/XTestKeystrokePoster.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/testsupport/Services.h"
 #include "platform/x11/X11Connection.h"
+#include "platform/x11/SyntheticKeys.h"
 #include "platform/x11/X11Keys.h"
+
+// Xlib last: its macros must not reach the headers above.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace parlowen {
 namespace {
@@ -109,6 +115,123 @@ TEST(HotkeyTapDesktop, XTestPressesGiveHoldEdgesAndAGrabbedCombinationNeverReach
     EXPECT_TRUE(window->waitForLine("line=yx")) << window->process.output();
     manager.stop();
     EXPECT_FALSE(source->isOpen());
+}
+
+// Our own paste posts Left Control: with Left Control watched as a hold,
+// no edge may come of it. A real press afterwards still gives its edges.
+TEST(HotkeyTapDesktop, OurOwnPasteNeverGivesAHoldEdge) {
+    testsupport::XvfbDisplay x;
+    PARLOWEN_REQUIRE_OR_SKIP(x.start());
+    platform::ManualExecutor main;
+    auto source = platform::makeX11KeyEventSource(x.displayName());
+    HotkeyManager manager(*source, main, {Hotkey::leftControl, Hotkey::rightOption}, {});
+    Lines seen;
+    manager.setOnHoldDown([&](Hotkey h) { seen.push_back("down " + std::string(caseName(h))); });
+    manager.setOnHoldUp([&](Hotkey h) { seen.push_back("up " + std::string(caseName(h))); });
+    ASSERT_TRUE(manager.start());
+
+    platform::XTestKeystrokePoster keys(x.environment());
+    ASSERT_TRUE(keys.post(platform::SyntheticChord::paste));
+    ASSERT_TRUE(keys.post(platform::SyntheticChord::terminalCopy));
+    ASSERT_EQ(x.run({"xdotool", "key", "108"}).exitCode, 0);  // Right Alt, by the user
+    EXPECT_TRUE(main.runUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen, (Lines{"down rightOption", "up rightOption"}));
+    EXPECT_EQ(platform::SyntheticKeyGate::forDisplay(x.displayName()).pending(), 0u);
+    manager.stop();
+}
+
+// The read-aloud gesture fires on key-down: its keys are still held (and
+// the combination's grab holds the keyboard) when the copy goes out. The
+// window must still get a plain Ctrl+C.
+TEST(HotkeyTapDesktop, ACopyPostedWhileTheGestureIsStillHeldReachesTheWindow) {
+    testsupport::WindowManager wm;
+    PARLOWEN_REQUIRE_OR_SKIP(wm.start());
+    auto window = testsupport::openFocusedTestTextWindow(wm, "window", {"--text", "read me aloud"});
+    ASSERT_TRUE(window) << window.error().description;
+    ASSERT_TRUE(wm.run({"xdotool", "key", "--clearmodifiers", "ctrl+a"}).ok());
+    ASSERT_TRUE(window->waitForLine("selection=read me aloud", std::chrono::seconds(30))) << window->process.output();
+
+    platform::ManualExecutor main;
+    auto source = platform::makeX11KeyEventSource(wm.display().displayName());
+    const KeyCombo readAloud{0x01, ModifierFlags::control | ModifierFlags::shift};  // Ctrl+Shift+S
+    HotkeyManager manager(*source, main, {}, {readAloud});
+    int triggers = 0;
+    manager.setOnComboTrigger([&](KeyCombo) { ++triggers; });
+    ASSERT_TRUE(manager.start());
+
+    ASSERT_EQ(wm.run({"xdotool", "keydown", "ctrl+shift+s"}).exitCode, 0);
+    ASSERT_TRUE(main.runUntil([&] { return triggers == 1; }));
+    platform::XTestKeystrokePoster keys(wm.environment());
+    ASSERT_TRUE(keys.post(platform::SyntheticChord::copy));
+    std::string copied;
+    testsupport::waitUntil(
+        [&] {
+            copied = wm.run({"xclip", "-selection", "clipboard", "-o"}).out;
+            return copied == "read me aloud";
+        },
+        std::chrono::seconds(30));
+    EXPECT_EQ(copied, "read me aloud");
+    ASSERT_EQ(wm.run({"xdotool", "keyup", "ctrl+shift+s"}).exitCode, 0);
+    EXPECT_EQ(window->process.output().find("line="), std::string::npos) << window->process.output();
+    manager.stop();
+}
+
+// A new keyboard map moves a grabbed combination to another key code: the
+// grab must follow it.
+TEST(HotkeyTapDesktop, AGrabFollowsItsKeyToANewKeyCode) {
+    testsupport::XvfbDisplay x;
+    PARLOWEN_REQUIRE_OR_SKIP(x.start());
+    x.exportToProcess();
+    auto window = testsupport::openTestTextWindow(x, "tap");
+    ASSERT_TRUE(window) << window.error().description;
+
+    platform::ManualExecutor main;
+    auto source = platform::makeX11KeyEventSource(x.displayName());
+    HotkeyManager manager(*source, main, {}, {KeyCombo{0x07, 0}});  // plain X
+    int triggers = 0;
+    manager.setOnComboTrigger([&](KeyCombo) { ++triggers; });
+    ASSERT_TRUE(manager.start());
+
+    auto conn = platform::X11Connection::open(x.displayName());
+    ASSERT_TRUE(conn);
+    Display* d = (*conn)->display();
+    const KeyCode oldX = XKeysymToKeycode(d, XK_x);
+    int minCode = 0, maxCode = 0;
+    XDisplayKeycodes(d, &minCode, &maxCode);
+    // A key code with no symbol takes x; the old one becomes z's twin.
+    KeyCode spare = 0;
+    for (int code = maxCode; code >= minCode && !spare; --code) {
+        int perCode = 0;
+        KeySym* syms = XGetKeyboardMapping(d, static_cast<KeyCode>(code), 1, &perCode);
+        bool empty = true;
+        for (int i = 0; i < perCode; ++i) empty = empty && syms[i] == NoSymbol;
+        XFree(syms);
+        if (empty) spare = static_cast<KeyCode>(code);
+    }
+    ASSERT_NE(spare, 0);
+    KeySym xSyms[2] = {XK_x, XK_X};
+    KeySym zSyms[2] = {XK_z, XK_Z};
+    XChangeKeyboardMapping(d, spare, 2, xSyms, 1);
+    XChangeKeyboardMapping(d, oldX, 2, zSyms, 1);
+    XSync(d, False);
+
+    // Once the source has grabbed the new key, nobody else can.
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            auto probe = platform::X11Connection::open(x.displayName());
+            if (!probe) return false;
+            platform::X11ErrorTrap trap(**probe);
+            XGrabKey((*probe)->display(), spare, 0, (*probe)->rootWindow(), False, GrabModeAsync, GrabModeAsync);
+            return trap.check().has_value();
+        },
+        std::chrono::seconds(30)));
+
+    ASSERT_EQ(x.run({"xdotool", "key", std::to_string(spare)}).exitCode, 0);
+    ASSERT_EQ(x.run({"xdotool", "key", std::to_string(oldX)}).exitCode, 0);
+    EXPECT_TRUE(window->waitForLine("line=z", std::chrono::seconds(30))) << window->process.output();
+    EXPECT_TRUE(main.runUntil([&] { return triggers == 1; }));
+    EXPECT_EQ(window->process.output().find("line=x"), std::string::npos) << window->process.output();
+    manager.stop();
 }
 
 }  // namespace

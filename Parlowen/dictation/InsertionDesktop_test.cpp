@@ -13,6 +13,7 @@
 #include "platform/accessibility/ScriptedAccessibility.h"
 #include "platform/accessibility/TestTextWindow.h"
 #include "platform/keystrokes/XTestKeystrokePoster.h"
+#include "platform/pasteboard/PrimarySelection.h"
 #include "platform/pasteboard/QtPasteboard.h"
 #include "platform/runtime/QtMainExecutor.h"
 #include "platform/testsupport/OnDisplay.h"
@@ -57,23 +58,27 @@ TEST(InsertionOnTheDesktop, PastesIntoAFocusedLineEditThenCapturesItsSelectionAn
     platform::ScriptedWorkspace workspace;
     platform::XTestKeystrokePoster keystrokes(platform::Environment::fromProcess());
     TextInserter inserter(arbiter, pasteboard, accessibility, workspace, keystrokes);
-    SelectionCapture capture(arbiter, pasteboard, accessibility, keystrokes);
+    platform::ScriptedPrimarySelection primary;  // held by nobody: the copy chord is the way
+    SelectionCapture capture(arbiter, pasteboard, accessibility, keystrokes, workspace, primary);
     ASSERT_TRUE(testsupport::pumpUntil([&] { return pasteboard.string() == "the user's clipboard"; }));
 
     inserter.insert("dictated text", std::nullopt);
     EXPECT_TRUE(testsupport::pumpUntil(
-        [&] { return fileText(windowOutput).find("line=dictated text\n") != std::string::npos; }, 10s))
+        [&] { return fileText(windowOutput).find("line=dictated text\n") != std::string::npos; }, 30s))
         << fileText(windowOutput);
     // After the restore delay the user's clipboard is back, for every program.
-    EXPECT_TRUE(testsupport::pumpUntil([&] { return pasteboard.string() == "the user's clipboard"; }, 10s))
+    EXPECT_TRUE(testsupport::pumpUntil([&] { return pasteboard.string() == "the user's clipboard"; }, 30s))
         << pasteboard.string().value_or("<no text>");
     EXPECT_EQ(testsupport::xclipRead("UTF8_STRING"), "the user's clipboard");
 
     auto selectAll = testsupport::runProcess({"xdotool", "key", "--clearmodifiers", "ctrl+a"},
                                              platform::Environment::fromProcess());
     ASSERT_TRUE(selectAll.ok()) << selectAll.describe();
+    ASSERT_TRUE(testsupport::pumpUntil(
+        [&] { return fileText(windowOutput).find("selection=dictated text\n") != std::string::npos; }, 30s))
+        << fileText(windowOutput);
     auto captured = platform::spawn(main, capture.capture());
-    ASSERT_TRUE(testsupport::pumpUntil([&] { return captured.done(); }, 10s));
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return captured.done(); }, 30s));
     EXPECT_EQ(captured.value(), std::optional<std::string>("dictated text"));
     EXPECT_EQ(testsupport::xclipRead("UTF8_STRING"), "the user's clipboard");
 }

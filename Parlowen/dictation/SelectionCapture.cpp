@@ -1,5 +1,8 @@
 #include "Parlowen/dictation/SelectionCapture.h"
 
+#include <unistd.h>
+
+#include "Parlowen/dictation/TerminalTarget.h"
 #include "platform/log/Log.h"
 #include "platform/runtime/Channel.h"
 #include "platform/text/Unicode.h"
@@ -11,6 +14,8 @@ struct SelectionCapture::Core {
     platform::Pasteboard& pasteboard;
     platform::Accessibility& accessibility;
     platform::KeystrokePoster& keystrokes;
+    platform::Workspace& workspace;
+    platform::PrimarySelection& primary;
     platform::Duration copyDelay = std::chrono::milliseconds(500);
 };
 
@@ -19,21 +24,44 @@ namespace {
 using Reply = platform::Channel<std::optional<std::string>>;
 
 constexpr platform::Duration kMessagingTimeout = std::chrono::milliseconds(500);
+// The PRIMARY owner answers at once when it answers at all.
+constexpr std::chrono::milliseconds kPrimaryReadTimeout{250};
 
 const platform::Logger& logger() {
     static const platform::Logger log("com.kelvatrum.Parlowen", "selection");
     return log;
 }
 
-// Empty only when every step answers and the range has no length; any
-// failure lets the copy go ahead (applications without accessibility).
-bool selectionIsEmpty(platform::Accessibility& accessibility) {
-    if (!accessibility.isTrusted()) return false;
+// The focused element; null when untrusted, unanswered or absent.
+std::shared_ptr<platform::AccessibleElement> focusedElement(platform::Accessibility& accessibility) {
+    if (!accessibility.isTrusted()) return nullptr;
     accessibility.setMessagingTimeout(kMessagingTimeout);
     auto focused = accessibility.focusedElement();
-    if (!focused || !*focused) return false;
-    auto range = (*focused)->selectionRange();
+    return focused ? *focused : nullptr;
+}
+
+// Empty only when every step answers and the range has no length; any
+// failure lets the copy go ahead (applications without accessibility).
+bool selectionIsEmpty(platform::AccessibleElement* focused) {
+    if (!focused) return false;
+    auto range = focused->selectionRange();
     return range && range->end == range->start;
+}
+
+// On X11 the frontmost program's selection is normally its PRIMARY
+// selection already: read it there, with no keystroke (a terminal's Ctrl+C
+// would interrupt its program) and without borrowing the clipboard. Only a
+// PRIMARY held by the frontmost process counts; anything else is an older
+// selection elsewhere.
+std::optional<std::string> frontmostPrimary(SelectionCapture::Core& core) {
+    auto owner = core.primary.ownerProcess();
+    // Our own windows answer on this very thread: asking would only wait out the bound.
+    if (!owner || *owner == ::getpid()) return std::nullopt;
+    auto front = core.workspace.frontmostApplication();
+    if (!front || front->processIdentifier != *owner) return std::nullopt;
+    auto text = core.primary.text(kPrimaryReadTimeout);
+    if (!text || text->empty()) return std::nullopt;
+    return text;
 }
 
 long charCount(const std::optional<std::string>& text) {
@@ -41,16 +69,22 @@ long charCount(const std::optional<std::string>& text) {
 }
 
 platform::Task<std::optional<std::string>> copyAndRestore(std::shared_ptr<SelectionCapture::Core> core) {
+    const auto focused = focusedElement(core->accessibility);
+    if (selectionIsEmpty(focused.get())) {
+        logger().info("capture: AX reports no selection — skipping ⌘C to avoid system beep");
+        co_return std::nullopt;
+    }
+    if (auto primary = frontmostPrimary(*core)) {
+        logger().info("capture: chars={} from the frontmost application's PRIMARY selection", charCount(primary));
+        co_return primary;
+    }
+
     platform::Pasteboard& pb = core->pasteboard;
     const std::int64_t before = pb.changeCount();
     const auto snapshot = PasteboardArbiter::snapshotItems(pb);
 
-    if (selectionIsEmpty(core->accessibility)) {
-        logger().info("capture: AX reports no selection — skipping ⌘C to avoid system beep");
-        co_return std::nullopt;
-    }
-
-    if (auto posted = core->keystrokes.post(platform::SyntheticChord::copy); !posted) {
+    const auto chord = copyChord(isTerminalTarget(focused.get(), core->workspace));
+    if (auto posted = core->keystrokes.post(chord); !posted) {
         if (posted.error().code == static_cast<int>(platform::KeystrokeErrorCode::noEventSource))
             logger().error("failed to create CGEventSource");
         else
@@ -120,8 +154,9 @@ platform::Task<std::optional<std::string>> race(std::weak_ptr<SelectionCapture::
 }  // namespace
 
 SelectionCapture::SelectionCapture(PasteboardArbiter& arbiter, platform::Pasteboard& pasteboard,
-                                   platform::Accessibility& accessibility, platform::KeystrokePoster& keystrokes)
-    : core_(std::make_shared<Core>(Core{arbiter, pasteboard, accessibility, keystrokes})) {}
+                                   platform::Accessibility& accessibility, platform::KeystrokePoster& keystrokes,
+                                   platform::Workspace& workspace, platform::PrimarySelection& primary)
+    : core_(std::make_shared<Core>(Core{arbiter, pasteboard, accessibility, keystrokes, workspace, primary})) {}
 
 SelectionCapture::~SelectionCapture() = default;
 

@@ -8,24 +8,29 @@
 #include "platform/accessibility/Accessibility.h"
 #include "platform/keystrokes/KeystrokePoster.h"
 #include "platform/pasteboard/Pasteboard.h"
+#include "platform/pasteboard/PrimarySelection.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Task.h"
+#include "platform/x11/Workspace.h"
 
 namespace parlowen {
 
 // The text selected in the frontmost application. Accessibility only tells
 // whether the selection is empty (then nothing is copied, so the application
-// does not beep); the text itself comes from a synthetic copy read off the
-// pasteboard, after which the user's pasteboard is put back. The pasteboard
-// work is one arbiter operation, so it never interleaves with a dictation
-// paste or another capture. Main thread only.
+// does not beep). The text comes from the PRIMARY selection when the
+// frontmost process holds it; otherwise from a synthetic copy (the
+// terminal's own chord in a terminal) read off the pasteboard, after which
+// the user's pasteboard is put back. The work is one arbiter operation, so
+// it never interleaves with a dictation paste or another capture. Main
+// thread only.
 class SelectionCapture {
 public:
     // Covers the wait in the arbiter's queue as well as the copy itself.
     static constexpr platform::Duration kTimeout = std::chrono::seconds(5);
 
     SelectionCapture(PasteboardArbiter& arbiter, platform::Pasteboard& pasteboard,
-                     platform::Accessibility& accessibility, platform::KeystrokePoster& keystrokes);
+                     platform::Accessibility& accessibility, platform::KeystrokePoster& keystrokes,
+                     platform::Workspace& workspace, platform::PrimarySelection& primary);
     ~SelectionCapture();
     SelectionCapture(const SelectionCapture&) = delete;
     SelectionCapture& operator=(const SelectionCapture&) = delete;

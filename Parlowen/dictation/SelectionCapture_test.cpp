@@ -22,7 +22,9 @@ struct SelectionCaptureTest : ::testing::Test {
     InMemoryPasteboard pb;
     ScriptedAccessibility ax;
     ScriptedKeystrokePoster keys{pb};
-    SelectionCapture capture{arbiter, pb, ax, keys};
+    ScriptedWorkspace workspace;
+    ScriptedPrimarySelection primary;
+    SelectionCapture capture{arbiter, pb, ax, keys, workspace, primary};
 
     // Runs one capture to its end on virtual time.
     std::optional<std::string> run() {
@@ -118,6 +120,53 @@ TEST_F(SelectionCaptureTest, WhenAccessibilityCannotTellTheCopyIsStillPosted) {
     }
 }
 
+// The frontmost process's PRIMARY selection is read without a keystroke;
+// otherwise the copy chord goes out, the terminal's own one in a terminal.
+TEST_F(SelectionCaptureTest, PrimaryOfTheFrontmostProcessFirstThenTheTargetsOwnCopyChord) {
+    auto terminalElement = std::make_shared<ScriptedAccessibleElement>();
+    terminalElement->role = std::string("terminal");
+    terminalElement->selection = {0, 4};
+    struct Case {
+        const char* name;
+        std::optional<pid_t> primaryOwner;
+        std::optional<std::string> primaryText;
+        bool terminalClass;   // the frontmost window's class is a terminal's
+        bool terminalRole;    // the focused element says it is a terminal
+        std::optional<std::string> result;
+        std::vector<SyntheticChord> chords;
+    };
+    const Case cases[] = {
+        {"frontmost holds PRIMARY", 10, "from primary", false, false, "from primary", {}},
+        {"frontmost terminal holds PRIMARY", 10, "ls -l", true, false, "ls -l", {}},
+        {"another process holds PRIMARY", 11, "elsewhere", false, false, "copied", {SyntheticChord::copy}},
+        {"PRIMARY without text", 10, std::nullopt, false, false, "copied", {SyntheticChord::copy}},
+        {"nobody holds PRIMARY, terminal class", std::nullopt, std::nullopt, true, false, "copied",
+         {SyntheticChord::terminalCopy}},
+        {"nobody holds PRIMARY, terminal role", std::nullopt, std::nullopt, false, true, "copied",
+         {SyntheticChord::terminalCopy}},
+    };
+    keys.selection = "copied";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pb = InMemoryPasteboard();
+        pb.writeStringAsAnotherClient("user's");
+        const auto count = pb.changeCount();
+        workspace.addApplication({.processIdentifier = 10, .bundleIdentifier = "front", .isTerminal = c.terminalClass});
+        workspace.setFrontmost(10);
+        primary.owner = c.primaryOwner;
+        primary.selected = c.primaryText;
+        ax.focused = c.terminalRole ? std::shared_ptr<AccessibleElement>(terminalElement) : nullptr;
+        keys.posted.clear();
+
+        EXPECT_EQ(run(), c.result);
+        EXPECT_EQ(keys.posted, c.chords);
+        EXPECT_EQ(pb.string(), "user's");
+        if (c.chords.empty()) {
+            EXPECT_EQ(pb.changeCount(), count) << "the clipboard was borrowed";
+        }
+    }
+}
+
 TEST_F(SelectionCaptureTest, AFailedKeystrokeIsLoggedAndTheCaptureYieldsNothing) {
     pb.writeStringAsAnotherClient("user's");
     keys.failure = keystrokeError(KeystrokeErrorCode::noEventSource, "no display");
@@ -155,7 +204,7 @@ TEST_F(SelectionCaptureTest, ABlockedQueueTimesOutButTheQueuedCopyStillFinishesF
 }
 
 TEST_F(SelectionCaptureTest, ACaptureWhoseOwnerIsGoneYieldsNothing) {
-    auto owned = std::make_unique<SelectionCapture>(arbiter, pb, ax, keys);
+    auto owned = std::make_unique<SelectionCapture>(arbiter, pb, ax, keys, workspace, primary);
     arbiter.enqueue([] { return holdQueue(1s); });
     auto handle = spawn(main, owned->capture());
     main.runUntilIdle();

@@ -16,9 +16,9 @@ namespace parlowen {
 
 // Puts the finished text of a dictation into the field that had the focus
 // when it began: through accessibility when it can (the pasteboard stays
-// untouched), otherwise by a synthetic paste of the text, with the
-// clipboard-manager markers, through the pasteboard arbiter, after which
-// the user's pasteboard is put back. When the focus has gone elsewhere (or
+// untouched), otherwise by a synthetic paste of the text (the terminal's
+// own chord in a terminal), with the clipboard-manager markers, through the
+// pasteboard arbiter, after which the user's pasteboard is put back. When the focus has gone elsewhere (or
 // into a modal window or dialog), or nothing has the focus, the text goes to
 // a callback instead. Main thread only.
 class TextInserter {

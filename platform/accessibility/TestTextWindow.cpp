@@ -7,13 +7,15 @@
 // With --dialog, a dialog with a line edit of its own opens over the window
 // and has the focus. Prints "ready window=<id>" once shown, then
 // "line=<text>", "password=<text>" or "dialog=<text>" whenever a field
-// changes.
+// changes, "selection=<text>" whenever the line edit's selection does, and
+// "focused" whenever one of its windows gets the keyboard focus.
 
 #include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <QWidget>
 
 #include <cstdio>
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     layout->addWidget(line);
     layout->addWidget(password);
     QObject::connect(line, &QLineEdit::textChanged, [](const QString& t) { say("line=" + t); });
+    QObject::connect(line, &QLineEdit::selectionChanged, [line] { say("selection=" + line->selectedText()); });
     QObject::connect(password, &QLineEdit::textChanged, [](const QString& t) { say("password=" + t); });
 
     window.resize(400, 120);
@@ -74,5 +77,10 @@ int main(int argc, char** argv) {
         dialogLine->setFocus();
     }
     QTimer::singleShot(0, [&window] { say(QString("ready window=%1").arg(window.winId())); });
+    // Key events reach the fields only once the window system has given the
+    // window the focus: tests that type wait for this line.
+    QObject::connect(&app, &QGuiApplication::focusWindowChanged, [](QWindow* w) {
+        if (w) say("focused");
+    });
     return app.exec();
 }

@@ -16,7 +16,7 @@ struct TestTextWindow {
     std::uint64_t window = 0;
 
     // Waits until the window program has printed `line` (a whole line).
-    bool waitForLine(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+    bool waitForLine(const std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const {
         return waitUntil([&] { return ("\n" + process.output()).find("\n" + line + "\n") != std::string::npos; },
                          timeout);
     }
@@ -32,7 +32,7 @@ inline platform::Result<TestTextWindow> openTestTextWindow(const ServiceFixture&
     if (!process) return platform::fail(process.error());
     TestTextWindow w{std::move(*process)};
     waitUntil([&] { return w.process.output().find("ready window=") != std::string::npos || !w.process.running(); },
-              std::chrono::seconds(10));
+              std::chrono::seconds(30));
     std::string out = w.process.output();
     auto at = out.find("ready window=");
     if (at == std::string::npos)
@@ -52,6 +52,10 @@ inline platform::Result<TestTextWindow> openFocusedTestTextWindow(const ServiceF
     if (!focused.ok())
         return platform::fail(platform::Error::make("test", 2, "notFocused", "the test window did not get the focus: " +
                                                                               focused.describe()));
+    // The window manager's answer comes before the program has the focus event.
+    if (!w->waitForLine("focused", std::chrono::seconds(30)))
+        return platform::fail(platform::Error::make("test", 2, "notFocused",
+                                                    "the test window never had the focus: " + w->process.output()));
     return w;
 }
 

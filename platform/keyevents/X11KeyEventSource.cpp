@@ -12,6 +12,7 @@
 
 #include "platform/keyevents/KeyEventSource.h"
 #include "platform/log/Log.h"
+#include "platform/x11/SyntheticKeys.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Keys.h"
 
@@ -36,7 +37,8 @@ Error openError(std::string text) { return Error::make("keyevents", 1, "cannotOp
 
 class X11KeyEventSource : public KeyEventSource {
 public:
-    explicit X11KeyEventSource(std::string display) : display_(std::move(display)) {}
+    explicit X11KeyEventSource(std::string display)
+        : display_(std::move(display)), gate_(SyntheticKeyGate::forDisplay(display_)) {}
     ~X11KeyEventSource() override { close(); }
 
     Status open(Handler handler) override;
@@ -61,6 +63,10 @@ private:
         if (enabled_ && handler_) handler_(event);  // grabs do the swallowing; the verdict is advice
     }
     void applyGrabs();
+    // Called by a poster of this process before it posts a chord: a grabbed
+    // combination whose key is still held keeps the keyboard grabbed, and
+    // the chord would come to us instead of the focused program.
+    void releaseKeyboardGrab();
     // Waits for the source thread to end, then lets go of the wake-up pipe and the handler.
     void joinThread() {
         thread_.join();
@@ -75,6 +81,7 @@ private:
     }
 
     std::string display_;
+    SyntheticKeyGate& gate_;
     Handler handler_;
     std::thread thread_;
     int wake_[2] = {-1, -1};
@@ -87,6 +94,9 @@ private:
     std::vector<KeyChord> wanted_;
     std::uint64_t wantedGeneration_ = 0;
     std::uint64_t appliedGeneration_ = 0;
+    std::uint64_t ungrabsWanted_ = 0;
+    std::uint64_t ungrabsDone_ = 0;
+    bool loopEnded_ = false;
 
     // The source thread's own.
     std::unique_ptr<X11Connection> control_;
@@ -129,6 +139,15 @@ void X11KeyEventSource::setSwallowed(std::vector<KeyChord> chords) {
     // Grabs are in force once this returns, so a key sent next is swallowed.
     applied_.wait_for(lock, std::chrono::seconds(2),
                       [&] { return appliedGeneration_ >= generation || !running_; });
+}
+
+void X11KeyEventSource::releaseKeyboardGrab() {
+    std::unique_lock lock(mutex_);
+    if (!running_ || loopEnded_ || std::this_thread::get_id() == thread_.get_id()) return;
+    std::uint64_t wanted = ++ungrabsWanted_;
+    wake();
+    applied_.wait_for(lock, std::chrono::milliseconds(500),
+                      [&] { return ungrabsDone_ >= wanted || !running_ || loopEnded_; });
 }
 
 void X11KeyEventSource::run(std::promise<Status> started) {
@@ -176,9 +195,12 @@ void X11KeyEventSource::run(std::promise<Status> started) {
         // Set here, not by open(): the loop may end on a lost display at once.
         std::lock_guard lock(mutex_);
         running_ = true;
+        loopEnded_ = false;
     }
+    gate_.setGrabReleaser([this] { releaseKeyboardGrab(); });
     started.set_value(ok());
 
+    bool mappingChanged = false;
     while (!stopping_) {
         XRecordProcessReplies(data_->display());
         while (XPending(ctl) > 0) {
@@ -187,14 +209,27 @@ void X11KeyEventSource::run(std::promise<Status> started) {
             if (ev.type == MappingNotify) {
                 XRefreshKeyboardMapping(&ev.xmapping);
                 table_->refresh();
+                // The grabs name key codes: after a new key map the
+                // combinations may sit on other keys.
+                mappingChanged = true;
             }
         }
         bool regrab;
+        std::uint64_t ungrabs;
         {
             std::lock_guard lock(mutex_);
-            regrab = appliedGeneration_ != wantedGeneration_;
+            regrab = appliedGeneration_ != wantedGeneration_ || mappingChanged;
+            ungrabs = ungrabsWanted_ != ungrabsDone_ ? ungrabsWanted_ : 0;
         }
+        mappingChanged = false;
         if (regrab) applyGrabs();
+        if (ungrabs) {
+            XUngrabKeyboard(ctl, CurrentTime);
+            XSync(ctl, False);
+            std::lock_guard lock(mutex_);
+            ungrabsDone_ = ungrabs;
+            applied_.notify_all();
+        }
         if (data_->broken() || control_->broken()) break;
         pollfd fds[3] = {{ConnectionNumber(data_->display()), POLLIN, 0},
                          {ConnectionNumber(ctl), POLLIN, 0},
@@ -206,6 +241,12 @@ void X11KeyEventSource::run(std::promise<Status> started) {
         }
     }
 
+    {
+        std::lock_guard lock(mutex_);
+        loopEnded_ = true;
+        applied_.notify_all();
+    }
+    gate_.setGrabReleaser({});
     Window root = control_->rootWindow();
     for (auto [code, mods] : grabbed_) XUngrabKey(ctl, code, mods, root);
     grabbed_.clear();
@@ -285,6 +326,8 @@ void X11KeyEventSource::handle(int type, std::uint8_t keycode, unsigned state) {
     down_.set(keycode, type == KeyPress);
     // Recorded state is the modifiers before the event.
     capsLockOn_ = (state & LockMask) != 0;
+    // Our own synthetic chord: the keyboard state follows it, the gestures do not.
+    if (gate_.takeAnnounced({keycode, type == KeyPress})) return;
     auto mac = table_->macKeyCodeForKeycode(keycode);
     if (!mac) return;
     if (*mac == kCapsLockKey || modifierKeyFlags(*mac) != 0) {

@@ -6,6 +6,8 @@ std::string_view chordName(SyntheticChord chord) {
     switch (chord) {
         case SyntheticChord::copy: return "copy";
         case SyntheticChord::paste: return "paste";
+        case SyntheticChord::terminalCopy: return "terminal copy";
+        case SyntheticChord::terminalPaste: return "terminal paste";
     }
     return "unknown";
 }

@@ -11,7 +11,10 @@
 
 namespace platform {
 
-enum class SyntheticChord { copy, paste };  // Ctrl+C, Ctrl+V
+// Ctrl+C, Ctrl+V; terminals take Ctrl+Shift+C and Ctrl+Shift+V (their Ctrl+C
+// interrupts the running program).
+enum class SyntheticChord { copy, paste, terminalCopy, terminalPaste };
+inline bool isCopy(SyntheticChord chord) { return chord == SyntheticChord::copy || chord == SyntheticChord::terminalCopy; }
 std::string_view chordName(SyntheticChord chord);
 
 // Failures of post(), so callers can say which step broke.

@@ -4,6 +4,12 @@
 #include "platform/keystrokes/ScriptedKeystrokePoster.h"
 #include "platform/keystrokes/XTestKeystrokePoster.h"
 #include "platform/testsupport/Services.h"
+#include "platform/x11/X11Connection.h"
+
+// Xlib last: its macros must not reach the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -59,6 +65,29 @@ TEST(XTestKeystrokePoster, WithoutADisplayThereIsNoEventSource) {
     EXPECT_EQ(r.error().code, static_cast<int>(KeystrokeErrorCode::noEventSource));
 }
 
+TEST(XTestKeystrokePoster, HeldModifiersAreReleasedAroundTheChordAndPressedAgain) {
+    using T = KeyTransition;
+    EXPECT_EQ(XTestKeystrokePoster::chordEvents({}, {37, 54}),
+              (std::vector<T>{{37, true}, {54, true}, {54, false}, {37, false}}));
+    // Shift (50) and Alt (64) held; a terminal's chord with Shift of its own.
+    EXPECT_EQ(XTestKeystrokePoster::chordEvents({50, 64}, {37, 50, 55}),
+              (std::vector<T>{{50, false}, {64, false}, {37, true}, {50, true}, {55, true}, {55, false}, {50, false},
+                              {37, false}, {50, true}, {64, true}}));
+}
+
+// The clipboard's text as another program reads it, once it equals `expected`
+// (the owner answers through the server; xclip is the reader).
+std::string clipboardOnceItIs(const testsupport::ServiceFixture& fixture, const std::string& expected) {
+    std::string text;
+    testsupport::waitUntil(
+        [&] {
+            text = fixture.run({"xclip", "-selection", "clipboard", "-o"}).out;
+            return text == expected;
+        },
+        30s);
+    return text;
+}
+
 // A real Qt window on a private display: Ctrl+V pastes what another program
 // put on the clipboard, and Ctrl+C puts the window's selection there.
 TEST(XTestKeystrokePoster, PastesIntoAndCopiesFromAFocusedLineEdit) {
@@ -71,20 +100,46 @@ TEST(XTestKeystrokePoster, PastesIntoAndCopiesFromAFocusedLineEdit) {
     ASSERT_TRUE(put.ok()) << put.describe();
     XTestKeystrokePoster keys(wm.environment());
     ASSERT_TRUE(keys.post(SyntheticChord::paste));
-    EXPECT_TRUE(window->waitForLine("line=from the clipboard")) << window->process.output();
+    ASSERT_TRUE(window->waitForLine("line=from the clipboard", 30s)) << window->process.output();
 
-    // Select the whole line, then copy it.
+    // Select the whole line; copy once the window says it is selected.
     ASSERT_TRUE(wm.run({"xdotool", "key", "--clearmodifiers", "ctrl+a"}).ok());
+    ASSERT_TRUE(window->waitForLine("selection=from the clipboard", 30s)) << window->process.output();
     ASSERT_TRUE(keys.post(SyntheticChord::copy));
-    std::string copied;
-    testsupport::waitUntil(
-        [&] {
-            auto r = wm.run({"xclip", "-selection", "clipboard", "-o"});
-            copied = r.out;
-            return copied == "from the clipboard";
-        },
-        5s);
-    EXPECT_EQ(copied, "from the clipboard");
+    EXPECT_EQ(clipboardOnceItIs(wm, "from the clipboard"), "from the clipboard");
+}
+
+// The user still holds Shift and Alt (the gesture that asked for the copy):
+// the window must see Ctrl+C alone, and the keys are held again afterwards.
+TEST(XTestKeystrokePoster, CopiesTheSelectionWhileTheUserHoldsShiftAndAlt) {
+    testsupport::WindowManager wm;
+    PARLOWEN_REQUIRE_OR_SKIP(wm.start());
+    auto window = testsupport::openFocusedTestTextWindow(wm, "window", {"--text", "selected words"});
+    ASSERT_TRUE(window) << window.error().description;
+    ASSERT_TRUE(wm.run({"xdotool", "key", "--clearmodifiers", "ctrl+a"}).ok());
+    ASSERT_TRUE(window->waitForLine("selection=selected words", 30s)) << window->process.output();
+
+    auto user = X11Connection::open(wm.display().displayName());
+    ASSERT_TRUE(user);
+    Display* d = (*user)->display();
+    const KeyCode shift = XKeysymToKeycode(d, XK_Shift_L), alt = XKeysymToKeycode(d, XK_Alt_L);
+    XTestFakeKeyEvent(d, shift, True, 0);
+    XTestFakeKeyEvent(d, alt, True, 0);
+    XSync(d, False);
+
+    XTestKeystrokePoster keys(wm.environment());
+    ASSERT_TRUE(keys.post(SyntheticChord::copy));
+    EXPECT_EQ(clipboardOnceItIs(wm, "selected words"), "selected words");
+
+    char keymap[32] = {};
+    XQueryKeymap(d, keymap);
+    EXPECT_TRUE(keymap[shift / 8] & (1 << (shift % 8))) << "Shift is no longer held";
+    EXPECT_TRUE(keymap[alt / 8] & (1 << (alt % 8))) << "Alt is no longer held";
+    XTestFakeKeyEvent(d, alt, False, 0);
+    XTestFakeKeyEvent(d, shift, False, 0);
+    XSync(d, False);
+    // The selection was neither replaced nor extended by the chord.
+    EXPECT_EQ(window->process.output().find("line=") , std::string::npos) << window->process.output();
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ Status ScriptedKeystrokePoster::post(SyntheticChord chord) {
     if (failure) return fail(*failure);
     posted.push_back(chord);
     if (pasteboard_) {
-        if (chord == SyntheticChord::copy) {
+        if (isCopy(chord)) {
             for (int i = 0; i < copyWrites; ++i)
                 pasteboard_->writeStringAsAnotherClient(i + 1 == copyWrites ? selection : selection + " (earlier)");
         } else {

@@ -10,6 +10,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <functional>
+
+#include "platform/log/Log.h"
+#include "platform/x11/X11Selection.h"
 
 namespace platform {
 
@@ -18,6 +23,18 @@ namespace {
 // Selection-protocol targets an X11 owner lists beside its data formats.
 constexpr std::array<std::string_view, 8> kProtocolTargets = {
     "TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE", "INCR", "INSERT_SELECTION", "INSERT_PROPERTY"};
+
+const Logger& pasteboardLog() {
+    static const Logger log("com.kelvatrum.Parlowen", "pasteboard");
+    return log;
+}
+
+// How long another program may take to list its formats before its
+// contents count as unreadable (Qt itself would wait seconds per read).
+constexpr std::chrono::milliseconds kOwnerAnswerBound{500};
+// A change carrying the same text this soon after the one before is a
+// clipboard manager taking the contents over, not a new writer.
+constexpr std::chrono::milliseconds kRetakeWindow{1000};
 
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -53,22 +70,78 @@ std::string QtPasteboard::typeForFormat(std::string_view format) {
 }
 
 struct QtPasteboard::Impl {
+    using Clock = std::chrono::steady_clock;
+
     QClipboard* clipboard;
+    std::string x11Display;  // where other programs' contents are probed; empty: not on X11
     QMetaObject::Connection connection;
     std::int64_t changeCount = 0;
     bool owned = false;    // we cleared, and no other program took the clipboard since
     bool writing = false;  // our own setMimeData is running (it signals synchronously)
+    // The current contents' plain text (as a hash: nothing of it is kept)
+    // and when they arrived, to tell a clipboard manager's re-take.
+    std::optional<std::size_t> textHash;
+    Clock::time_point changedAt{};
+    // The X window that held them (kOurs for our own): a re-take comes from
+    // another owner. Two quick writers whose notices are handled only after
+    // the second took over both show the second's owner and text, and so
+    // are not mistaken for one.
+    static constexpr std::uint64_t kOurs = ~std::uint64_t{0};
+    std::uint64_t ownerWindow = 0;
+    // Whether the current foreign owner answered the probe (none: not asked yet).
+    std::optional<bool> ownerAnswered;
 
-    explicit Impl(QClipboard& c) : clipboard(&c) {
+    Impl(QClipboard& c, std::string display) : clipboard(&c), x11Display(std::move(display)) {
         connection = QObject::connect(clipboard, &QClipboard::dataChanged, [this] {
             if (writing) return;
-            ++changeCount;
+            ownerAnswered.reset();
+            const auto now = Clock::now();
+            const auto hash = foreignTextHash();
+            const std::uint64_t owner = x11Display.empty() ? 0 : selectionOwnerWindow(x11Display, "CLIPBOARD");
+            const bool retake = !x11Display.empty() && hash && textHash && *hash == *textHash &&
+                                owner != 0 && owner != ownerWindow && now - changedAt < kRetakeWindow;
+            textHash = hash;
+            changedAt = now;
+            ownerWindow = owner;
             owned = false;
+            if (!retake) ++changeCount;
         });
     }
     ~Impl() { QObject::disconnect(connection); }
 
-    const QMimeData* current() const { return clipboard->mimeData(QClipboard::Clipboard); }
+    // Whether the contents can be read without waiting on a hung program.
+    bool readable() {
+        if (x11Display.empty() || clipboard->ownsClipboard()) return true;
+        if (!ownerAnswered) {
+            auto probe = readSelection(x11Display, "CLIPBOARD", "TARGETS", kOwnerAnswerBound);
+            ownerAnswered = probe || probe.error().caseName != "timedOut";
+            if (!*ownerAnswered)
+                pasteboardLog().error("the clipboard's owner did not answer within {} ms; its contents are skipped",
+                                      kOwnerAnswerBound.count());
+        }
+        return *ownerAnswered;
+    }
+
+    const QMimeData* current() const {
+        if (!const_cast<Impl*>(this)->readable()) return nullptr;
+        return clipboard->mimeData(QClipboard::Clipboard);
+    }
+
+    // The new contents' text as a hash, read with a bound on X11.
+    std::optional<std::size_t> foreignTextHash() {
+        if (!x11Display.empty() && !clipboard->ownsClipboard()) {
+            auto text = readSelection(x11Display, "CLIPBOARD", "UTF8_STRING", kOwnerAnswerBound);
+            if (!text) {
+                if (text.error().caseName == "timedOut") ownerAnswered = false;
+                return std::nullopt;
+            }
+            ownerAnswered = true;
+            return std::hash<std::string>{}(*text);
+        }
+        const QMimeData* md = current();
+        if (!md || !md->hasText()) return std::nullopt;
+        return std::hash<std::string>{}(md->text().toStdString());
+    }
 
     // The types the clipboard offers, each with the format to read it from.
     std::vector<TypedFormat> typedFormats() const {
@@ -87,6 +160,9 @@ struct QtPasteboard::Impl {
 
     // Hands `md` to the clipboard without counting the change it signals.
     void install(QMimeData* md) {
+        textHash = md->hasText() ? std::optional(std::hash<std::string>{}(md->text().toStdString())) : std::nullopt;
+        changedAt = Clock::now();
+        ownerWindow = kOurs;
         writing = true;
         clipboard->setMimeData(md, QClipboard::Clipboard);
         writing = false;
@@ -112,7 +188,10 @@ struct QtPasteboard::Impl {
 };
 
 QtPasteboard::QtPasteboard() : QtPasteboard(*QGuiApplication::clipboard()) {}
-QtPasteboard::QtPasteboard(QClipboard& clipboard) : impl_(std::make_unique<Impl>(clipboard)) {}
+QtPasteboard::QtPasteboard(QClipboard& clipboard) : impl_(std::make_unique<Impl>(clipboard, std::string())) {}
+QtPasteboard::QtPasteboard(const Environment& env)
+    : impl_(std::make_unique<Impl>(*QGuiApplication::clipboard(),
+                                   QGuiApplication::platformName() == "xcb" ? env.value("DISPLAY") : std::string())) {}
 QtPasteboard::~QtPasteboard() = default;
 
 std::int64_t QtPasteboard::changeCount() const { return impl_->changeCount; }

@@ -14,10 +14,18 @@
 // winning over a later one's. Types map to formats: plain text to
 // "text/plain", rich text to "text/rtf", HTML to "text/html"; any other type
 // name is used as the format name as it is (the clipboard-manager markers).
+//
+// Given the X display (the Environment constructor), two things more: a
+// program that owns the clipboard but does not answer within 0.5 s has its
+// contents skipped (read as empty) instead of stalling the main thread for
+// Qt's clipboard timeout; and a change that carries the same text as the
+// contents before it, within a second, counts as a clipboard manager taking
+// them over, not as another writer.
 
 #include <memory>
 
 #include "platform/pasteboard/Pasteboard.h"
+#include "platform/runtime/Environment.h"
 
 class QClipboard;
 
@@ -28,6 +36,8 @@ public:
     // The application's clipboard; a QGuiApplication must exist.
     QtPasteboard();
     explicit QtPasteboard(QClipboard& clipboard);
+    // The application's clipboard on the X display `env` names (see above).
+    explicit QtPasteboard(const Environment& env);
     ~QtPasteboard() override;
     QtPasteboard(const QtPasteboard&) = delete;
     QtPasteboard& operator=(const QtPasteboard&) = delete;

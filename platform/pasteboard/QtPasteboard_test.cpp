@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QObject>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,9 @@
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
+
+// Xlib last: its macros must not reach the headers above.
+#include <X11/Xlib.h>
 
 using namespace platform;
 using namespace std::chrono_literals;
@@ -189,6 +193,48 @@ TEST(QtPasteboardOnX11, ASnapshotWithTextAndRichTextIsRestoredForOtherPrograms) 
     EXPECT_EQ(xclipRead("text/rtf"), "{\\rtf1 user's text}");
     EXPECT_EQ(pb.changeCount(), before + 2);
     EXPECT_EQ(copyItems(pb), snapshot);
+}
+
+// A clipboard manager takes our contents over right after we wrote them:
+// the same text again is not another writer, so the guarded restore still
+// puts the user's contents back. A different text right after is one.
+TEST(QtPasteboardOnX11, AManagersRetakeOfTheSameTextIsNotAnotherWriter) {
+    if (!inX11Child()) return runInX11Child();
+    QtPasteboard pb(Environment::fromProcess());
+    writeDictation(pb, "dictated");
+    const auto written = pb.changeCount();
+    // Each notice of another owner, seen after the pasteboard has handled it.
+    int notices = 0;
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, [&] { ++notices; });
+
+    xclipWrite("dictated");  // the manager's re-take
+    ASSERT_TRUE(pumpUntil([&] { return notices == 1; }));
+    EXPECT_EQ(pb.changeCount(), written);
+    xclipWrite("someone else");
+    ASSERT_TRUE(pumpUntil([&] { return notices == 2; }));
+    EXPECT_EQ(pb.changeCount(), written + 1);
+    EXPECT_EQ(pb.string(), "someone else");
+}
+
+// A program that owns the clipboard and never answers costs a bounded wait,
+// not Qt's clipboard timeout per read.
+TEST(QtPasteboardOnX11, AHungOwnerIsSkippedWithinTheBound) {
+    if (!inX11Child()) return runInX11Child();
+    QtPasteboard pb(Environment::fromProcess());
+    Display* hung = XOpenDisplay(nullptr);
+    ASSERT_NE(hung, nullptr);
+    Window w = XCreateSimpleWindow(hung, DefaultRootWindow(hung), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(hung, XInternAtom(hung, "CLIPBOARD", False), w, CurrentTime);
+    XSync(hung, False);  // from here on this connection never reads again
+    const auto before = pb.changeCount();
+    ASSERT_TRUE(pumpUntil([&] { return pb.changeCount() != before; }, 30s));
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pb.string(), std::nullopt);
+    EXPECT_EQ(pb.itemCount(), 0u);
+    EXPECT_TRUE(pb.types(0).empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "a read waited for the hung owner";
+    XCloseDisplay(hung);
 }
 
 }  // namespace

@@ -136,4 +136,27 @@ std::optional<std::string> bundleIdentifier(const WindowIdentity& window, const 
     return std::nullopt;
 }
 
+bool isTerminalWindowClass(const WindowIdentity& window) {
+    // WM_CLASS classes, instances and application ids of the terminal
+    // emulators that desktops ship; one table for every caller.
+    static constexpr std::string_view kTerminals[] = {
+        "xterm", "uxterm", "urxvt", "rxvt", "urxvt-unicode", "aterm", "eterm", "st", "st-256color",
+        "gnome-terminal", "gnome-terminal-server", "org.gnome.terminal", "org.gnome.console", "kgx",
+        "org.gnome.ptyxis", "ptyxis", "konsole", "org.kde.konsole", "yakuake", "xfce4-terminal",
+        "mate-terminal", "lxterminal", "qterminal", "terminator", "tilix", "com.gexperts.tilix", "guake",
+        "tilda", "sakura", "terminology", "kitty", "alacritty", "org.alacritty", "foot", "footclient",
+        "wezterm", "org.wezfurlong.wezterm", "termite", "cool-retro-term", "deepin-terminal",
+        "com.raggesilver.blackbox", "contour", "rio", "extraterm", "hyper", "tabby", "cosmic-term",
+        "io.elementary.terminal", "pantheon-terminal", "roxterm", "lilyterm", "evilvte", "zutty",
+    };
+    std::vector<std::string_view> names{window.wmClassName, window.wmClassInstance};
+    if (window.gtkApplicationId) names.push_back(*window.gtkApplicationId);
+    for (std::string_view name : names) {
+        if (name.empty()) continue;
+        for (std::string_view terminal : kTerminals)
+            if (equalsIgnoringCase(terminal, name)) return true;
+    }
+    return false;
+}
+
 }  // namespace platform

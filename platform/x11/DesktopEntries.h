@@ -63,4 +63,9 @@ struct WindowIdentity {
 // instance when the class is empty); none when the window says nothing.
 std::optional<std::string> bundleIdentifier(const WindowIdentity& window, const DesktopEntries& entries);
 
+// Whether the window belongs to a terminal emulator: its WM_CLASS class or
+// instance, or its GTK application id, is one of the common terminals'
+// (compared ignoring case).
+bool isTerminalWindowClass(const WindowIdentity& window);
+
 }  // namespace platform

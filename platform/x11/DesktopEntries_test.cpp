@@ -81,5 +81,26 @@ TEST(BundleIdentifier, NamesAnApplicationByItsDesktopFileId) {
     for (const auto& c : cases) EXPECT_EQ(bundleIdentifier(c.window, entries), c.expected) << c.what;
 }
 
+TEST(TerminalWindowClass, CommonTerminalsByClassInstanceOrApplicationId) {
+    struct Case {
+        WindowIdentity window;
+        bool terminal;
+    };
+    const Case cases[] = {
+        {{std::nullopt, "xterm", "XTerm"}, true},
+        {{std::nullopt, "gnome-terminal-server", "Gnome-terminal"}, true},
+        {{"org.gnome.Console", "kgx", "Kgx"}, true},
+        {{std::nullopt, "konsole", "konsole"}, true},
+        {{std::nullopt, "Alacritty", "Alacritty"}, true},
+        {{std::nullopt, "kitty", "kitty"}, true},
+        {{std::nullopt, "", "URxvt"}, true},
+        {{"org.gnome.TextEditor", "gnome-text-editor", "Gnome-text-editor"}, false},
+        {{std::nullopt, "parlowen_test_text_window", "parlowen_test_text_window"}, false},
+        {{std::nullopt, "", ""}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isTerminalWindowClass(c.window), c.terminal) << c.window.wmClassName;
+}
+
 }  // namespace
 }  // namespace platform

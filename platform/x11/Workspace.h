@@ -29,6 +29,9 @@ struct RunningApplication {
     bool isChromiumClass = false;
     // The application's top-level window (an X window id), 0 when it has none.
     std::uint64_t window = 0;
+    // A terminal emulator, told by its window class (see isTerminalWindowClass()):
+    // its copy and paste chords take Shift, and Ctrl+C interrupts its program.
+    bool isTerminal = false;
 
     friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
 };

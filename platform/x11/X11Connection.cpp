@@ -1,5 +1,7 @@
 #include "platform/x11/X11Connection.h"
 
+#include <poll.h>
+
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -113,7 +115,9 @@ Result<std::unique_ptr<X11Connection>> X11Connection::open(const std::string& di
 Result<X11Connection*> X11Connection::forThisThread(const std::string& displayName) {
     thread_local std::map<std::string, std::unique_ptr<X11Connection>> connections;
     auto it = connections.find(displayName);
-    if (it != connections.end() && !it->second->broken()) return it->second.get();
+    // A server that has gone shows as a readable (or hung-up) socket before
+    // any request fails: check that first, so no caller gets a dead connection.
+    if (it != connections.end() && it->second->checkAlive()) return it->second.get();
     auto opened = open(displayName);
     if (!opened) return fail(opened.error());
     auto& slot = connections[displayName];
@@ -227,6 +231,20 @@ bool X11Connection::hasExtension(const char* name) {
     if (broken()) return false;
     int opcode = 0, event = 0, error = 0;
     return XQueryExtension(display_, name, &opcode, &event, &error);
+}
+
+bool X11Connection::checkAlive() {
+    if (broken()) return false;
+    pollfd p{ConnectionNumber(display_), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return true;
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (!broken_.exchange(true)) x11Log().error("X connection lost");
+        return false;
+    }
+    // Something to read: events, or the end of the stream, which Xlib
+    // reports through the I/O error handler (marking the connection broken).
+    XEventsQueued(display_, QueuedAfterReading);
+    return !broken();
 }
 
 void X11Connection::flush() {

@@ -47,7 +47,8 @@ public:
     // This thread's connection to `displayName`, opened on first use and
     // closed when the thread ends. Xlib connections must not be shared
     // between threads, so every X11 user goes through here. A connection
-    // whose server has gone is replaced by a fresh one on the next call.
+    // whose server has gone is replaced by a fresh one on the next call,
+    // before any request is made on it.
     static Result<X11Connection*> forThisThread(const std::string& displayName);
     // The same for the display that `env` names in DISPLAY.
     static Result<X11Connection*> forThisThread(const Environment& env);
@@ -63,6 +64,9 @@ public:
     // socket failed). Xlib would end the process there; we mark it instead,
     // and every later request on it is answered as empty.
     bool broken() const { return broken_.load(); }
+    // Looks, without blocking, whether the server is still there (a closed
+    // socket marks the connection broken). False once broken.
+    bool checkAlive();
 
     // Atoms, interned once per connection and cached. 0 when broken.
     XAtomId atom(std::string_view name);

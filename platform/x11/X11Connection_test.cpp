@@ -7,6 +7,7 @@
 
 #include "platform/log/CaptureSink.h"
 #include "platform/testsupport/Services.h"
+#include "platform/x11/X11Selection.h"
 
 // Xlib last: its macros must not reach the headers above.
 #include <X11/Xatom.h>
@@ -134,6 +135,7 @@ TEST_F(X11ConnectionTest, AServerThatGoesAwayBreaksTheConnectionNotTheProcess) {
     ScopedLogCapture log;
     auto perThread = X11Connection::forThisThread(display.displayName());
     ASSERT_TRUE(perThread);
+    const std::string oldName = display.displayName();
     display.stop();
     conn->atom("PARLOWEN_AFTER_THE_SERVER_WENT");
     conn->sync();
@@ -142,13 +144,48 @@ TEST_F(X11ConnectionTest, AServerThatGoesAwayBreaksTheConnectionNotTheProcess) {
     EXPECT_TRUE(conn->longsProperty(conn->rootWindow(), "_NET_CLIENT_LIST").empty());
     EXPECT_TRUE(log->contains("X connection lost", LogLevel::error));
 
-    // The thread's connection is replaced once the display is back.
-    (*perThread)->sync();
+    // The thread's connection is not handed out again once its server has
+    // gone, even before a request on it has failed ...
+    EXPECT_FALSE((*perThread)->broken());
+    X11Connection* gone = *perThread;
+    auto dead = X11Connection::forThisThread(oldName);
+    if (dead)  // another test's server took the display number meanwhile
+        EXPECT_NE(*dead, gone);
+    else
+        EXPECT_EQ(dead.error().caseName, "cannotOpen");
+    // ... and is replaced once the display is back.
     PARLOWEN_REQUIRE_OR_SKIP(display.start());
     auto again = X11Connection::forThisThread(display.displayName());
     ASSERT_TRUE(again) << again.error().description;
     EXPECT_FALSE((*again)->broken());
     EXPECT_NE((*again)->atom("PARLOWEN_BACK"), 0u);
+}
+
+// PRIMARY as another program holds it: its text and its process, read
+// with a bound; a program that never answers costs the bound, no more.
+TEST_F(X11ConnectionTest, ReadsAnotherProgramsPrimarySelectionWithABound) {
+    auto env = display.environment();
+    X11PrimarySelection primary(env);
+    EXPECT_EQ(primary.ownerProcess(), std::nullopt);
+    EXPECT_EQ(primary.text(std::chrono::milliseconds(500)), std::nullopt);
+
+    auto put = display.run({"xclip", "-selection", "primary", "-i"}, {.input = "selected in xclip ✓"});
+    ASSERT_TRUE(put.ok()) << put.describe();
+    // (xclip forks after connecting: the server knows it by its parent's pid.)
+    EXPECT_TRUE(testsupport::waitUntil([&] { return primary.ownerProcess().has_value(); }, std::chrono::seconds(30)));
+    EXPECT_EQ(primary.text(std::chrono::seconds(10)), "selected in xclip ✓");
+
+    // This connection takes PRIMARY and never reads its requests.
+    Display* d = conn->display();
+    Window w = XCreateSimpleWindow(d, conn->rootWindow(), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(d, conn->atom("PRIMARY"), w, CurrentTime);
+    conn->sync();
+    const auto start = std::chrono::steady_clock::now();
+    auto hung = readSelection(display.displayName(), "PRIMARY", "UTF8_STRING", std::chrono::milliseconds(300));
+    ASSERT_FALSE(hung);
+    EXPECT_EQ(hung.error().caseName, "timedOut");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(primary.ownerProcess(), getpid());
 }
 
 }  // namespace

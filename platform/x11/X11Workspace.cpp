@@ -183,6 +183,7 @@ RunningApplication X11Workspace::describe(X11Connection* c, pid_t pid, std::uint
     }
     const DesktopEntries& entries = desktopEntries();
     app.bundleIdentifier = window ? bundleIdentifier(identity, entries) : std::nullopt;
+    app.isTerminal = window && isTerminalWindowClass(identity);
     const DesktopEntry* entry = app.bundleIdentifier ? entries.byId(*app.bundleIdentifier) : nullptr;
     if (entry && !entry->name.empty()) app.localizedName = entry->name;
     else if (!identity.wmClassName.empty()) app.localizedName = identity.wmClassName;
