@@ -6,7 +6,6 @@
 
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
-#include <unicode/uchar.h>
 
 #include "platform/text/Unicode.h"
 #include "platform/values/Files.h"
@@ -174,14 +173,12 @@ std::optional<std::string> keptWritten(const T& value, const platform::KeptJsonE
     }
 }
 
-bool isPunctuation(char32_t c) { return u_ispunct(static_cast<UChar32>(c)); }
-
 // Removes Unicode punctuation from both ends, code point by code point.
 std::string trimPunctuation(std::string_view text) {
     std::u32string cps = platform::text::toUtf32(text);
     std::size_t begin = 0, end = cps.size();
-    while (begin < end && isPunctuation(cps[begin])) ++begin;
-    while (end > begin && isPunctuation(cps[end - 1])) --end;
+    while (begin < end && platform::text::isPunctuation(cps[begin])) ++begin;
+    while (end > begin && platform::text::isPunctuation(cps[end - 1])) --end;
     return platform::text::fromUtf32(std::u32string_view(cps).substr(begin, end - begin));
 }
 
