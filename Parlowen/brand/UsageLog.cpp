@@ -9,89 +9,108 @@
 #include "platform/runtime/Error.h"
 #include "platform/text/Unicode.h"
 #include "platform/values/Files.h"
+#include "platform/values/Json.h"
+#include "platform/values/JsonKept.h"
 
 namespace parlowen {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+using platform::Json;
+using platform::Result;
 
-// A decoding failure, described for the load error line.
-using Decoded = std::expected<UsageLog::Days, std::string>;
-
-std::expected<std::int64_t, std::string> integerMember(const Json& object, const char* key, std::string_view where) {
-    auto it = object.find(key);
-    if (it == object.end()) return std::unexpected(fmt::format("{}: missing \"{}\"", where, key));
-    if (!it->is_number_integer()) return std::unexpected(fmt::format("{}: \"{}\" is not an integer", where, key));
-    return it->get<std::int64_t>();
-}
-
-std::expected<StreamStats, std::string> decodeStats(const Json& object, const char* key, std::string_view day) {
-    auto it = object.find(key);
-    const auto where = fmt::format("day {}", day);
-    if (it == object.end()) return std::unexpected(fmt::format("{}: missing \"{}\"", where, key));
-    if (!it->is_object()) return std::unexpected(fmt::format("{}: \"{}\" is not an object", where, key));
-    const auto inner = fmt::format("{} {}", where, key);
-    auto sessions = integerMember(*it, "sessionCount", inner);
-    if (!sessions) return std::unexpected(sessions.error());
-    auto words = integerMember(*it, "wordCount", inner);
-    if (!words) return std::unexpected(words.error());
+Result<StreamStats> decodeStats(const Json& day, std::string_view key) {
+    auto stats = platform::requireObject(day, key);
+    if (!stats) return platform::fail(stats.error());
+    auto sessions = platform::requireInt64(**stats, "sessionCount");
+    if (!sessions) return platform::fail(sessions.error());
+    auto words = platform::requireInt64(**stats, "wordCount");
+    if (!words) return platform::fail(words.error());
     return StreamStats{*sessions, *words};
 }
 
-Decoded decodeDays(const Json& json) {
-    if (!json.is_object()) return std::unexpected(std::string("the days are not a JSON object"));
-    UsageLog::Days days;
-    for (const auto& [key, value] : json.items()) {
-        if (!value.is_object()) return std::unexpected(fmt::format("day {}: not an object", key));
-        auto dictation = decodeStats(value, "dictation", key);
-        if (!dictation) return std::unexpected(dictation.error());
-        auto readAloud = decodeStats(value, "readAloud", key);
-        if (!readAloud) return std::unexpected(readAloud.error());
-        days.emplace(key, DayBucket{*dictation, *readAloud});
-    }
-    return days;
+Result<DayBucket> decodeDay(const Json& day) {
+    if (!day.is_object()) return platform::fail(platform::jsonError(platform::JsonErrorCode::notAnObject, "not an object"));
+    auto dictation = decodeStats(day, "dictation");
+    if (!dictation) return platform::fail(dictation.error());
+    auto readAloud = decodeStats(day, "readAloud");
+    if (!readAloud) return platform::fail(readAloud.error());
+    return DayBucket{*dictation, *readAloud};
 }
 
 struct Snapshot {
     UsageLog::Days days;
-    std::optional<UsageLog::HourlyActivity> hourly;  // none when the stored list was not 24 long
+    // Days whose counts are numbers no 64-bit count holds: kept as stored.
+    platform::KeptJsonEntries keptDays;
+    std::optional<UsageLog::HourlyActivity> hourly;  // none when the stored list was not usable
 };
 
-std::expected<Snapshot, std::string> decodeSnapshot(const Json& json) {
-    if (!json.is_object()) return std::unexpected(std::string("the snapshot is not a JSON object"));
-    auto daysIt = json.find("days");
-    if (daysIt == json.end()) return std::unexpected(std::string("missing \"days\""));
-    auto hourlyIt = json.find("hourlyActivity");
-    if (hourlyIt == json.end()) return std::unexpected(std::string("missing \"hourlyActivity\""));
-    if (!hourlyIt->is_array()) return std::unexpected(std::string("\"hourlyActivity\" is not an array"));
-    std::vector<std::int64_t> hours;
-    for (const auto& v : *hourlyIt) {
-        if (!v.is_number_integer()) return std::unexpected(std::string("\"hourlyActivity\" holds a non-integer"));
-        hours.push_back(v.get<std::int64_t>());
-    }
-    auto days = decodeDays(*daysIt);
-    if (!days) return std::unexpected(days.error());
-    Snapshot snapshot{std::move(*days), std::nullopt};
-    if (hours.size() == 24) {
-        snapshot.hourly.emplace();
-        std::copy(hours.begin(), hours.end(), snapshot.hourly->begin());
+// The days object as written; a day whose counts do not fit is kept, never wrapped.
+Result<Snapshot> decodeDays(std::string_view text, const platform::Logger& log) {
+    auto members = platform::jsonObjectMemberTexts(text);
+    if (!members) return platform::fail(members.error());
+    Snapshot snapshot;
+    for (const auto& member : *members) {
+        auto json = platform::decodeJson(member.valueText);
+        if (!json) return platform::fail(json.error());
+        auto day = decodeDay(*json);
+        if (day) {
+            snapshot.days.emplace(member.key, *day);
+        } else if (day.error().is(platform::kJsonErrorDomain, static_cast<int>(platform::JsonErrorCode::invalidValue))) {
+            log.error("usage log: day {} kept as stored, its counts are unusable: {}", member.key,
+                      day.error().description);
+            snapshot.keptDays.keepMember(member);
+        } else {
+            return platform::fail(platform::jsonError(platform::JsonErrorCode::typeMismatch,
+                                                      fmt::format("day {}: {}", member.key, day.error().description)));
+        }
     }
     return snapshot;
 }
 
-std::string encodeSnapshot(const UsageLog::Days& days, const UsageLog::HourlyActivity& hourly) {
-    Json daysJson = Json::object();
+Result<Snapshot> decodeSnapshot(std::string_view text, const Json& json, const platform::Logger& log) {
+    auto hourly = platform::requireArray(json, "hourlyActivity");
+    if (!hourly) return platform::fail(hourly.error());
+    std::vector<std::int64_t> hours;
+    bool usable = true;
+    for (const auto& v : **hourly) {
+        auto count = platform::int64Value(v, "An element of \"hourlyActivity\"");
+        if (count) {
+            hours.push_back(*count);
+        } else if (count.error().code == static_cast<int>(platform::JsonErrorCode::invalidValue)) {
+            log.error("usage log: hourly activity reset, {}", count.error().description);
+            usable = false;
+        } else {
+            return platform::fail(count.error());
+        }
+    }
+    auto days = platform::requireObject(json, "days");
+    if (!days) return platform::fail(days.error());
+    auto members = platform::jsonObjectMemberTexts(text);
+    if (!members) return platform::fail(members.error());
+    std::string_view daysText;
+    for (const auto& m : *members)
+        if (m.key == "days") daysText = m.valueText;
+    auto snapshot = decodeDays(daysText, log);
+    if (!snapshot) return platform::fail(snapshot.error());
+    if (usable && hours.size() == 24) {
+        snapshot->hourly.emplace();
+        std::copy(hours.begin(), hours.end(), snapshot->hourly->begin());
+    }
+    return snapshot;
+}
+
+std::string encodeSnapshot(const UsageLog::Days& days, const UsageLog::HourlyActivity& hourly,
+                           const platform::KeptJsonEntries& keptDays) {
+    std::vector<std::pair<std::string, std::string>> members;
     for (const auto& [key, bucket] : days) {
-        daysJson[key] = {
+        Json day = {
             {"dictation", {{"sessionCount", bucket.dictation.sessionCount}, {"wordCount", bucket.dictation.wordCount}}},
             {"readAloud", {{"sessionCount", bucket.readAloud.sessionCount}, {"wordCount", bucket.readAloud.wordCount}}},
         };
+        members.emplace_back(key, day.dump());
     }
-    Json root = Json::object();
-    root["days"] = std::move(daysJson);
-    root["hourlyActivity"] = hourly;
-    return root.dump();
+    return R"({"days":)" + keptDays.writeObject(members) + R"(,"hourlyActivity":)" + Json(hourly).dump() + "}";
 }
 
 DayBucket& operator+=(DayBucket& a, const DayBucket& b) {
@@ -129,6 +148,8 @@ struct UsageLog::Writer {
     // The file on disk could not be read: keep it under another name before the
     // first write, and never replace it while that fails.
     bool moveAsideFirst = false;
+    // Days read from the file that this version keeps as they were; set at load.
+    platform::KeptJsonEntries keptDays;
     std::uint64_t lastWritten = 0;
     std::uint64_t lastIssued = 0;  // main thread only
 
@@ -146,7 +167,7 @@ struct UsageLog::Writer {
             }
             moveAsideFirst = false;
         }
-        const auto text = encodeSnapshot(days, hourly);
+        const auto text = encodeSnapshot(days, hourly, keptDays);
         if (auto written = platform::writeFileAtomically(path, text); !written) return written.error().description;
         lastWritten = sequence;
         return std::nullopt;
@@ -179,18 +200,22 @@ void UsageLog::load() {
         failure = bytes.error().description;
     } else {
         const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-        const Json json = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-        if (json.is_discarded()) {
-            failure = "the file is not valid JSON";
-        } else if (auto snapshot = decodeSnapshot(json)) {
-            days_ = std::move(snapshot->days);
-            if (snapshot->hourly) hourlyActivity_ = *snapshot->hourly;
-            return;
-        } else if (auto older = decodeDays(json)) {
-            days_ = std::move(*older);
-            return;
+        auto json = platform::decodeJson(text);
+        if (!json) {
+            failure = json.error().description;
+        } else if (!json->is_object()) {
+            failure = "the file is not a JSON object";
         } else {
-            failure = older.error();
+            // The current form, or the older one that held only the days.
+            auto snapshot = json->contains("days") || json->contains("hourlyActivity") ? decodeSnapshot(text, *json, log_)
+                                                                                    : decodeDays(text, log_);
+            if (snapshot) {
+                days_ = std::move(snapshot->days);
+                if (snapshot->hourly) hourlyActivity_ = *snapshot->hourly;
+                writer_->keptDays = std::move(snapshot->keptDays);
+                return;
+            }
+            failure = snapshot.error().description;
         }
     }
     log_.error("usage log load failed: {}", failure);

@@ -201,6 +201,39 @@ TEST_F(UsageLogTest, HourlyListOfWrongLengthKeepsDaysAndResetsHours) {
     }
 }
 
+// Counts beyond a 64-bit count in an edited file are never wrapped: the day is
+// left out of the statistics and written back exactly as it was.
+TEST_F(UsageLogTest, ADayWithCountsBeyond64BitsIsKeptAsStored) {
+    const std::string huge =
+        R"({"dictation":{"sessionCount":18446744073709551616,"wordCount":1},"readAloud":{"sessionCount":0,"wordCount":0}})";
+    const std::string fraction =
+        R"({ "dictation" : {"sessionCount":1.5,"wordCount":1}, "readAloud":{"sessionCount":0,"wordCount":0} })";
+    std::string hours = "[9223372036854775808";
+    for (int i = 1; i < 24; ++i) hours += ",1";
+    hours += "]";
+    writeText(file, R"({"days":{"2025-06-01":)" + huge + R"(,"2025-06-02":{"dictation":{"sessionCount":2,"wordCount":7},)"
+                    R"("readAloud":{"sessionCount":0,"wordCount":0}},"2025-06-03":)" + fraction +
+                    R"(},"hourlyActivity":)" + hours + "}");
+    platform::ScopedLogCapture capture;
+    auto log = makeLog();
+    EXPECT_EQ(log->days().size(), 1u);
+    EXPECT_EQ(log->lifetimeTotals().dictation, (StreamStats{2, 7}));
+    EXPECT_EQ(log->hourlyActivity(), UsageLog::HourlyActivity{}) << "an unusable hour count resets the hours";
+    EXPECT_TRUE(capture->contains("day 2025-06-01 kept as stored", platform::LogLevel::error));
+    EXPECT_TRUE(capture->contains("hourly activity reset", platform::LogLevel::error));
+
+    log->recordDictation("fresh words");
+    settle();
+    const auto text = readText(file);
+    EXPECT_NE(text.find(R"("2025-06-01":)" + huge + ","), std::string::npos) << text;
+    EXPECT_NE(text.find(R"("2025-06-03":)" + fraction + ","), std::string::npos) << text;
+    EXPECT_FALSE(std::filesystem::exists(dir / "Parlowen" / "usage.json.corrupt-20250609T100000Z"));
+    const auto json = nlohmann::json::parse(text);
+    EXPECT_EQ(json["days"]["2025-06-02"]["dictation"]["wordCount"], 7);
+    EXPECT_EQ(json["days"]["2025-06-09"]["dictation"]["wordCount"], 2);
+    EXPECT_EQ(json["days"].size(), 4u);
+}
+
 TEST_F(UsageLogTest, UnreadableFileGivesEmptyStatsAndIsMovedAsideBeforeTheFirstWrite) {
     const char* bad[] = {
         "[1,2]",

@@ -10,22 +10,7 @@ constexpr std::size_t kPreviewKept = 58;
 }  // namespace
 
 std::string DictationHistoryEntry::preview() const {
-    // Only line feeds and tabs are folded; other blanks pass through as they are.
-    std::string folded = text;
-    for (char& c : folded)
-        if (c == '\n' || c == '\t') c = ' ';
-    std::string oneLine;
-    std::size_t pos = 0;
-    while (pos < folded.size()) {
-        const std::size_t end = std::min(folded.find(' ', pos), folded.size());
-        if (end > pos) {
-            if (!oneLine.empty()) oneLine += ' ';
-            oneLine.append(folded, pos, end - pos);
-        }
-        pos = end + 1;
-    }
-    if (platform::text::graphemeCount(oneLine) <= kPreviewLimit) return oneLine;
-    return platform::text::graphemePrefix(oneLine, kPreviewKept) + "…";
+    return platform::text::oneLinePreview(text, kPreviewLimit, kPreviewKept);
 }
 
 DictationHistory::DictationHistory(const platform::Clock& clock)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "Parlowen/dictation/CharacterProperties.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "platform/text/Unicode.h"
 
@@ -11,7 +10,7 @@ namespace {
 
 namespace text = platform::text;
 
-bool isWordScalar(char32_t c) { return c == U'\'' || c == U'-' || characters::isAlphanumeric(c); }
+bool isWordScalar(char32_t c) { return c == U'\'' || c == U'-' || platform::text::isAlphanumeric(c); }
 
 // The pieces of `input` between separators, empty ones dropped.
 std::vector<std::string_view> pieces(std::string_view input) {
@@ -47,7 +46,7 @@ std::vector<std::string> QuickAddHint::extractCandidates(std::string_view input,
         if (length < 2) continue;
         auto lower = text::nfc(text::lowercased(word));
         if (QuickAddHintModel::stopWords().contains(lower) || !seen.insert(std::move(lower)).second) continue;
-        if (characters::isUppercase(text::decodeUtf8(word, 0).codePoint))
+        if (platform::text::isUppercase(text::decodeUtf8(word, 0).codePoint))
             capitalised.emplace_back(word);
         else if (length >= 5)
             long_.emplace_back(word);

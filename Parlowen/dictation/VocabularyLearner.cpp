@@ -4,7 +4,6 @@
 #include <map>
 #include <unordered_set>
 
-#include "Parlowen/dictation/CharacterProperties.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "platform/text/Unicode.h"
 
@@ -16,7 +15,7 @@ namespace text = platform::text;
 using Table = std::map<std::string, std::int64_t>;
 
 bool isWordScalar(char32_t c) {
-    return c == U'\'' || (c >= U'0' && c <= U'9') || characters::isAlphabetic(c);
+    return c == U'\'' || (c >= U'0' && c <= U'9') || platform::text::isAlphabetic(c);
 }
 
 // Highest count first; equal counts by code points after canonical composition.

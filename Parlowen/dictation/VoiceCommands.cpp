@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <vector>
 
-#include "Parlowen/dictation/CharacterProperties.h"
 #include "platform/text/Unicode.h"
 
 namespace parlowen {
@@ -19,7 +18,7 @@ bool isWhitespaceCharacter(std::string_view character) {
 }
 bool isLetterOrNumber(std::string_view character) {
     const char32_t c = firstScalar(character);
-    return characters::isAlphabetic(c) || characters::hasNumericType(c);
+    return platform::text::isAlphabetic(c) || platform::text::hasNumericType(c);
 }
 
 struct Command {

@@ -4,6 +4,17 @@
 
 namespace parlowen {
 
+std::string_view displayName(ReadAloudEngineKind kind) {
+    switch (kind) {
+        case ReadAloudEngineKind::appleSpeech: return "Apple Speech";
+        case ReadAloudEngineKind::kokoro: return "Kokoro";
+        case ReadAloudEngineKind::openai: return "OpenAI";
+        case ReadAloudEngineKind::cartesia: return "Cartesia";
+        case ReadAloudEngineKind::elevenlabs: return "ElevenLabs";
+    }
+    return {};
+}
+
 std::string_view displayLabel(OpenAITTSVoice voice) {
     switch (voice) {
         case OpenAITTSVoice::alloy: return "Alloy — balanced, neutral";

@@ -82,31 +82,7 @@ QueueItem QueueItem::create(Fields f) {
 }
 
 std::string QueueItem::deriveTitle(std::string_view text) {
-    std::string flat(text);
-    for (char& c : flat)
-        if (c == '\n' || c == '\t') c = ' ';
-
-    // Split at characters that are exactly a space: a space carrying a combining
-    // mark is one character of its own and stays in the title.
-    const auto bounds = platform::text::graphemeBoundaries(flat);
-    std::string joined;
-    std::size_t pieceStart = 0;
-    auto flush = [&](std::size_t end) {
-        if (end > pieceStart) {
-            if (!joined.empty()) joined += ' ';
-            joined.append(flat, pieceStart, end - pieceStart);
-        }
-    };
-    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
-        if (bounds[i + 1] - bounds[i] == 1 && flat[bounds[i]] == ' ') {
-            flush(bounds[i]);
-            pieceStart = bounds[i + 1];
-        }
-    }
-    flush(flat.size());
-
-    if (platform::text::graphemeCount(joined) <= kTitleLimit) return joined;
-    return platform::text::graphemePrefix(joined, kTitleKept) + "\u2026";
+    return platform::text::oneLinePreview(text, kTitleLimit, kTitleKept);
 }
 
 std::string QueueItem::canonicalEngine(std::string_view engine) {

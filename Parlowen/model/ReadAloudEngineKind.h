@@ -18,6 +18,11 @@ struct EnumCases<ReadAloudEngineKind> {
     };
 };
 
+// The engine's name in the alerts ("Apple Speech", "Kokoro", "OpenAI",
+// "Cartesia", "ElevenLabs"): the cloud-consent alert, and the cost guard for
+// the cloud engines.
+std::string_view displayName(ReadAloudEngineKind kind);
+
 // True for the engines that send the text to a cloud service.
 constexpr bool isCloud(ReadAloudEngineKind kind) {
     return static_cast<int>(kind) > static_cast<int>(ReadAloudEngineKind::kokoro);

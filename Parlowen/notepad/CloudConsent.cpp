@@ -12,18 +12,6 @@ using platform::ui::AlertStyle;
 constexpr const char* kAccept = "I understand, continue";
 constexpr const char* kProvider = "Anthropic";
 
-// The engine names the read-aloud alert uses.
-std::string engineName(ReadAloudEngineKind engine) {
-    switch (engine) {
-        case ReadAloudEngineKind::appleSpeech: return "Apple Speech";
-        case ReadAloudEngineKind::kokoro: return "Kokoro";
-        case ReadAloudEngineKind::openai: return "OpenAI";
-        case ReadAloudEngineKind::cartesia: return "Cartesia";
-        case ReadAloudEngineKind::elevenlabs: return "ElevenLabs";
-    }
-    return {};
-}
-
 bool present(std::string title, std::string body, const char* decline, bool infoOnly, AlertPresenter& alerts) {
     Alert alert;
     alert.messageText = std::move(title) + " — heads up";
@@ -56,7 +44,7 @@ std::string cloudConsentIdentifier(ReadAloudEngineKind engine) { return std::str
 std::string cloudConsentIdentifier(CleanUpModel model) { return std::string(rawValue(model)); }
 
 std::string cloudReadAloudConsentText(ReadAloudEngineKind engine) {
-    const std::string n = engineName(engine);
+    const std::string n(displayName(engine));
     return n + " is a cloud service — picking it means:\n\n• You'll need an API key from " + n +
            ". Parlowen never sees it; it stays in your Keychain.\n• You pay " + n +
            " directly based on usage (typically fractions of a cent per word). Parlowen isn't in the billing "
@@ -86,7 +74,7 @@ std::string cloudDictationConsentText(std::string_view transcriptionHost) {
 }
 
 bool presentCloudReadAloudConsent(ReadAloudEngineKind engine, bool infoOnly, AlertPresenter& alerts) {
-    return present(engineName(engine), cloudReadAloudConsentText(engine), "Stay on-device", infoOnly, alerts);
+    return present(std::string(displayName(engine)), cloudReadAloudConsentText(engine), "Stay on-device", infoOnly, alerts);
 }
 
 bool presentCloudModelConsent(CleanUpModel model, std::string_view providerName, bool infoOnly,

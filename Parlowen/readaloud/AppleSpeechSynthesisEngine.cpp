@@ -5,19 +5,24 @@
 namespace parlowen {
 
 namespace {
-float clampRate(float rate) { return std::clamp(rate, platform::kSpeechMinimumRate, platform::kSpeechMaximumRate); }
+float clampRate(float rate) { return platform::clampSpeechRate(rate); }
 }  // namespace
 
 AppleSpeechSynthesisEngine::AppleSpeechSynthesisEngine(platform::Executor& main,
                                                        std::unique_ptr<platform::SpeechSynthesizer> synthesizer)
     : main_(main), synth_(std::move(synthesizer)) {
-    // Events come on the synthesiser's threads: only a finish matters, and it
-    // is handled on the main executor while this engine still exists.
+    // Events come on the synthesiser's threads: only a finish or a failure
+    // matters, and it is handled on the main executor while this engine still exists.
     synth_->setEventHandler([this, &main = main_, alive = lifetime_.weak()](const platform::SpeechEvent& e) {
-        if (e.kind != platform::SpeechEvent::Kind::finished) return;
-        main.post([this, alive, id = e.utterance] {
+        using Kind = platform::SpeechEvent::Kind;
+        if (e.kind != Kind::finished && e.kind != Kind::failed) return;
+        main.post([this, alive, e] {
             if (alive.expired()) return;
-            utteranceFinished(id);
+            if (e.kind == Kind::finished)
+                utteranceFinished(e.utterance);
+            else
+                utteranceFailed(e.utterance, e.error.value_or(platform::Error::make(
+                                                 "speechsynth", 0, "failed", "No audio output is available.")));
         });
     });
 }
@@ -57,7 +62,9 @@ void AppleSpeechSynthesisEngine::speakCurrentSentence() {
         setState(SpeechSynthesisState::finished());
         return;
     }
-    synth_->stopSpeaking();
+    // Only a sentence still under way is cut short; after a natural finish the
+    // synthesiser is idle and the next one follows without a gap.
+    if (synth_->isSpeaking() || synth_->isPaused()) synth_->stopSpeaking();
     const auto& sentence = sentences_[static_cast<std::size_t>(currentIndex_)];
     platform::SpeechUtterance utterance{sentence.text, voice_ ? std::optional(voice_->identifier) : std::nullopt,
                                         rate_};
@@ -128,6 +135,13 @@ void AppleSpeechSynthesisEngine::setRate(float rate) {
 std::string AppleSpeechSynthesisEngine::voiceDisplayName(const std::optional<std::string>& voiceIdentifier) {
     auto voice = findVoice(voiceIdentifier);
     return voice ? voice->name : "System";
+}
+
+void AppleSpeechSynthesisEngine::utteranceFailed(platform::UtteranceID utterance, const platform::Error& error) {
+    if (utterance != currentUtterance_) return;
+    // Nothing can be heard: end the reading instead of racing through its sentences.
+    stop();
+    if (onError) onError(error);
 }
 
 void AppleSpeechSynthesisEngine::utteranceFinished(platform::UtteranceID utterance) {

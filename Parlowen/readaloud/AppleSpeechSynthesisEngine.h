@@ -2,8 +2,10 @@
 
 // The system voice: speaks through the platform speech synthesiser one
 // utterance per sentence, so the panel can show the current sentence and the
-// user can skip. Also the fallback voice when a cloud voice fails. Reports no
-// errors: an unknown voice falls back, a rate is clamped, empty text finishes.
+// user can skip. Also the fallback voice when a cloud voice fails. An unknown
+// voice falls back, a rate is clamped (NaN: the default), empty text finishes;
+// the one error it reports is speech that cannot be played (no audio output),
+// after which it stops.
 
 #include <memory>
 #include <optional>
@@ -49,6 +51,7 @@ private:
     void speakCurrentSentence();
     void apply(SentenceSkip skip);
     void utteranceFinished(platform::UtteranceID utterance);
+    void utteranceFailed(platform::UtteranceID utterance, const platform::Error& error);
 
     platform::Executor& main_;
     std::unique_ptr<platform::SpeechSynthesizer> synth_;

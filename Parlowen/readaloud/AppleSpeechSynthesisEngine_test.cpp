@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <mutex>
 #include <thread>
 
 #include "Parlowen/readaloud/AppleSpeechSynthesisEngine.h"
@@ -63,6 +70,7 @@ TEST_F(AppleEngineTest, SpeaksSentenceBySentenceUntilFinished) {
     EXPECT_EQ(states_, (std::vector<State>{State::speaking(0, 3, "One fish."), State::speaking(1, 3, "Two fish."),
                                            State::speaking(2, 3, "Red fish."), State::finished()}));
     EXPECT_TRUE(onMain_);
+    EXPECT_EQ(synth_->stopCount(), 0) << "a natural advance stops nothing: no gap between sentences";
 
     // A new reading starts over.
     engine_->speak("Again.", std::nullopt, 0.5f);
@@ -115,6 +123,44 @@ TEST_F(AppleEngineTest, RatesAreClampedAndTheEstimateUsesTheClampedRate) {
     engine_->setRate(-1.0f);
     EXPECT_EQ(engine_->rate(), platform::kSpeechMinimumRate);
     EXPECT_EQ(synth_->spoken().back().utterance.rate, platform::kSpeechMinimumRate);
+
+    // NaN never reaches the synthesiser: it counts as the default rate.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    engine_->setRate(nan);
+    EXPECT_EQ(engine_->rate(), platform::kSpeechDefaultRate);
+    engine_->speak(text, std::nullopt, nan);
+    EXPECT_EQ(engine_->rate(), platform::kSpeechDefaultRate);
+    EXPECT_EQ(synth_->spoken().back().utterance.rate, platform::kSpeechDefaultRate);
+    engine_->skipForward(1.0);
+    EXPECT_EQ(engine_->state().sentenceIndex, 1) << "one sentence of 1 s at the default rate";
+}
+
+TEST_F(AppleEngineTest, SpeechThatCannotBePlayedIsAnErrorAndStopsTheReading) {
+    std::vector<platform::Error> errors;
+    engine_->onError = [&](const platform::Error& e) {
+        errors.push_back(e);
+        EXPECT_TRUE(main_.isCurrent());
+    };
+    engine_->speak(kThree, std::nullopt, 0.5f);
+    const platform::Error noOutput = platform::Error::make("speechsynth", 4, "noAudioOutput",
+                                                           "No audio output is available.");
+    std::thread([&] { synth_->failCurrent(noOutput); }).join();
+    EXPECT_TRUE(errors.empty()) << "delivered on the main executor";
+    main_.runUntilIdle();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].description, "No audio output is available.");
+    EXPECT_EQ(engine_->state(), State::idle());
+    EXPECT_EQ(spokenCount(), 1u) << "no race through the other sentences";
+    EXPECT_EQ(states_, (std::vector<State>{State::speaking(0, 3, "One fish."), State::idle()}));
+
+    // A failure of an utterance a skip has replaced is stale.
+    engine_->speak(kThree, std::nullopt, 0.5f);
+    auto first = synth_->spoken().back().id;
+    engine_->skipForwardSentence();
+    synth_->send({platform::SpeechEvent::Kind::failed, first, {}, noOutput});
+    main_.runUntilIdle();
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(engine_->state(), State::speaking(1, 3, "Two fish."));
 }
 
 TEST_F(AppleEngineTest, PauseAndResumeOnlyWhenTheyApply) {
@@ -200,6 +246,138 @@ TEST(AppleEngineLive, SpeaksHelloWorldThroughTheSoundServer) {
     ASSERT_TRUE(main.runUntil([&] { return engine.state() == State::finished(); }, std::chrono::seconds(15)));
     EXPECT_EQ(states, (std::vector<State>{State::speaking(0, 2, "Hello."), State::speaking(1, 2, "World."),
                                           State::finished()}));
+}
+
+// ---- Gaps in what the listener hears -----------------------------------------------
+
+constexpr double kRate = 22050;
+
+// Silent stretches (every 10 ms window below a small peak) between the first
+// and the last sound of 16-bit mono samples, in seconds, longest first.
+std::vector<double> silences(const std::vector<std::int16_t>& samples) {
+    const std::size_t window = static_cast<std::size_t>(kRate / 100);
+    std::vector<bool> loud;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        int peak = 0;
+        for (std::size_t i = at; i < at + window; ++i) peak = std::max(peak, std::abs(int(samples[i])));
+        loud.push_back(peak > 200);
+    }
+    std::vector<double> out;
+    auto first = std::find(loud.begin(), loud.end(), true);
+    auto last = std::find(loud.rbegin(), loud.rend(), true).base();
+    std::size_t run = 0;
+    for (auto it = first; it < last; ++it) {
+        if (!*it) {
+            ++run;
+        } else if (run > 0) {
+            out.push_back(run / 100.0);
+            run = 0;
+        }
+    }
+    std::sort(out.rbegin(), out.rend());
+    return out;
+}
+
+// The whole text as one utterance, synthesised without playing: the voice's own pauses.
+std::vector<std::int16_t> synthesised(platform::SpeechSynthesizer& synth, const std::string& text) {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::int16_t> out;
+    bool done = false;
+    synth.write({text, std::nullopt, 0.5f}, [&](platform::Result<platform::PcmBuffer> b) {
+        std::lock_guard lock(m);
+        if (b && !b->empty()) {
+            const auto* data = reinterpret_cast<const std::int16_t*>(b->data());
+            out.insert(out.end(), data, data + b->frameLength());
+        } else {
+            done = true;
+            cv.notify_all();
+        }
+    });
+    std::unique_lock lock(m);
+    cv.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+    return out;
+}
+
+std::vector<std::int16_t> readSamples(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::int16_t> out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.data(), out.size() * 2);
+    return out;
+}
+
+// Three sentences with the system voice into the fixture's null sink, read
+// back from its monitor: the silence between two sentences is close to the
+// voice's own pause between sentences inside one utterance.
+TEST(AppleEngineLive, SentencesFollowEachOtherWithoutALongSilence) {
+    testsupport::PulseAudioServer server;
+    PARLOWEN_REQUIRE_OR_SKIP(server.start());
+    ASSERT_TRUE(platform::EspeakSpeechSynthesizer::available());
+    const std::string text = "The first sentence is here. The second one follows it. And this is the third.";
+    platform::PulseAudio pulse(server.environment());
+    auto synth = std::make_unique<platform::EspeakSpeechSynthesizer>(pulse, server.environment());
+    auto* synthesiser = synth.get();
+
+    const auto recording = server.sandbox().root() / "monitor.raw";
+    auto recorder = server.spawn({"parec", "--device=ci_null.monitor", "--format=s16le", "--rate=22050",
+                                  "--channels=1", "--latency-msec=20", "--raw", recording.string()});
+    ASSERT_TRUE(recorder) << recorder.error().description;
+    platform::ManualExecutor main;
+    auto recorded = [&] {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(recording, ec);
+        return ec ? std::uintmax_t(0) : size;
+    };
+    // The recorder runs once the monitor's silence arrives.
+    ASSERT_TRUE(main.runUntil([&] { return recorded() > 4410; }, std::chrono::seconds(10)));
+
+    AppleSpeechSynthesisEngine engine(main, std::move(synth));
+    engine.speak(text, std::nullopt, 0.5f);
+    ASSERT_TRUE(main.runUntil([&] { return engine.state() == State::finished(); }, std::chrono::seconds(30)));
+    // A little more of the monitor, so the last sound is surely in the file.
+    const auto atFinish = recorded();
+    ASSERT_TRUE(main.runUntil([&] { return recorded() > atFinish + 2 * 22050 / 2; }, std::chrono::seconds(10)));
+    recorder->stop();
+    const auto reference = silences(synthesised(*synthesiser, text));
+    ASSERT_GE(reference.size(), 2u) << "the voice pauses between its sentences";
+    const double voicePause = reference[0];
+
+    const auto gaps = silences(readSamples(recording));
+    const double longest = gaps.empty() ? 0.0 : gaps[0];
+    // Reported before: about 1.8 s between sentences against the voice's 0.3 s.
+    EXPECT_LT(longest, 2.0 * voicePause + 0.1) << "longest silence " << longest << " s, the voice's own pause "
+                                               << voicePause << " s";
+
+    // One playback stream served the whole reading (the server numbers them
+    // from 0): it was never torn down and reconnected between sentences.
+    auto inputs = server.run({"pactl", "list", "short", "sink-inputs"});
+    ASSERT_TRUE(inputs.ok()) << inputs.describe();
+    EXPECT_EQ(inputs.out.substr(0, inputs.out.find('\t')), "0") << inputs.out;
+}
+
+// With the sound server gone, the reading ends with an error instead of a silent "finished".
+TEST(AppleEngineLive, WithoutASoundServerTheReadingFailsWithAClearError) {
+    testsupport::PulseAudioServer server;
+    PARLOWEN_REQUIRE_OR_SKIP(server.start());
+    ASSERT_TRUE(platform::EspeakSpeechSynthesizer::available());
+    const auto environment = server.environment();
+    server.stop();
+    platform::PulseAudio pulse(environment);
+    platform::ManualExecutor main;
+    AppleSpeechSynthesisEngine engine(main, std::make_unique<platform::EspeakSpeechSynthesizer>(pulse, environment));
+    std::vector<State> states;
+    std::vector<platform::Error> errors;
+    engine.onStateChange = [&](const State& s) { states.push_back(s); };
+    engine.onError = [&](const platform::Error& e) { errors.push_back(e); };
+    engine.speak("Nobody hears this. Nor this. Nor this one.", std::nullopt, 0.5f);
+    ASSERT_TRUE(main.runUntil([&] { return !errors.empty(); }, std::chrono::seconds(15)));
+    main.runUntilIdle();
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].description, "No audio output is available.");
+    ASSERT_TRUE(errors[0].underlying);
+    EXPECT_FALSE(errors[0].underlying->description.empty());
+    EXPECT_EQ(states, (std::vector<State>{State::speaking(0, 3, "Nobody hears this."), State::idle()}));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include <unicode/uchar.h>
 
 #include "platform/runtime/Resources.h"
 #include "platform/text/Unicode.h"
@@ -169,7 +168,7 @@ std::string CMUDictionary::arpabetToIPA(std::span<const std::string> phones) {
             auto bounds = platform::text::graphemeBoundaries(base);
             std::size_t lastStart = bounds[bounds.size() - 2];
             char32_t first = platform::text::decodeUtf8(base, lastStart).codePoint;
-            if (u_getIntPropertyValue(static_cast<UChar32>(first), UCHAR_NUMERIC_TYPE) != U_NT_NONE) {
+            if (platform::text::hasNumericType(first)) {
                 auto digit = base.substr(lastStart);
                 stress = digit == "1" ? 1 : digit == "2" ? 2 : 0;
                 base = base.substr(0, lastStart);

@@ -9,36 +9,49 @@
 #include "platform/values/Json.h"
 
 namespace parlowen {
+namespace {
 
-platform::Result<std::string> encodePronunciationOverrides(const std::vector<PronunciationOverride>& entries) {
-    platform::Json array = platform::Json::array();
+std::optional<PronunciationOverride> decodeEntry(const platform::Json& item) {
+    if (!item.is_object()) return std::nullopt;
+    auto id = platform::requireUuid(item, "id");
+    auto word = platform::requireString(item, "word");
+    auto respelling = platform::requireString(item, "respelling");
+    if (!id || !word || !respelling) return std::nullopt;
+    return PronunciationOverride{*id, std::move(*word), std::move(*respelling)};
+}
+
+}  // namespace
+
+platform::Result<std::string> encodePronunciationOverrides(const std::vector<PronunciationOverride>& entries,
+                                                           const platform::KeptJsonEntries& kept) {
+    std::vector<std::string> elements;
     for (const auto& e : entries) {
         platform::Json object = platform::Json::object();
         object["id"] = e.id.uuidString();
         object["word"] = e.word;
         object["respelling"] = e.respelling;
-        array.push_back(std::move(object));
+        auto text = platform::encodeJson(object);
+        if (!text) return platform::fail(text.error());
+        elements.push_back(std::move(*text));
     }
-    return platform::encodeJson(array);
+    return kept.writeArray(elements);
 }
 
 std::optional<DecodedPronunciationOverrides> decodePronunciationOverrides(platform::ByteView data) {
-    auto json = platform::decodeJson(data);
+    const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+    auto json = platform::decodeJson(text);
     if (!json || !json->is_array()) return std::nullopt;
+    auto texts = platform::jsonArrayElementTexts(text);
+    if (!texts) return std::nullopt;
     DecodedPronunciationOverrides out;
-    for (const auto& item : *json) {
-        if (!item.is_object()) {
+    for (std::size_t i = 0; i < texts->size(); ++i) {
+        if (auto entry = decodeEntry((*json)[i])) {
+            out.kept.elementRead();
+            out.entries.push_back(std::move(*entry));
+        } else {
             ++out.skipped;
-            continue;
+            out.kept.keepElement((*texts)[i]);
         }
-        auto id = platform::requireUuid(item, "id");
-        auto word = platform::requireString(item, "word");
-        auto respelling = platform::requireString(item, "respelling");
-        if (!id || !word || !respelling) {
-            ++out.skipped;
-            continue;
-        }
-        out.entries.push_back({*id, std::move(*word), std::move(*respelling)});
     }
     return out;
 }
@@ -62,9 +75,14 @@ PronunciationOverrideStore::PronunciationOverrideStore(platform::UserDefaults& d
                 log_.error("pronunciation overrides: skipped unreadable entries count={} kept={}", decoded->skipped,
                            decoded->entries.size());
             entries_.set(std::move(decoded->entries));
+            kept_ = std::move(decoded->kept);
         } else {
             log_.error("pronunciation overrides: stored data is not a JSON array; starting empty");
+            setAsideFirst_ = true;
         }
+    } else if (defaults_.object(kDefaultsKey)) {
+        log_.error("pronunciation overrides: stored value is not data; starting empty");
+        setAsideFirst_ = true;
     }
     rebuildCache();
     if (phonemizer_) phonemizer_(ipaCache_);
@@ -111,10 +129,15 @@ void PronunciationOverrideStore::changeEntries(std::vector<PronunciationOverride
 void PronunciationOverrideStore::rebuildCache() { ipaCache_ = pronunciationIPAMap(entries_.get()); }
 
 void PronunciationOverrideStore::save() {
-    auto text = encodePronunciationOverrides(entries_.get());
+    auto text = encodePronunciationOverrides(entries_.get(), kept_);
     if (!text) {
         log_.error("pronunciation overrides: encode failed: {}", text.error().description);
         return;
+    }
+    if (setAsideFirst_) {
+        if (auto aside = platform::keepValueAside(defaults_, kDefaultsKey, platform::Date::now()))
+            log_.error("pronunciation overrides: the unreadable stored value was kept as {}", *aside);
+        setAsideFirst_ = false;
     }
     defaults_.set(kDefaultsKey, platform::toBytes(*text));
 }

@@ -18,6 +18,7 @@
 #include "platform/runtime/Error.h"
 #include "platform/runtime/Observable.h"
 #include "platform/values/Bytes.h"
+#include "platform/values/JsonKept.h"
 #include "platform/values/Uuid.h"
 
 namespace parlowen {
@@ -35,15 +36,18 @@ using PronunciationIPAMap = std::map<std::string, std::string>;
 
 // The stored format, shared with the phonemizer, which reads the same key
 // itself: a compact JSON array of {"id","word","respelling"} objects in list
-// order, the id in upper-case canonical form. Fails only for text that is not
-// valid UTF-8.
-platform::Result<std::string> encodePronunciationOverrides(const std::vector<PronunciationOverride>& entries);
+// order, the id in upper-case canonical form; `kept` entries go back in their
+// places. Fails only for text that is not valid UTF-8.
+platform::Result<std::string> encodePronunciationOverrides(const std::vector<PronunciationOverride>& entries,
+                                                           const platform::KeptJsonEntries& kept = {});
 
 struct DecodedPronunciationOverrides {
     std::vector<PronunciationOverride> entries;
     // Objects that lacked a key, had a wrong type or a malformed id: each is
     // left out on its own, so one bad entry never costs the others.
     std::size_t skipped = 0;
+    // Those entries as stored, for writing them back in their places.
+    platform::KeptJsonEntries kept;
 };
 // Nothing when the data is not a JSON array at all.
 std::optional<DecodedPronunciationOverrides> decodePronunciationOverrides(platform::ByteView data);
@@ -86,6 +90,11 @@ private:
     void changeEntries(std::vector<PronunciationOverride> entries, CacheState cache);
     void rebuildCache();
     void save();
+
+    // Entries this version could not read, written back unchanged in their places.
+    platform::KeptJsonEntries kept_;
+    // The stored value is no JSON array: kept aside before the first save replaces it.
+    bool setAsideFirst_ = false;
 
     platform::UserDefaults& defaults_;
     PhonemizerHook phonemizer_;

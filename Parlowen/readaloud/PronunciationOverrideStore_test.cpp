@@ -158,6 +158,27 @@ TEST_F(PronunciationStoreTest, OneMalformedEntryCostsOnlyItself) {
     expectConsistent(*store);
 }
 
+TEST_F(PronunciationStoreTest, UnreadableEntriesAreWrittenBackUnchangedInTheirPlaces) {
+    const std::string future = "{ \"id\" : \"" + kB.uuidString() + "\", \"word\" : \"nginx\", \"ipa\" : \"x\" }";
+    storeRaw("[{\"id\":\"" + kA.uuidString() + "\",\"word\":\"Zoe\",\"respelling\":\"ZOH-ee\"}," + future +
+             ",\"stray\"]");
+    auto store = makeStore();
+    ASSERT_EQ(store->entries().size(), 1u);
+    store->addOrUpdate("zoe", "ZOH-ee");
+    const std::string zoe = "{\"id\":\"" + kA.uuidString() + "\",\"word\":\"zoe\",\"respelling\":\"ZOH-ee\"}";
+    EXPECT_EQ(storedJson(), "[" + zoe + "," + future + ",\"stray\"]");
+    store->addOrUpdate("Debian", "DEB-ee-an");
+    store->remove(kA);
+    auto again = makeStore();
+    ASSERT_EQ(again->entries().size(), 1u);
+    EXPECT_EQ(again->entries()[0].word, "Debian");
+    again->addOrUpdate("Linux", "LIN-ux");
+    const std::string text = storedJson();
+    // Debian took the first readable place once Zoe was gone; Linux comes at the end.
+    EXPECT_NE(text.find("\"Debian\",\"respelling\":\"DEB-ee-an\"}," + future + ",\"stray\",{"), std::string::npos)
+        << text;
+}
+
 TEST_F(PronunciationStoreTest, UnreadableDataStartsEmptyAndStaysUntilTheNextChange) {
     for (platform::DefaultsValue bad :
          {platform::DefaultsValue(platform::toBytes("{\"id\":1}")), platform::DefaultsValue(platform::toBytes("[{")),
@@ -169,6 +190,15 @@ TEST_F(PronunciationStoreTest, UnreadableDataStartsEmptyAndStaysUntilTheNextChan
         EXPECT_TRUE(store.entries().empty());
         EXPECT_TRUE(map.empty());
         EXPECT_EQ(defaults.object(PronunciationOverrideStore::kDefaultsKey), bad);
+
+        // The first change keeps it aside rather than writing over it.
+        store.addOrUpdate("Zoe", "ZOH-ee");
+        std::vector<std::string> aside;
+        for (const auto& key : defaults.keys())
+            if (key.starts_with(std::string(PronunciationOverrideStore::kDefaultsKey) + ".corrupt-")) aside.push_back(key);
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(defaults.object(aside[0]), bad);
+        EXPECT_EQ(store.entries().size(), 1u);
     }
 }
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <vector>
 
-#include <unicode/uchar.h>
 
 #include "platform/text/Unicode.h"
 
@@ -35,7 +34,7 @@ constexpr std::string_view kPrimaryStress = "\u02C8";
 
 bool hasUppercase(std::string_view text) {
     for (char32_t c : platform::text::toUtf32(text))
-        if (u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE)) return true;
+        if (platform::text::isUppercase(c)) return true;
     return false;
 }
 

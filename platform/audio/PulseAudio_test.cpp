@@ -159,22 +159,40 @@ TEST_F(PulseAudioTest, StopEndsPendingBuffersAndTheStreamPlaysOnAfterwards) {
         }
         done.hit();
     };
+    // The server's playback streams ("sink inputs"), by index.
+    auto sinkInputs = [&] {
+        auto r = server.run({"pactl", "list", "short", "sink-inputs"});
+        EXPECT_TRUE(r.ok()) << r.describe();
+        std::vector<std::string> ids;
+        for (std::size_t at = 0; at < r.out.size();) {
+            auto end = r.out.find('\n', at);
+            if (end == std::string::npos) end = r.out.size();
+            if (end > at) ids.push_back(r.out.substr(at, r.out.find('\t', at) - at));
+            at = end + 1;
+        }
+        return ids;
+    };
     PcmBuffer long10s(PcmFormat::float32(16000, 1), 160000);
     long10s.setFrameLength(160000);
     ASSERT_TRUE((*stream)->schedule(long10s, record));
     ASSERT_TRUE((*stream)->play());
     (*stream)->pause();
     EXPECT_FALSE((*stream)->isPlaying());
+    const auto before = sinkInputs();
+    ASSERT_EQ(before.size(), 1u);
     (*stream)->stop();  // completions run before stop returns
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(ends, std::vector<ScheduledBufferEnd>{ScheduledBufferEnd::stopped});
     }
+    EXPECT_EQ(sinkInputs(), before) << "stop keeps the connection";
+    (*stream)->stop();  // idle: nothing to drop, nothing changes
     PcmBuffer shortOne(PcmFormat::int16(16000, 1), 800);  // 50 ms, int16 is taken too
     shortOne.setFrameLength(800);
     ASSERT_TRUE((*stream)->schedule(shortOne, record));
     ASSERT_TRUE((*stream)->play());
     ASSERT_TRUE(done.waitFor(2, 3000ms));
+    EXPECT_EQ(sinkInputs(), before);
     std::lock_guard lock(mutex);
     EXPECT_EQ(ends.back(), ScheduledBufferEnd::played);
 }

@@ -18,7 +18,7 @@ namespace {
 
 constexpr pa_usec_t kCheckInterval = 20 * PA_USEC_PER_MSEC;
 // How much the server keeps queued: enough to ride out a busy machine. Pause
-// (a cork) and stop (a new stream) act at once whatever is queued.
+// (a cork) and stop (a cork and a flush) act at once whatever is queued.
 constexpr pa_usec_t kTargetLatency = 300 * PA_USEC_PER_MSEC;
 
 class PulseOutputStream : public AudioOutputStream {
@@ -86,12 +86,20 @@ public:
         std::vector<Completion> dropped;
         {
             Lock lock(*core_);
+            const bool wasPlaying = playing_;
+            const bool holdsAudio = !queue_.empty() || !written_.empty();
             playing_ = false;
             collectAll(dropped);
-            // A fresh stream drops what the server holds and starts counting
-            // frames from zero again; it connects in the background.
-            dropStream();
-            if (auto s = connect(); !s) core_->log().error("playback restart failed: {}", s.error().description);
+            if (!stream_) {
+                // The stream went away earlier: a fresh one, connecting in the background.
+                if (auto s = connect(); !s) core_->log().error("playback restart failed: {}", s.error().description);
+            } else if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
+                // Keep the connection: cork, and drop what the server holds only
+                // when something of ours is still there. An idle stop costs nothing.
+                if (wasPlaying) release(pa_stream_cork(stream_, 1, nullptr, nullptr));
+                if (holdsAudio) flushServerBuffer();
+            }
+            // A stream still connecting has been sent nothing and starts corked.
         }
         for (auto& c : dropped) c(ScheduledBufferEnd::stopped);
     }
@@ -127,6 +135,7 @@ private:
         stream_ = pa_stream_new(ctx, options_.streamName.c_str(), &spec, nullptr);
         if (!stream_) return fail(core_->lastError("cannot create a playback stream"));
         framesOut_ = 0;
+        resyncsPending_ = 0;
         pa_stream_set_state_callback(stream_, &PulseOutputStream::onState, this);
         pa_stream_set_write_callback(
             stream_, [](pa_stream*, std::size_t n, void* u) { static_cast<PulseOutputStream*>(u)->onWrite(n); }, this);
@@ -145,6 +154,49 @@ private:
             return fail(e);
         }
         return ok();
+    }
+
+    // Drops what the server holds (lock held, stream ready). The flush moves
+    // the server's write position back to its read position, so frames are
+    // counted afresh from the position it reports; nothing is written until then.
+    void flushServerBuffer() {
+        release(pa_stream_flush(stream_, nullptr, nullptr));
+        pa_operation* op = pa_stream_update_timing_info(
+            stream_, [](pa_stream*, int success, void* u) { static_cast<PulseOutputStream*>(u)->onResynced(success != 0); },
+            this);
+        if (!op) {
+            reconnect("cannot ask the server for its position");
+            return;
+        }
+        ++resyncsPending_;
+        release(op);
+    }
+
+    // Loop thread. Only the answer to the last request after the last flush is
+    // valid; earlier ones come back marked corrupt.
+    void onResynced(bool success) {
+        if (resyncsPending_ > 0) --resyncsPending_;
+        if (!stream_) return;
+        const pa_timing_info* t = pa_stream_get_timing_info(stream_);
+        if (success && t && !t->write_index_corrupt && t->write_index >= 0) {
+            framesOut_ = static_cast<std::uint64_t>(t->write_index) / (sizeof(float) * options_.channels);
+            resyncsPending_ = 0;
+        } else if (resyncsPending_ > 0) {
+            return;  // a later answer is on its way
+        } else {
+            reconnect("the server did not tell its position");
+            return;
+        }
+        fill(pa_stream_writable_size(stream_));
+        kick();
+    }
+
+    // Lock held: a fresh stream in place of this one (what waits in our queue stays).
+    void reconnect(const char* why) {
+        core_->log().error("playback stream replaced: {}", why);
+        resyncsPending_ = 0;
+        dropStream();
+        if (auto s = connect(); !s) core_->log().error("playback restart failed: {}", s.error().description);
     }
 
     void dropStream() {
@@ -199,7 +251,8 @@ private:
 
     // Writes up to `bytes` from the queue (lock held).
     void fill(std::size_t bytes) {
-        if (!stream_) return;
+        // After a flush our frame count is unknown until the server tells it.
+        if (!stream_ || resyncsPending_ > 0) return;
         const std::uint32_t channels = options_.channels;
         const std::size_t frameBytes = sizeof(float) * channels;
         bool wrote = false;
@@ -298,6 +351,7 @@ private:
     std::deque<Queued> queue_;
     std::deque<Written> written_;
     std::uint64_t framesOut_ = 0;
+    int resyncsPending_ = 0;  // position requests after a flush not yet answered
     bool playing_ = false;
 };
 

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/values/Files.h"
+
 namespace platform {
 
 UserDefaults::UserDefaults() = default;
@@ -209,6 +211,14 @@ std::optional<std::vector<std::string>> UserDefaults::stringArrayForKey(const st
         out.push_back(*s);
     }
     return out;
+}
+
+std::optional<std::string> keepValueAside(UserDefaults& defaults, const std::string& key, Date now) {
+    auto value = defaults.object(key);
+    if (!value) return std::nullopt;
+    std::string aside = key + "." + corruptSuffix(now);
+    defaults.set(aside, std::move(*value));
+    return aside;
 }
 
 }  // namespace platform

@@ -112,4 +112,9 @@ private:
     Signal<DefaultsChange> changes_;
 };
 
+// Copies the value stored under `key` beside it, as "<key>.corrupt-<UTC time>"
+// (see corruptSuffix), and returns that key; nothing when `key` holds nothing.
+// For a value a reader could not use, before a writer replaces it.
+std::optional<std::string> keepValueAside(UserDefaults& defaults, const std::string& key, Date now);
+
 }  // namespace platform

@@ -27,7 +27,7 @@ constexpr int kMaximumWpm = 450;
 
 // 0 .. 0.5 .. 1 on the common scale onto espeak's slowest .. normal .. fastest.
 int wordsPerMinute(float rate) {
-    float r = std::clamp(rate, kSpeechMinimumRate, kSpeechMaximumRate);
+    const float r = clampSpeechRate(rate);
     if (r <= kSpeechDefaultRate) return kMinimumWpm + static_cast<int>((kNormalWpm - kMinimumWpm) * (r / 0.5f) + 0.5f);
     return kNormalWpm + static_cast<int>((kMaximumWpm - kNormalWpm) * ((r - 0.5f) / 0.5f) + 0.5f);
 }
@@ -217,7 +217,16 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
     }
 
     // Ends the utterance if it is still the current one, then starts the next.
-    void finishUtterance(UtteranceID id) {
+    void finishUtterance(UtteranceID id) { endUtterance({SpeechEvent::Kind::finished, id, {}}); }
+    // Ends it with `failed` and the reason.
+    void failUtterance(UtteranceID id, Error error) {
+        log.error("speech could not be played: {}{}", error.description,
+                  error.underlying ? ": " + error.underlying->description : std::string());
+        endUtterance({SpeechEvent::Kind::failed, id, {}, std::move(error)});
+    }
+
+    void endUtterance(const SpeechEvent& end) {
+        const UtteranceID id = end.utterance;
         bool more = false;
         {
             std::lock_guard lock(stateMutex);
@@ -227,12 +236,12 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
             frontId = more ? queue.front().id : 0;
             if (!more) paused = false;
         }
-        emit({SpeechEvent::Kind::finished, id, {}});
+        emit(end);
         if (more) startFront();
     }
 
     // Service thread: synthesise the whole utterance and cut it at its events.
-    std::optional<std::vector<Segment>> synthesizeSegments(UtteranceID id, const SpeechUtterance& u) {
+    Result<std::vector<Segment>> synthesizeSegments(UtteranceID id, const SpeechUtterance& u) {
         std::vector<std::int16_t> samples;
         struct Mark {
             std::size_t sample;
@@ -263,10 +272,7 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
             return true;
         };
         auto status = service.synthesize(u.text, resolveVoice(u.voiceIdentifier), u.rate, onChunk);
-        if (!status) {
-            log.error("speech synthesis failed: {}", status.error().description);
-            return std::nullopt;
-        }
+        if (!status) return fail(status.error());
         // A sentence runs to the start of the next one, or to the end of the text.
         for (std::size_t i = 0; i < marks.size(); ++i) {
             if (marks[i].event.kind != SpeechEvent::Kind::sentence) continue;
@@ -303,16 +309,20 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
         if (frontId != id) return;
         auto segments = synthesizeSegments(id, u);
         if (frontId != id) return;
+        if (!segments) {
+            failUtterance(id, segments.error());
+            return;
+        }
         emit({SpeechEvent::Kind::started, id, {}});
-        if (!segments || segments->empty() || segments->front().buffer.empty()) {
-            if (segments && !segments->empty())
+        if (segments->empty() || segments->front().buffer.empty()) {
+            if (!segments->empty())
                 for (auto& e : segments->front().eventsBefore) emit(e);
             finishUtterance(id);
             return;
         }
         for (auto& e : segments->front().eventsBefore) emit(e);
 
-        bool failed = false;
+        std::optional<Error> failure;
         {
             std::lock_guard streamLock(streamMutex);
             bool holdPaused = false;
@@ -323,15 +333,15 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
             }
             if (!stream) {
                 auto opened = output.openStream({std::nullopt, service.sampleRate(), 1, "Parlowen speech"});
-                if (opened) stream = std::move(*opened);
-                else log.error("speech output unavailable: {}", opened.error().description);
+                if (opened)
+                    stream = std::move(*opened);
+                else
+                    failure = synthError(4, "noAudioOutput", "No audio output is available.").withUnderlying(opened.error());
             }
-            if (!stream) {
-                failed = true;
-            } else {
+            if (stream) {
                 const std::size_t count = segments->size();
                 std::weak_ptr<Impl> weak = weak_from_this();
-                for (std::size_t i = 0; i < count && !failed; ++i) {
+                for (std::size_t i = 0; i < count && !failure; ++i) {
                     std::vector<SpeechEvent> next;
                     if (i + 1 < count) next = std::move((*segments)[i + 1].eventsBefore);
                     bool last = i + 1 == count;
@@ -340,28 +350,21 @@ struct EspeakSpeechSynthesizer::Impl : std::enable_shared_from_this<Impl> {
                         if (!self || self->frontId != id) return;
                         if (end == ScheduledBufferEnd::stopped) {
                             // Not our stop (that clears the queue first): the output went away.
-                            self->log.error("speech playback dropped by the output");
-                            self->finishUtterance(id);
+                            self->failUtterance(id, synthError(3, "outputLost", "The audio output went away."));
                             return;
                         }
                         for (const auto& e : next) self->emit(e);
                         if (last) self->finishUtterance(id);
                     };
-                    if (auto s = stream->schedule(std::move((*segments)[i].buffer), std::move(done)); !s) {
-                        log.error("speech playback failed: {}", s.error().description);
-                        failed = true;
-                    }
+                    if (auto s = stream->schedule(std::move((*segments)[i].buffer), std::move(done)); !s)
+                        failure = s.error();
                 }
-                if (!failed && !holdPaused) {
-                    if (auto s = stream->play(); !s) {
-                        log.error("speech playback failed: {}", s.error().description);
-                        failed = true;
-                    }
-                }
-                if (failed) stream.reset();  // opened afresh for the next utterance
+                if (!failure && !holdPaused)
+                    if (auto s = stream->play(); !s) failure = s.error();
+                if (failure) stream.reset();  // opened afresh for the next utterance
             }
         }
-        if (failed) finishUtterance(id);
+        if (failure) failUtterance(id, std::move(*failure));
     }
 };
 
@@ -416,6 +419,7 @@ void EspeakSpeechSynthesizer::stopSpeaking() {
         impl_->paused = false;
         impl_->frontId = 0;
     }
+    if (cancelled.empty()) return;  // nothing under way: the output is left alone
     {
         std::lock_guard streamLock(impl_->streamMutex);
         if (impl_->stream) impl_->stream->stop();

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -37,6 +38,7 @@ std::string kinds(const std::vector<SpeechEvent>& events) {
             case Kind::sentence: out += "sentence "; break;
             case Kind::finished: out += "finished "; break;
             case Kind::cancelled: out += "cancelled "; break;
+            case Kind::failed: out += "failed "; break;
         }
     }
     return out;
@@ -163,16 +165,32 @@ TEST_F(EspeakTest, PauseHoldsTheAudioAndStopCancelsWithoutLaterEvents) {
     playOut(stream);
     ASSERT_TRUE(waitFor([&] { return has(Kind::finished, third); }));
     EXPECT_EQ(output_.openCount(), 1);
+
+    // With nothing under way a stop leaves the output alone (the next
+    // utterance follows without the output being stopped and restarted).
+    count = events_.size();
+    synth.stopSpeaking();
+    EXPECT_TRUE(stream->isPlaying());
+    main_.runUntilIdle();
+    EXPECT_EQ(events_.size(), count);
 }
 
-TEST_F(EspeakTest, WithoutAnOutputTheUtteranceStillEnds) {
+TEST_F(EspeakTest, WithoutAnOutputTheUtteranceFailsWithTheReason) {
     output_.failOpenWith(Error::make("audio", 9, "noServer", "Connection refused"));
     EspeakSpeechSynthesizer synth(output_, Environment());
     listen(synth);
     UtteranceID id = synth.speak({"Nobody hears this.", std::nullopt, 0.5f});
-    ASSERT_TRUE(waitFor([&] { return has(Kind::finished, id); }));
+    UtteranceID next = synth.speak({"Nor this.", std::nullopt, 0.5f});
+    ASSERT_TRUE(waitFor([&] { return has(Kind::failed, next); }));
     EXPECT_FALSE(synth.isSpeaking());
-    EXPECT_EQ(kinds(events_).substr(0, 8), "started ");
+    EXPECT_FALSE(has(Kind::finished, id));
+    for (const auto& e : events_) {
+        if (e.kind != Kind::failed) continue;
+        ASSERT_TRUE(e.error);
+        EXPECT_EQ(e.error->description, "No audio output is available.");
+        ASSERT_TRUE(e.error->underlying);
+        EXPECT_EQ(e.error->underlying->description, "Connection refused");
+    }
 }
 
 // Synthesis into buffers, as the file renderer uses it.
@@ -228,6 +246,14 @@ TEST_F(EspeakTest, WritesPcmBuffersEndingWithAnEmptyOne) {
     auto empty = writeAll(synth, {"", std::nullopt, 0.5f});
     EXPECT_TRUE(empty.ended);
     EXPECT_EQ(empty.frames(), 0u);
+}
+
+TEST_F(EspeakTest, ANaNRateSpeaksAtTheDefaultRate) {
+    EspeakSpeechSynthesizer synth(output_, Environment());
+    auto normal = writeAll(synth, {"Hello world, this is a test.", "gmw/en-US", 0.5f});
+    auto nan = writeAll(synth, {"Hello world, this is a test.", "gmw/en-US", std::numeric_limits<float>::quiet_NaN()});
+    ASSERT_TRUE(nan.ended);
+    EXPECT_NEAR(double(nan.frames()), double(normal.frames()), normal.frames() * 0.05);
 }
 
 // The whole road: espeak-ng through PulseAudio into the fixture's null sink.

@@ -105,7 +105,13 @@ int FakeSpeechSynthesizer::stopCount() const {
     return stops_;
 }
 
-bool FakeSpeechSynthesizer::finishCurrent() {
+bool FakeSpeechSynthesizer::finishCurrent() { return endCurrent({SpeechEvent::Kind::finished, 0, {}}); }
+
+bool FakeSpeechSynthesizer::failCurrent(Error error) {
+    return endCurrent({SpeechEvent::Kind::failed, 0, {}, std::move(error)});
+}
+
+bool FakeSpeechSynthesizer::endCurrent(SpeechEvent end) {
     UtteranceID id = 0;
     {
         std::lock_guard lock(mutex_);
@@ -114,7 +120,8 @@ bool FakeSpeechSynthesizer::finishCurrent() {
         queue_.pop_front();
         if (queue_.empty()) paused_ = false;
     }
-    deliver({SpeechEvent::Kind::finished, id, {}});
+    end.utterance = id;
+    deliver(end);
     return true;
 }
 

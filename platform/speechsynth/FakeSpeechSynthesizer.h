@@ -45,11 +45,14 @@ public:
     // sends `finished` for the current utterance and makes the next one
     // current; it returns false when none was speaking.
     bool finishCurrent();
+    // The same with `failed` and `error`.
+    bool failCurrent(Error error);
     void send(SpeechEvent event);
 
     void scriptWrite(std::vector<PcmBuffer> buffers, std::optional<Error> failure = std::nullopt);
 
 private:
+    bool endCurrent(SpeechEvent end);
     void deliver(const SpeechEvent& e);
 
     // Held around each handler call, as in the real one (the handler may use

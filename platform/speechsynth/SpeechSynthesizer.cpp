@@ -1,5 +1,8 @@
 #include "platform/speechsynth/SpeechSynthesizer.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace platform {
 namespace {
 
@@ -13,6 +16,11 @@ std::string lower(std::string_view s) {
 std::string primary(std::string_view code) { return lower(code.substr(0, code.find_first_of("-_"))); }
 
 }  // namespace
+
+float clampSpeechRate(float rate) {
+    if (std::isnan(rate)) return kSpeechDefaultRate;
+    return std::clamp(rate, kSpeechMinimumRate, kSpeechMaximumRate);
+}
 
 std::optional<SpeechVoice> findVoice(const std::vector<SpeechVoice>& voices, std::string_view identifier) {
     for (auto& v : voices)

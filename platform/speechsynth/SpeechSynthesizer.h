@@ -37,8 +37,11 @@ struct SpeechUtterance {
     std::string text;  // UTF-8
     // None, or one that is not installed: the default voice of currentLanguageCode().
     std::optional<std::string> voiceIdentifier;
-    float rate = kSpeechDefaultRate;  // clamped to the range above
+    float rate = kSpeechDefaultRate;  // clamped to the range above; NaN counts as the default
 };
+
+// `rate` within kSpeechMinimumRate .. kSpeechMaximumRate; NaN gives kSpeechDefaultRate.
+float clampSpeechRate(float rate);
 
 using UtteranceID = std::uint64_t;
 
@@ -49,11 +52,14 @@ struct SpeechEvent {
         sentence,   // the sentence at `range` is about to be spoken
         finished,   // its last sample has played
         cancelled,  // stopped before the end (stopSpeaking)
+        failed,     // could not be spoken (no audio output, or it went away); it has ended
     };
     Kind kind = Kind::started;
     UtteranceID utterance = 0;
     // word and sentence: byte offsets into the utterance's text.
     text::TextRange range;
+    // failed: why.
+    std::optional<Error> error;
 
     friend bool operator==(const SpeechEvent&, const SpeechEvent&) = default;
 };
@@ -92,7 +98,8 @@ public:
     virtual void setEventHandler(EventHandler handler) = 0;
     // Queues the utterance after those not yet finished and returns its id.
     virtual UtteranceID speak(SpeechUtterance utterance) = 0;
-    // Stops at once; the current and queued utterances are cancelled.
+    // Stops at once; the current and queued utterances are cancelled. With
+    // nothing under way it does nothing.
     virtual void stopSpeaking() = 0;
     // Holds the audio where it is. False when nothing is speaking or it is paused already.
     virtual bool pauseSpeaking() = 0;

@@ -264,6 +264,21 @@ bool contains(CharacterSet set, char32_t c) {
 
 bool hasWhiteSpaceProperty(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
 
+bool isAlphabetic(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_ALPHABETIC); }
+
+bool hasNumericType(char32_t c) {
+    return u_getIntPropertyValue(static_cast<UChar32>(c), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
+bool isAlphanumeric(char32_t c) {
+    constexpr auto mask = U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK;
+    return (U_GET_GC_MASK(static_cast<UChar32>(c)) & mask) != 0;
+}
+
+bool isUppercase(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE); }
+
+bool isPunctuation(char32_t c) { return u_ispunct(static_cast<UChar32>(c)); }
+
 std::vector<std::string_view> whiteSpaceSeparatedWords(std::string_view text) {
     std::vector<std::string_view> words;
     const auto bounds = graphemeBoundaries(text);
@@ -275,6 +290,30 @@ std::vector<std::string_view> whiteSpaceSeparatedWords(std::string_view text) {
     }
     if (text.size() > wordStart) words.push_back(text.substr(wordStart));
     return words;
+}
+
+std::string oneLinePreview(std::string_view text, std::size_t limit, std::size_t kept) {
+    std::string flat(text);
+    for (char& c : flat)
+        if (c == '\n' || c == '\t') c = ' ';
+    const auto bounds = graphemeBoundaries(flat);
+    std::string joined;
+    std::size_t pieceStart = 0;
+    auto flush = [&](std::size_t end) {
+        if (end > pieceStart) {
+            if (!joined.empty()) joined += ' ';
+            joined.append(flat, pieceStart, end - pieceStart);
+        }
+    };
+    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
+        if (bounds[i + 1] - bounds[i] == 1 && flat[bounds[i]] == ' ') {
+            flush(bounds[i]);
+            pieceStart = bounds[i + 1];
+        }
+    }
+    flush(flat.size());
+    if (graphemeCount(joined) <= limit) return joined;
+    return graphemePrefix(joined, kept) + "\u2026";
 }
 
 std::string trim(std::string_view text, CharacterSet set) {

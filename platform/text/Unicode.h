@@ -85,10 +85,23 @@ bool isWhitespaceOrNewline(char32_t c);
 bool contains(CharacterSet set, char32_t c);
 // The Unicode White_Space property (includes no-break spaces, tab, CR, LF, NEL, ...).
 bool hasWhiteSpaceProperty(char32_t c);
+// Properties of single code points (a character is usually asked about by its first one).
+bool isAlphabetic(char32_t c);    // the Alphabetic property
+bool hasNumericType(char32_t c);  // any numeric type (digits, fractions, roman numerals, ...)
+bool isAlphanumeric(char32_t c);  // general category L*, M* or N*
+bool isUppercase(char32_t c);     // the Uppercase property
+bool isPunctuation(char32_t c);   // general category P*
 // The runs of characters between white space, where a character (grapheme
 // cluster) is white space when its first code point has the White_Space
 // property: a combining mark on a space is white space with it.
 std::vector<std::string_view> whiteSpaceSeparatedWords(std::string_view text);
+// One line of text for a list or a title: line feeds and tabs become spaces,
+// the characters that are exactly a space split it into pieces joined by one
+// space (so runs collapse and none stay at either end; a space carrying a
+// combining mark is a character of its own and stays), other blanks pass
+// through, and a result of more than `limit` characters is cut to `kept`
+// characters followed by "…".
+std::string oneLinePreview(std::string_view text, std::size_t limit, std::size_t kept);
 
 // Removes code points of `set` from both ends (code point by code point, so a CRLF
 // at the end goes as a whole and a combining mark is never split from its base).

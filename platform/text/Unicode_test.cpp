@@ -129,6 +129,34 @@ TEST(Trim, TheThreeSets) {
     for (const auto& [text, expected] : words) EXPECT_EQ(whiteSpaceSeparatedWords(text), expected) << text;
 }
 
+TEST(CharacterProperties, OfSingleCodePoints) {
+    EXPECT_TRUE(isAlphabetic(U'\u00E9'));
+    EXPECT_FALSE(isAlphabetic(U'1'));
+    EXPECT_TRUE(hasNumericType(U'\u00BD'));  // ½
+    EXPECT_TRUE(hasNumericType(U'\u216B'));  // Roman numeral twelve
+    EXPECT_FALSE(hasNumericType(U'x'));
+    EXPECT_TRUE(isAlphanumeric(U'\u0301'));  // a combining mark
+    EXPECT_FALSE(isAlphanumeric(U'-'));
+    EXPECT_TRUE(isUppercase(U'\u00C4'));
+    EXPECT_FALSE(isUppercase(U'a'));
+    EXPECT_TRUE(isPunctuation(U'\u00BF'));  // ¿
+    EXPECT_FALSE(isPunctuation(U'+'));      // a math symbol
+}
+
+TEST(OneLinePreview, FoldsCollapsesAndCutsByCharacters) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"  a\n\nb\tc  ", "a b c"},
+        {"a\u00A0 b", "a\u00A0 b"},                    // other blanks pass through
+        {"a \u0301b", "a \u0301b"},                     // a space with a combining mark stays
+        {"abcdef", "abcdef"},                           // exactly the limit
+        {"abcdefg", "abcd\u2026"},                      // cut to the kept count
+        {"\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BBxyz",
+         "\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BB\U0001F469\u200D\U0001F4BB\u2026"},
+        {"", ""},
+    };
+    for (const auto& [text, expected] : rows) EXPECT_EQ(oneLinePreview(text, 6, 4), expected) << text;
+}
+
 TEST(Case, MappingsAndComparison) {
     EXPECT_EQ(uppercased("straße"), "STRASSE");
     EXPECT_EQ(lowercased("ÀÉÎ ΣΑΣ"), "àéî σας");  // final sigma

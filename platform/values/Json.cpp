@@ -63,23 +63,25 @@ auto readDouble(std::string_view key) {
     };
 }
 
+// `what` names the value in errors ("Member \"x\"", "An element of \"y\"").
+Result<std::int64_t> int64From(const Json& v, const std::string& what) {
+    if (v.is_number_integer()) {
+        if (v.is_number_unsigned() &&
+            v.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return fail(jsonError(JsonErrorCode::invalidValue, fmt::format("{} does not fit a 64-bit integer", what)));
+        return v.get<std::int64_t>();
+    }
+    if (!v.is_number_float())
+        return fail(jsonError(JsonErrorCode::typeMismatch, fmt::format("{} is {}, expected an integer", what, v.type_name())));
+    const double d = v.get<double>();
+    // 2^63 itself is out of range; every double below it converts exactly.
+    if (d != std::trunc(d) || d < -0x1.0p63 || d >= 0x1.0p63)
+        return fail(jsonError(JsonErrorCode::invalidValue, fmt::format("{} is not a 64-bit integer", what)));
+    return static_cast<std::int64_t>(d);
+}
+
 auto readInt64(std::string_view key) {
-    return [key](const Json& v) -> Result<std::int64_t> {
-        if (v.is_number_integer()) {
-            if (v.is_number_unsigned() &&
-                v.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-                return fail(jsonError(JsonErrorCode::invalidValue,
-                                      fmt::format("Member \"{}\" does not fit a 64-bit integer", key)));
-            return v.get<std::int64_t>();
-        }
-        if (!v.is_number_float()) return fail(mismatch(key, "an integer", v));
-        const double d = v.get<double>();
-        // 2^63 itself is out of range; every double below it converts exactly.
-        if (d != std::trunc(d) || d < -0x1.0p63 || d >= 0x1.0p63)
-            return fail(jsonError(JsonErrorCode::invalidValue,
-                                  fmt::format("Member \"{}\" is not a 64-bit integer", key)));
-        return static_cast<std::int64_t>(d);
-    };
+    return [key](const Json& v) -> Result<std::int64_t> { return int64From(v, fmt::format("Member \"{}\"", key)); };
 }
 
 auto readBool(std::string_view key) {
@@ -160,6 +162,9 @@ Result<std::int64_t> requireInt64(const Json& o, std::string_view k) {
 }
 Result<std::optional<std::int64_t>> optionalInt64(const Json& o, std::string_view k) {
     return optionalOf<std::int64_t>(o, k, readInt64(k));
+}
+Result<std::int64_t> int64Value(const Json& value, std::string_view what) {
+    return int64From(value, std::string(what));
 }
 Result<bool> requireBool(const Json& o, std::string_view k) { return requireOf<bool>(o, k, readBool(k)); }
 Result<std::optional<bool>> optionalBool(const Json& o, std::string_view k) {

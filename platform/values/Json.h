@@ -53,6 +53,9 @@ Result<double> requireDouble(const Json& object, std::string_view key);
 Result<std::optional<double>> optionalDouble(const Json& object, std::string_view key);
 Result<std::int64_t> requireInt64(const Json& object, std::string_view key);
 Result<std::optional<std::int64_t>> optionalInt64(const Json& object, std::string_view key);
+// The same integer rules for a value that is no member (an array element);
+// `what` names it in the error ("An element of \"hours\"").
+Result<std::int64_t> int64Value(const Json& value, std::string_view what);
 Result<bool> requireBool(const Json& object, std::string_view key);
 Result<std::optional<bool>> optionalBool(const Json& object, std::string_view key);
 // A UUID in its text form (either case).

@@ -6,10 +6,9 @@
 
 #include <fmt/core.h>
 #include <nlohmann/json.hpp>
-#include <unicode/uchar.h>
 
-#include "Parlowen/dictation/DictationHistory.h"
 #include "platform/text/Unicode.h"
+#include "platform/values/Files.h"
 #include "platform/values/Json.h"
 
 namespace parlowen {
@@ -78,44 +77,50 @@ std::optional<std::int64_t> wholeNumber(const Json& json) {
     return std::nullopt;
 }
 
-// Decodes a stored value. Lists the user built up (rules, tones, hints) and the
-// learned vocabulary are read entry by entry: an entry that does not decode is
-// dropped and logged, so one bad entry cannot empty the list and have the next
-// write erase all the others.
 template <class T>
-Result<T> decodeValue(const Json& json, const std::string& key, const platform::Logger& logger) {
-    if constexpr (IsVector<T>::value) {
+constexpr bool kReadEntryByEntry =
+    IsVector<T>::value || IsSet<T>::value || std::is_same_v<T, std::map<std::string, std::int64_t>>;
+
+// Decodes a stored value. Lists the user built up (rules, tones, hints, voice
+// commands, providers) and the learned vocabulary are read entry by entry: an
+// entry that does not decode is left out of the value and kept in `kept`
+// exactly as stored, so one bad entry costs nothing else and the next write
+// puts it back in its place.
+template <class T>
+Result<T> decodeValue(std::string_view text, const Json& json, const std::string& key,
+                      const platform::Logger& logger, platform::KeptJsonEntries& kept) {
+    if constexpr (IsVector<T>::value || IsSet<T>::value) {
         using Element = typename T::value_type;
-        if (!json.is_array()) return platform::fail(typeMismatch(fmt::format("Expected an array but found {}", json.type_name())));
+        auto texts = platform::jsonArrayElementTexts(text);
+        if (!texts) return platform::fail(texts.error());
         T out;
-        std::size_t index = 0;
-        for (const auto& item : json) {
-            auto element = decodeElement<Element>(item);
-            if (element)
+        for (std::size_t index = 0; index < texts->size(); ++index) {
+            auto element = decodeElement<Element>(json[index]);
+            if (!element) {
+                logger.error("{}: entry {} does not decode and is kept as stored: {}", key, index,
+                             element.error().description);
+                kept.keepElement((*texts)[index]);
+                continue;
+            }
+            kept.elementRead();
+            if constexpr (IsVector<T>::value)
                 out.push_back(std::move(*element));
             else
-                logger.error("{}: dropped entry {} that does not decode: {}", key, index, element.error().description);
-            ++index;
-        }
-        return out;
-    } else if constexpr (IsSet<T>::value) {
-        using Element = typename T::value_type;
-        if (!json.is_array()) return platform::fail(typeMismatch(fmt::format("Expected an array but found {}", json.type_name())));
-        T out;
-        for (const auto& item : json) {
-            auto element = decodeElement<Element>(item);
-            if (!element) return platform::fail(element.error());
-            out.insert(std::move(*element));
+                out.insert(std::move(*element));
         }
         return out;
     } else if constexpr (std::is_same_v<T, std::map<std::string, std::int64_t>>) {
-        if (!json.is_object()) return platform::fail(typeMismatch(fmt::format("Expected an object but found {}", json.type_name())));
+        auto members = platform::jsonObjectMemberTexts(text);
+        if (!members) return platform::fail(members.error());
         T out;
-        for (auto it = json.begin(); it != json.end(); ++it) {
-            if (auto n = wholeNumber(it.value()))
-                out[it.key()] = *n;
-            else
-                logger.error("{}: dropped entry that does not decode: {}", key, it.value().dump());
+        for (const auto& member : *members) {
+            auto value = platform::decodeJson(member.valueText);
+            if (auto n = value ? wholeNumber(*value) : std::nullopt) {
+                out[member.key] = *n;
+            } else {
+                logger.error("{}: entry does not decode and is kept as stored: {}", key, member.valueText);
+                kept.keepMember(member);
+            }
         }
         return out;
     } else {
@@ -124,26 +129,56 @@ Result<T> decodeValue(const Json& json, const std::string& key, const platform::
 }
 
 // The value stored as JSON data under `key`; nothing when it is absent, not
-// data, or does not decode.
+// data, or does not decode. For lists, what could not be read goes to `stored`.
 template <class T>
-std::optional<T> storedJSON(const UserDefaults& defaults, const std::string& key, const platform::Logger& logger) {
-    auto data = defaults.dataForKey(key);
-    if (!data) return std::nullopt;
-    auto parsed = platform::decodeJson(platform::ByteView(*data));
-    if (!parsed) return std::nullopt;
-    auto value = decodeValue<T>(*parsed, key, logger);
+std::optional<T> storedJSON(const UserDefaults& defaults, const std::string& key, const platform::Logger& logger,
+                            StoredEntries* stored = nullptr) {
+    auto value = defaults.object(key);
     if (!value) return std::nullopt;
-    return std::move(*value);
+    std::optional<T> out;
+    platform::KeptJsonEntries kept;
+    if (const auto* data = value->get<platform::Bytes>()) {
+        const std::string_view text(reinterpret_cast<const char*>(data->data()), data->size());
+        if (auto parsed = platform::decodeJson(text))
+            if (auto decoded = decodeValue<T>(text, *parsed, key, logger, kept)) out = std::move(*decoded);
+    }
+    if constexpr (kReadEntryByEntry<T>) {
+        if (stored) {
+            if (!out) {
+                // Not a list at all: kept aside before anything replaces it.
+                logger.error("{}: the stored value is not readable and is kept aside at the next write", key);
+                stored->setAside = true;
+            }
+            stored->kept = std::move(kept);
+        }
+    }
+    return out;
 }
 
-bool isPunctuation(char32_t c) { return u_ispunct(static_cast<UChar32>(c)); }
+// The list's JSON text with the kept entries back in their places.
+template <class T>
+std::optional<std::string> keptWritten(const T& value, const platform::KeptJsonEntries& kept) {
+    if constexpr (IsVector<T>::value || IsSet<T>::value) {
+        std::vector<std::string> elements;
+        for (const auto& item : value) {
+            auto text = platform::encodeJson(encodeValue(item));
+            if (!text) return std::nullopt;
+            elements.push_back(std::move(*text));
+        }
+        return kept.writeArray(elements);
+    } else {
+        std::vector<std::pair<std::string, std::string>> members;
+        for (const auto& [word, count] : value) members.emplace_back(word, std::to_string(count));
+        return kept.writeObject(members);
+    }
+}
 
 // Removes Unicode punctuation from both ends, code point by code point.
 std::string trimPunctuation(std::string_view text) {
     std::u32string cps = platform::text::toUtf32(text);
     std::size_t begin = 0, end = cps.size();
-    while (begin < end && isPunctuation(cps[begin])) ++begin;
-    while (end > begin && isPunctuation(cps[end - 1])) --end;
+    while (begin < end && platform::text::isPunctuation(cps[begin])) ++begin;
+    while (end > begin && platform::text::isPunctuation(cps[end - 1])) --end;
     return platform::text::fromUtf32(std::u32string_view(cps).substr(begin, end - begin));
 }
 
@@ -187,7 +222,7 @@ struct PreferencesStore::Loader {
     // The decoded value, or nothing when absent, not data, or undecodable.
     template <class O>
     O json(const std::string& key) const {
-        return storedJSON<typename O::value_type>(defaults, key, logger);
+        return storedJSON<typename O::value_type>(defaults, key, logger, &stored[key]);
     }
     template <class T>
     T json(const std::string& key, T fallback) const {
@@ -196,6 +231,8 @@ struct PreferencesStore::Loader {
 
     const UserDefaults& defaults;
     platform::Logger logger;
+    // What the lists read entry by entry could not read, by key.
+    mutable std::map<std::string, StoredEntries> stored;
     MigratedGestures gestures;
     Gesture summarize;
     bool summarizeTookDefault = false;
@@ -207,7 +244,7 @@ PreferencesStore::PreferencesStore(UserDefaults& defaults, Dependencies dependen
 PreferencesStore::PreferencesStore(UserDefaults& defaults, Dependencies deps, Loader&& l)
     : defaults_(defaults),
       isOnDeviceModelAvailable_(std::move(deps.isOnDeviceModelAvailable)),
-      history_(deps.history),
+      clearDictationHistory_(std::move(deps.clearDictationHistory)),
       fullUserName_(std::move(deps.fullUserName)),
       computerName_(std::move(deps.computerName)),
       logger_(kSubsystem, "settings"),
@@ -266,8 +303,10 @@ PreferencesStore::PreferencesStore(UserDefaults& defaults, Dependencies deps, Lo
       rememberDictationHistory(*this, "rememberDictationHistory", l.booleanTyped("rememberDictationHistory")),
       enableListenLater(*this, "enableListenLater", l.boolean("enableListenLater")),
       selectedTheme(*this, "selectedTheme", l.json("selectedTheme", Theme::hearth)) {
+    for (auto& [key, entries] : l.stored)
+        if (entries.setAside || !entries.kept.empty()) stored_.emplace(key, std::move(entries));
     rememberDictationHistory.afterWrite_ = [this](const bool& remember) {
-        if (!remember && history_) history_->clear();
+        if (!remember && clearDictationHistory_) clearDictationHistory_();
     };
     runLoadSteps(l.gestures.migrated, l.summarizeTookDefault);
 }
@@ -425,6 +464,21 @@ template <class T>
 void PreferencesStore::persistJSON(const T& value, const std::string& key) {
     auto text = platform::encodeJson(encodeValue(value));
     if (!text) return;  // an unencodable value stays in memory only
+    auto stored = stored_.find(key);
+    if (stored != stored_.end()) {
+        if constexpr (kReadEntryByEntry<T>) {
+            if (!stored->second.kept.empty()) {
+                auto merged = keptWritten(value, stored->second.kept);
+                if (!merged) return;
+                *text = std::move(*merged);
+            }
+        }
+        if (stored->second.setAside) {
+            if (auto aside = platform::keepValueAside(defaults_, key, platform::Date::now()))
+                logger_.error("{}: the unreadable stored value was kept as {}", key, *aside);
+            stored->second.setAside = false;
+        }
+    }
     defaults_.set(key, platform::toBytes(*text));
 }
 
@@ -445,6 +499,10 @@ void PreferencesStore::writeValue(const std::string& key, const T& value) {
     }
 }
 
+// writeValue and persistJSON are defined here and instantiated only for the
+// types listed below: a setting of a new type must be added to this list (a
+// JSON one with PARLOWEN_JSON_SETTING_TYPE), or linking fails with an undefined
+// PreferencesStore::writeValue<T>.
 #define PARLOWEN_SETTING_TYPE(T)                                                         \
     template void PreferencesStore::writeValue<T>(const std::string&, const T&);
 

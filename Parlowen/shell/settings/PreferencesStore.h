@@ -28,11 +28,19 @@
 #include "platform/log/Log.h"
 #include "platform/runtime/Observable.h"
 #include "platform/values/Date.h"
+#include "platform/values/JsonKept.h"
 
 namespace parlowen {
 
-class DictationHistory;
 class PreferencesStore;
+
+// What the reading of one stored list could not use: entries kept as stored
+// (written back in their places), or a value that is no list at all (kept
+// aside under another key before the first write replaces it).
+struct StoredEntries {
+    platform::KeptJsonEntries kept;
+    bool setAside = false;
+};
 
 // One setting. Reading gives the current value; `set` runs the write path:
 // the store announces the change, subscribers are handed the new value (before
@@ -75,7 +83,7 @@ private:
     // Declared first: the settings are initialised after these.
     platform::UserDefaults& defaults_;
     std::function<bool()> isOnDeviceModelAvailable_;
-    DictationHistory* history_;
+    std::function<void()> clearDictationHistory_;
     std::function<std::string()> fullUserName_;
     std::function<std::optional<std::string>()> computerName_;
     platform::Logger logger_;
@@ -83,8 +91,9 @@ private:
 
 public:
     struct Dependencies {
-        // Emptied when `rememberDictationHistory` is turned off (may be null).
-        DictationHistory* history = nullptr;
+        // Empties the dictation history; called when `rememberDictationHistory`
+        // is turned off. Absent: nothing to empty.
+        std::function<void()> clearDictationHistory;
         // Whether the on-device language model is available; decides the
         // default of `cleanUpModel`. Absent: unavailable (always so on Linux).
         std::function<bool()> isOnDeviceModelAvailable;
@@ -162,7 +171,8 @@ public:
 
     // JSON-encodes a value (compactly) and stores the data under `key`; nothing
     // is written when it cannot be encoded. For writers that change a JSON
-    // setting in place and store it themselves. Defined for the JSON setting types.
+    // setting in place and store it themselves. Defined for the JSON setting
+    // types registered in the .cpp.
     template <class T>
     void persistJSON(const T& value, const std::string& key);
 
@@ -191,10 +201,14 @@ private:
     PreferencesStore(platform::UserDefaults& defaults, Dependencies dependencies, Loader&& loader);
 
     void announce(const std::string& key) { willChange_.send(key); }
-    // Writes one value under its key in its storage kind.
+    // Writes one value under its key in its storage kind. Instantiated in the
+    // .cpp for each setting type: a new type is registered in the list there.
     template <class T>
     void writeValue(const std::string& key, const T& value);
     void runLoadSteps(bool migrated, bool summarizeTookDefault);
+
+    // Lists with unreadable entries or values, by key.
+    std::map<std::string, StoredEntries> stored_;
 };
 
 template <class T>

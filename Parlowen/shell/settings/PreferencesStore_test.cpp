@@ -209,9 +209,14 @@ TEST_F(StoreTest, ReaderTable) {
         {"voice commands collapse",
          [](auto& d) { d.set("enabledVoiceCommands", jsonData(R"(["scratchThat","scratchThat"])")); },
          [](auto& p) { EXPECT_EQ(p.enabledVoiceCommands(), std::set<VoiceCommand>{VoiceCommand::scratchThat}); }},
-        {"voice commands with an unknown one",
+        {"voice commands with an unknown one keep the known ones",
          [](auto& d) { d.set("enabledVoiceCommands", jsonData(R"(["scratchThat","undo"])")); },
-         [](auto& p) { EXPECT_TRUE(p.enabledVoiceCommands().empty()); }},
+         [](auto& p) { EXPECT_EQ(p.enabledVoiceCommands(), std::set<VoiceCommand>{VoiceCommand::scratchThat}); }},
+        {"providers with a non-text one keep the others",
+         [](auto& d) { d.set("acknowledgedCloudProviders", jsonData(R"(["openai",7,"cartesia"])")); },
+         [](auto& p) {
+             EXPECT_EQ(p.acknowledgedCloudProviders(), (std::set<std::string>{"cartesia", "openai"}));
+         }},
         {"report date", [](auto& d) { d.set("lastQuonReportOpenedAt", Date::fromTimeIntervalSinceReferenceDate(7)); },
          [](auto& p) { EXPECT_EQ(p.lastQuonReportOpenedAt(), Date::fromTimeIntervalSinceReferenceDate(7)); }},
         {"report date holding text", [](auto& d) { d.set("lastQuonReportOpenedAt", "yesterday"); },
@@ -400,7 +405,7 @@ TEST_F(StoreTest, ActiveVoiceIdentifierFollowsTheEngine) {
 
 // ---- Bad entries in stored lists -------------------------------------------------------
 
-TEST_F(StoreTest, OneBadRuleOrToneDropsOnlyThatEntry) {
+TEST_F(StoreTest, OneBadRuleOrToneLeavesOnlyThatEntryOut) {
     defaults.set("hasSeededPerAppRules", true);
     defaults.set("perAppRules",
                  jsonData(R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleId":"com.apple.mail","appName":"Mail"},)"
@@ -421,8 +426,8 @@ TEST_F(StoreTest, OneBadRuleOrToneDropsOnlyThatEntry) {
     EXPECT_EQ(prefs->customTones()[1].id, "c");
     EXPECT_EQ(prefs->dictationContextualPhrases(), (std::vector<std::string>{"Zig", "Kubernetes"}));
     EXPECT_EQ(prefs->learnedVocabulary(), (std::map<std::string, std::int64_t>{{"Rust", 2}, {"gRPC", 4}}));
-    EXPECT_TRUE(logs->contains("perAppRules: dropped entry 1 that does not decode", platform::LogLevel::error));
-    EXPECT_TRUE(logs->contains("customTones: dropped entry 1 that does not decode", platform::LogLevel::error));
+    EXPECT_TRUE(logs->contains("perAppRules: entry 1 does not decode and is kept as stored", platform::LogLevel::error));
+    EXPECT_TRUE(logs->contains("customTones: entry 1 does not decode and is kept as stored", platform::LogLevel::error));
 
     // The next write keeps the good entries.
     auto rules = prefs->perAppRules();
@@ -432,6 +437,129 @@ TEST_F(StoreTest, OneBadRuleOrToneDropsOnlyThatEntry) {
     ASSERT_EQ(again->perAppRules().size(), 2u);
     EXPECT_EQ(again->perAppRules()[0].toneID, "email");
     EXPECT_EQ(again->perAppRules()[1].id, *platform::Uuid::fromString("0F4C6F56-7A1B-4E0E-9B7C-1B1F3E6F2A10"));
+}
+
+// Stored lists with entries this version cannot read: load, change one readable
+// entry, and the unreadable ones are written back byte for byte in their places.
+TEST_F(StoreTest, UnreadableEntriesSurviveEveryWriteInTheirPlaces) {
+    const std::string futureRule = R"({ "bundleId" : "com.example.future", "engineMode" : "whisperLocal" })";
+    const std::string toneWithoutPrompt = R"({"id":"b","displayName":"B"})";
+    struct Row {
+        const char* key;
+        std::string stored;
+        std::function<void(PreferencesStore&)> change;
+        std::string written;
+    };
+    const Row rows[] = {
+        {"perAppRules",
+         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleId":"com.apple.mail","appName":"Mail"},)" +
+             futureRule + R"(,{"id":"0F4C6F56-7A1B-4E0E-9B7C-1B1F3E6F2A10","bundleId":"com.apple.Notes"}])",
+         [](PreferencesStore& p) {
+             auto rules = p.perAppRules();
+             rules[1].appName = "Notes";
+             p.perAppRules.set(rules);
+         },
+         R"([{"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","bundleId":"com.apple.mail","appName":"Mail",)"
+         R"("extraContextualPhrases":[],"disableCleanUpPill":false},)" +
+             futureRule +
+             R"(,{"id":"0F4C6F56-7A1B-4E0E-9B7C-1B1F3E6F2A10","bundleId":"com.apple.Notes","appName":"Notes",)"
+             R"("extraContextualPhrases":[],"disableCleanUpPill":false}])"},
+        {"customTones",
+         R"([{"id":"a","displayName":"A","systemPrompt":"p","isBuiltIn":false},)" + toneWithoutPrompt + "]",
+         [](PreferencesStore& p) {
+             auto tones = p.customTones();
+             tones[0].systemPrompt = "changed";
+             p.customTones.set(tones);
+         },
+         R"([{"id":"a","displayName":"A","systemPrompt":"changed","isBuiltIn":false},)" + toneWithoutPrompt + "]"},
+        {"dictationContextualPhrases", R"([7, "Zig",{"newer":true}])",
+         [](PreferencesStore& p) { p.dictationContextualPhrases.set({"Zag", "Kubernetes"}); },
+         R"([7,"Zag",{"newer":true},"Kubernetes"])"},
+        {"learnedVocabulary", R"({"Rust":2,"big":18446744073709551616,"gRPC":4,"half":1.50})",
+         [](PreferencesStore& p) {
+             auto words = p.learnedVocabulary();
+             words["gRPC"] = 5;
+             p.learnedVocabulary.set(words);
+         },
+         R"({"Rust":2,"big":18446744073709551616,"gRPC":5,"half":1.50})"},
+        {"acknowledgedCloudProviders", R"(["openai",{"provider":"future"}])",
+         [](PreferencesStore& p) { p.acknowledgedCloudProviders.set({"cartesia", "openai"}); },
+         R"(["cartesia",{"provider":"future"},"openai"])"},
+        {"enabledVoiceCommands", R"(["undo","scratchThat"])",
+         [](PreferencesStore& p) { p.enabledVoiceCommands.set({VoiceCommand::scratchThat, VoiceCommand::deleteThat}); },
+         R"(["undo","scratchThat","deleteThat"])"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        platform::InMemoryUserDefaults store;
+        store.set("hasSeededPerAppRules", true);
+        store.set("hasSeededContextualPhrases", true);
+        store.set(row.key, jsonData(row.stored));
+        auto prefs = open(store);
+        EXPECT_EQ(storedJson(store, row.key), row.stored) << "loading writes nothing";
+        row.change(*prefs);
+        EXPECT_EQ(storedJson(store, row.key), row.written);
+        // And again, after a relaunch: still there, still in place.
+        auto again = open(store);
+        row.change(*again);
+        EXPECT_EQ(storedJson(store, row.key), row.written);
+    }
+}
+
+TEST_F(StoreTest, UnreadableEntriesSurviveInTheDefaultsFile) {
+    testsupport::TempDir dir;
+    const auto path = dir.path() / "defaults.json";
+    const std::string future = R"({"bundleId":"com.example.future","engineMode":"whisperLocal","extra":1.0e2})";
+    {
+        platform::JsonFileUserDefaults file(path);
+        file.set("hasSeededPerAppRules", true);
+        file.set("perAppRules", jsonData("[" + future + "]"));
+    }
+    for (int launch = 0; launch < 3; ++launch) {
+        platform::JsonFileUserDefaults file(path);
+        auto prefs = open(file);
+        EXPECT_EQ(prefs->perAppRules().size(), launch == 0 ? 0u : 1u) << "the future rule is not shown";
+        auto rules = prefs->perAppRules();
+        if (launch == 0) rules.push_back(PerAppRule{});
+        rules.at(0).appName = "launch " + std::to_string(launch);
+        prefs->perAppRules.set(rules);
+        EXPECT_EQ(storedJson(file, "perAppRules").substr(0, future.size() + 2), "[" + future + ",");
+    }
+}
+
+TEST_F(StoreTest, AStoredValueThatIsNoListIsKeptAsideBeforeItIsReplaced) {
+    struct Row {
+        const char* what;
+        DefaultsValue stored;
+    };
+    const Row rows[] = {
+        {"an object", DefaultsValue(jsonData(R"({"id":"x"})"))},
+        {"not JSON", DefaultsValue(jsonData("[{"))},
+        {"text instead of data", DefaultsValue("[]")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        platform::InMemoryUserDefaults store;
+        store.set("hasSeededContextualPhrases", true);
+        store.set("customTones", row.stored);
+        auto prefs = open(store);
+        EXPECT_TRUE(prefs->customTones().empty());
+        EXPECT_EQ(store.object("customTones"), row.stored) << "loading writes nothing";
+        prefs->customTones.set({Tone{"pirate", "Pirate", std::nullopt, "Arr.", false}});
+        auto keysAside = [&] {
+            std::vector<std::string> out;
+            for (const auto& key : store.keys())
+                if (key.starts_with("customTones.corrupt-")) out.push_back(key);
+            return out;
+        };
+        const auto aside = keysAside();
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(store.object(aside[0]), row.stored);
+        EXPECT_EQ(storedJson(store, "customTones"),
+                  R"([{"id":"pirate","displayName":"Pirate","systemPrompt":"Arr.","isBuiltIn":false}])");
+        prefs->customTones.set({});
+        EXPECT_EQ(keysAside(), aside) << "kept aside once";
+    }
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ protected:
 
     parlowen::PreferencesStore::Dependencies deps() {
         parlowen::PreferencesStore::Dependencies d;
-        d.history = &history;
+        d.clearDictationHistory = [this] { history.clear(); };
         d.isOnDeviceModelAvailable = [this] { return modelAvailable; };
         d.fullUserName = [this] { return fullName; };
         d.computerName = [this] { return computerName; };
