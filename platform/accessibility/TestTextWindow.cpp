@@ -7,7 +7,8 @@
 // With --dialog, a dialog with a line edit of its own opens over the window
 // and has the focus. Prints "ready window=<id>" once shown, then
 // "line=<text>", "password=<text>" or "dialog=<text>" whenever a field
-// changes.
+// changes (the line edit then also "line-utf16=<length> caret=<position>",
+// in UTF-16 units).
 
 #include <QApplication>
 #include <QDialog>
@@ -51,7 +52,13 @@ int main(int argc, char** argv) {
     password->setAccessibleName("Password");
     layout->addWidget(line);
     layout->addWidget(password);
-    QObject::connect(line, &QLineEdit::textChanged, [](const QString& t) { say("line=" + t); });
+    QObject::connect(line, &QLineEdit::textChanged, [line](const QString& t) {
+        say("line=" + t);
+        // Counts that a NUL in the text cannot cut short, once the caret has settled.
+        QTimer::singleShot(0, line, [line] {
+            say(QString("line-utf16=%1 caret=%2").arg(line->text().size()).arg(line->cursorPosition()));
+        });
+    });
     QObject::connect(password, &QLineEdit::textChanged, [](const QString& t) { say("password=" + t); });
 
     window.resize(400, 120);
