@@ -24,7 +24,7 @@ using platform::PcmBuffer;
 using platform::PcmFormat;
 
 constexpr std::uint32_t kFrames = 1024;
-// Sessions are restarted well before the engine's 30 s of reserved room runs out.
+// Sessions are restarted before the engine's 20 s of prepared blocks run out.
 constexpr int kBuffersPerSession = 600;
 
 PcmBuffer captureBuffer() {

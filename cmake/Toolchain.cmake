@@ -38,5 +38,10 @@ foreach(lang C CXX)
   endif()
 endforeach()
 
-# Main-thread assertions and other debug checks stay on outside optimised CI builds.
-add_compile_definitions($<$<CONFIG:Debug>:PARLOWEN_DEBUG_CHECKS=1>)
+# Main-thread assertions and other debug checks: on in debug builds and in
+# the CI build (whose tests run them), off otherwise.
+if(PARLOWEN_CI)
+  add_compile_definitions(PARLOWEN_DEBUG_CHECKS=1)
+else()
+  add_compile_definitions($<$<CONFIG:Debug>:PARLOWEN_DEBUG_CHECKS=1>)
+endif()

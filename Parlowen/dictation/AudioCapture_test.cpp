@@ -197,6 +197,8 @@ TEST_F(CaptureFixture, ADeviceTheEngineRefusesIsLoggedAndCaptureGoesOn) {
 TEST_F(CaptureFixture, TheBufferPathIntoTheCloudEngineAllocatesNothingOnceRunning) {
     platform::FakeHttpClient http;
     GroqTranscriptionEngine groq("gsk_test", GroqTranscriptionModel::largeV3Turbo, http, main);
+    const PcmFormat format = PcmFormat::float32(48000, 2);
+    groq.prepare(format);
     auto started = platform::spawn(main, groq.start());
     main.runUntilIdle();
     ASSERT_TRUE(started.done());
@@ -204,10 +206,10 @@ TEST_F(CaptureFixture, TheBufferPathIntoTheCloudEngineAllocatesNothingOnceRunnin
     capture->setOnBuffer([&groq](const PcmBuffer& b) { groq.append(b); });
     capture->setOnAmplitude([&level](float l) { level = l; });
     ASSERT_TRUE(capture->start());
-    const auto b = signal(PcmFormat::float32(48000, 2), 0.1);
-    for (int i = 0; i < 10; ++i) engine->deliver(b);  // the converter is made and warmed up
+    const auto b = signal(format, 0.1);
+    // From the very first buffer, and past the first store block (10 s).
     platform::AllocationProbe probe;
-    for (int i = 0; i < 50; ++i) engine->deliver(b);
+    for (int i = 0; i < 600; ++i) engine->deliver(b);
     EXPECT_EQ(probe.count(), 0u);
     EXPECT_GT(level.load(), 0.5f);
 }

@@ -63,9 +63,15 @@ void AudioDeviceCatalog::refresh() {
     std::stable_sort(inputs.begin(), inputs.end(), byName);
     std::stable_sort(outputs.begin(), outputs.end(), byName);
     const std::size_t inputCount = inputs.size(), outputCount = outputs.size();
+    // Only a listed input can be the default input (never a monitor of an
+    // output, whatever the server names); otherwise there is no input.
+    auto defaultInput = hardware_.defaultDeviceUID(platform::AudioScope::input);
+    if (defaultInput && std::none_of(inputs.begin(), inputs.end(),
+                                     [&](const Device& d) { return d.uid == *defaultInput; }))
+        defaultInput.reset();
     inputDevices.set(std::move(inputs));
     outputDevices.set(std::move(outputs));
-    systemDefaultInputUID.set(hardware_.defaultDeviceUID(platform::AudioScope::input));
+    systemDefaultInputUID.set(std::move(defaultInput));
     systemDefaultOutputUID.set(hardware_.defaultDeviceUID(platform::AudioScope::output));
     log().debug("refreshed: {} input(s), {} output(s)", inputCount, outputCount);
 }

@@ -116,6 +116,28 @@ TEST(AudioDeviceCatalog, AnUnreadableDeviceListGivesEmptyListsAndAGoneCatalogIgn
     EXPECT_EQ(hw.deviceReads(), reads);
 }
 
+// A sound server without a microphone may name the monitor of an output as
+// its default source: that must read as "no input", never as a microphone.
+TEST(AudioDeviceCatalog, ADefaultThatIsNoListedInputMeansNoInput) {
+    platform::ManualExecutor main;
+    platform::FakeAudioHardware hw;
+    hw.setDevices({device(1, "speakers", "Speakers", AudioTransport::builtIn, 0, 2)});
+    hw.setDefault(platform::AudioScope::input, "speakers.monitor");
+    hw.setDefault(platform::AudioScope::output, "speakers");
+    AudioDeviceCatalog catalog(hw, main);
+    EXPECT_TRUE(catalog.inputDevices().empty());
+    EXPECT_EQ(catalog.systemDefaultInputUID(), std::nullopt);
+    EXPECT_EQ(catalog.systemDefaultOutputUID(), "speakers");
+
+    // A microphone arrives and becomes the default.
+    hw.setDevices({device(1, "speakers", "Speakers", AudioTransport::builtIn, 0, 2),
+                   device(2, "usb-mic", "USB Mic", AudioTransport::usb, 1, 0)});
+    hw.setDefault(platform::AudioScope::input, "usb-mic");
+    hw.announceChange();
+    main.runUntilIdle();
+    EXPECT_EQ(catalog.systemDefaultInputUID(), "usb-mic");
+}
+
 TEST(AudioDeviceCatalog, ARejectedDeviceIsLoggedAndTheNodeKeepsItsDevice) {
     platform::ScopedLogCapture logs;
     platform::FakeAudioInputEngine node;

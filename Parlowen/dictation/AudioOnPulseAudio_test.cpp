@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <mutex>
+#include <numbers>
 
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
@@ -51,31 +54,63 @@ TEST(AudioOnPulseAudio, CatalogueListsTheServerAndFollowsANewSink) {
     EXPECT_EQ(catalog.deviceName("second"), "Second");
 }
 
-TEST(AudioOnPulseAudio, CaptureRoutesToThePreferredMicrophone) {
-    testsupport::PulseAudioServer server;
-    PARLOWEN_REQUIRE_OR_SKIP(server.start());
-    platform::PulseAudio pulse(server.environment());
+// Captures through AudioCapture, with `preferred` as the preferred input,
+// while half a second of a half-scale tone plays into the sink "ci_null";
+// the loudest captured sample.
+float peakCapturedWhileATonePlays(platform::PulseAudio& pulse, const std::string& preferred) {
     platform::ManualExecutor main;
     platform::InMemoryUserDefaults defaults;
-    defaults.set(AudioCapture::kPreferredInputDeviceKey, "ci_mic");
+    defaults.set(AudioCapture::kPreferredInputDeviceKey, preferred);
     auto engine = pulse.makeInputEngine();
     auto* input = engine.get();
     AudioCapture capture(std::move(engine), pulse, defaults, main);
-    std::atomic<int> buffers{0}, silent{0};
+    std::mutex mutex;
+    float peak = 0;
+    std::size_t frames = 0;
     capture.setOnBuffer([&](const platform::PcmBuffer& b) {
-        if (b.frameLength() == AudioCapture::kTapBufferFrames) ++buffers;
+        std::lock_guard lock(mutex);
+        frames += b.frameLength();
+        for (std::uint32_t i = 0; i < b.frameLength(); ++i)
+            peak = std::max(peak, std::abs(b.floatChannel(0)[i * b.stride()]));
     });
-    capture.setOnAmplitude([&](float level) {
-        if (level == 0.0f) ++silent;  // a null source records silence
-    });
-    ASSERT_TRUE(capture.start());
-    ASSERT_TRUE(main.runUntil([&] { return buffers >= 3; }, 3000ms));
-    EXPECT_GE(silent.load(), 3);
+    if (!capture.start()) return -1;
+    auto stream = pulse.openStream({std::string("ci_null"), 48000, 1});
+    if (!stream) return -1;
+    platform::PcmBuffer tone(platform::PcmFormat::float32(48000, 1), 24000);
+    for (std::uint32_t i = 0; i < 24000; ++i)
+        tone.setSample(0, i, 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 1000 * i / 48000)));
+    tone.setFrameLength(24000);
+    std::atomic<bool> played{false};
+    if (!(*stream)->schedule(std::move(tone), [&](platform::ScheduledBufferEnd) { played = true; }) ||
+        !(*stream)->play())
+        return -1;
+    main.runUntil([&] { return played.load(); }, 5000ms);
     capture.stop();
     EXPECT_FALSE(input->isRunning());
-    auto mic = AudioDeviceCatalog::deviceID(pulse, "ci_mic");
+    std::lock_guard lock(mutex);
+    EXPECT_GT(frames, 10000u) << "too little was captured to judge";
+    return peak;
+}
+
+// The fixture's default source is the monitor of "ci_null", which hears the
+// tone; "ci_mic" hears nothing; "tone_mic" hears the tone too. Routing is
+// seen in what arrives, both ways round.
+TEST(AudioOnPulseAudio, CaptureRoutesToThePreferredMicrophone) {
+    testsupport::PulseAudioServer server;
+    PARLOWEN_REQUIRE_OR_SKIP(server.start());
+    auto remapped = server.run({"pactl", "load-module", "module-remap-source", "source_name=tone_mic",
+                                "master=ci_null.monitor"});
+    ASSERT_TRUE(remapped.ok()) << remapped.describe();
+    platform::PulseAudio pulse(server.environment());
+
+    EXPECT_EQ(peakCapturedWhileATonePlays(pulse, "ci_mic"), 0.0f);
+
+    auto chosen = server.run({"pactl", "set-default-source", "ci_mic"});
+    ASSERT_TRUE(chosen.ok()) << chosen.describe();
+    EXPECT_NEAR(peakCapturedWhileATonePlays(pulse, "tone_mic"), 0.5f, 0.05f);
+    auto mic = AudioDeviceCatalog::deviceID(pulse, "tone_mic");
     ASSERT_TRUE(mic);
-    EXPECT_EQ(pulse.sourceName(*mic), "ci_mic");
+    EXPECT_EQ(pulse.sourceName(*mic), "tone_mic");
 }
 
 }  // namespace

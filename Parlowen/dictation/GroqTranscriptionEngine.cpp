@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <semaphore>
+#include <thread>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -21,8 +23,6 @@ const platform::Logger& log() {
     return logger;
 }
 
-// Room for 30 s from the first session on; a longer session grows it once in a while.
-constexpr std::size_t kInitialCapacity = 30 * 16000;
 constexpr std::size_t kWavHeaderBytes = 44;
 
 void appendText(platform::Bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
@@ -53,143 +53,289 @@ platform::Error GroqTranscriptionEngineError::recordingTooLong(std::uint64_t wav
                     wavBytes / 1e6, limitBytes / 1e6));
 }
 
+// ------------------------------------------------------------------ core
+
+namespace {
+
+// The captured samples in fixed blocks, so that growing never moves or
+// copies what is stored. The audio thread only takes ready blocks; a
+// helper thread makes the next ones.
+class SampleBlocks {
+public:
+    static constexpr std::size_t kBlockSamples = 10 * 16000;
+    // Blocks kept ready ahead of the writer (20 s at 16 kHz).
+    static constexpr std::size_t kSpareBlocks = 2;
+
+    explicit SampleBlocks(std::size_t maxSamples) : maxSamples_(maxSamples) {
+        blocks_.reserve(maxSamples / kBlockSamples + 2);
+        spares_.reserve(kSpareBlocks + 1);  // what a finished session leaves is kept up to 30 s
+    }
+
+    std::size_t size() const { return size_; }
+    bool needsSpares() const { return spares_.size() < kSpareBlocks && blocks_.size() * kBlockSamples < maxSamples_; }
+    // Off the audio thread: a fresh block.
+    static std::unique_ptr<float[]> makeBlock() { return std::make_unique<float[]>(kBlockSamples); }
+    void addSpare(std::unique_ptr<float[]> block) {
+        if (spares_.size() < spares_.capacity()) spares_.push_back(std::move(block));
+    }
+
+    // Up to `count` samples; the number kept (fewer only past `maxSamples`).
+    std::size_t append(const float* samples, std::size_t count) {
+        const std::size_t keep = std::min(count, maxSamples_ - std::min(maxSamples_, size_));
+        for (std::size_t done = 0; done < keep;) {
+            const std::size_t offset = size_ % kBlockSamples;
+            if (offset == 0 && size_ / kBlockSamples == blocks_.size()) {
+                if (!spares_.empty()) {
+                    blocks_.push_back(std::move(spares_.back()));
+                    spares_.pop_back();
+                } else {
+                    blocks_.push_back(makeBlock());  // the helper fell behind: better than losing speech
+                }
+            }
+            const std::size_t n = std::min(keep - done, kBlockSamples - offset);
+            std::copy_n(samples + done, n, blocks_[size_ / kBlockSamples].get() + offset);
+            done += n;
+            size_ += n;
+        }
+        return keep;
+    }
+
+    // The samples in one list; the blocks stay for the next session.
+    std::vector<float> drain() {
+        std::vector<float> out(size_);
+        for (std::size_t at = 0; at < size_; at += kBlockSamples)
+            std::copy_n(blocks_[at / kBlockSamples].get(), std::min(kBlockSamples, size_ - at), out.data() + at);
+        clear();
+        return out;
+    }
+
+    // Forgets the samples; used blocks become spares (as many as are kept).
+    void clear() {
+        size_ = 0;
+        for (auto& b : blocks_) addSpare(std::move(b));
+        blocks_.clear();
+    }
+
+private:
+    std::size_t maxSamples_;
+    std::size_t size_ = 0;
+    std::vector<std::unique_ptr<float[]>> blocks_;
+    std::vector<std::unique_ptr<float[]>> spares_;
+};
+
+}  // namespace
+
+struct GroqTranscriptionEngine::Core {
+    Core(std::string key, Model m, platform::HttpClient& h, platform::Executor& b, GroqTranscriptionConfig c)
+        : apiKey(std::move(key)),
+          model(m),
+          http(h),
+          background(b),
+          config(std::move(c)),
+          endpoint(config.baseURL + "/openai/v1/audio/transcriptions"),
+          targetFormat(platform::PcmFormat::float32(kTargetSampleRate, 1)),
+          samples(maxSamples()) {
+        refiller = std::thread([this] { refill(); });
+    }
+    ~Core() {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wanted.release();
+        refiller.join();
+    }
+
+    std::size_t maxSamples() const {
+        if (config.maxUploadBytes <= kWavHeaderBytes) return 0;
+        return static_cast<std::size_t>((config.maxUploadBytes - kWavHeaderBytes) / 2);
+    }
+
+    // Under the lock: a converter and scratch for `format` (once per format).
+    bool ensureConverterLocked(const platform::PcmFormat& format, std::uint32_t frames);
+    void resetLocked();
+    void accumulateLocked(const platform::PcmBuffer& buffer);
+    void appendSamplesLocked(const float* data, std::size_t count);
+    // Makes spare blocks until enough are ready (never on the audio thread).
+    void fillSpares();
+    // The helper thread: fills the spares whenever the audio thread asks.
+    void refill();
+
+    static platform::Task<platform::Result<Transcription>> transcribe(std::shared_ptr<Core> core,
+                                                                      platform::Bytes wav);
+
+    const std::string apiKey;
+    const Model model;
+    platform::HttpClient& http;
+    platform::Executor& background;
+    const GroqTranscriptionConfig config;
+    const std::string endpoint;
+    const platform::PcmFormat targetFormat;
+
+    mutable std::mutex partialMutex;
+    PartialCallback onPartial;
+
+    std::mutex mutex;  // guards what follows; never held across a call out
+    SampleBlocks samples;
+    std::optional<platform::PcmConverter> converter;
+    platform::PcmBuffer scratch;  // the converter's output, reused
+    std::uint64_t droppedSamples = 0;  // past the upload limit
+    bool stopping = false;
+
+    std::binary_semaphore wanted{0};  // released (without allocating) when spares run low
+    std::thread refiller;
+};
+
+namespace {
+// Input frames the converter and its scratch are made for (a tap buffer is far smaller).
+constexpr std::uint32_t kPreparedFrames = 8192;
+}  // namespace
+
+bool GroqTranscriptionEngine::Core::ensureConverterLocked(const platform::PcmFormat& format, std::uint32_t frames) {
+    if (!converter || converter->inputFormat() != format) {
+        converter.reset();
+        auto made = platform::PcmConverter::make(format, targetFormat, std::max(frames, kPreparedFrames));
+        if (!made) {
+            log().error("failed to build converter from {} to 16kHz mono Float32", format.description());
+            return false;
+        }
+        converter.emplace(std::move(*made));
+    }
+    const std::uint32_t room = converter->maxOutputFrames(std::max(frames, kPreparedFrames));
+    if (scratch.frameCapacity() < room) scratch = platform::PcmBuffer(targetFormat, room);
+    return true;
+}
+
+void GroqTranscriptionEngine::Core::resetLocked() {
+    samples.clear();
+    droppedSamples = 0;
+    if (!converter) return;
+    // A fresh signal. The rate converter drops its buffers on reset and
+    // makes them again over its next few uses: run it here, off the audio
+    // thread, on silence (which leaves only a few milliseconds of silence
+    // in its history), in buffers of a tap's size and of the largest size.
+    converter->reset();
+    platform::PcmBuffer silence(converter->inputFormat(), kPreparedFrames);
+    for (std::uint32_t frames : {1024u, 1024u, 1024u, 1024u, 1024u, 1024u, 1024u, 1024u, kPreparedFrames}) {
+        silence.setFrameLength(frames);
+        scratch.setFrameLength(0);
+        (void)converter->convert(silence, scratch);
+    }
+    scratch.setFrameLength(0);
+}
+
+void GroqTranscriptionEngine::Core::accumulateLocked(const platform::PcmBuffer& buffer) {
+    if (!ensureConverterLocked(buffer.format(), buffer.frameLength())) return;
+    scratch.setFrameLength(0);
+    if (auto converted = converter->convert(buffer, scratch); !converted) {
+        log().error("converter error: {}", converted.error().description);
+        return;
+    }
+    appendSamplesLocked(scratch.floatChannel(0), scratch.frameLength());
+}
+
+void GroqTranscriptionEngine::Core::appendSamplesLocked(const float* data, std::size_t count) {
+    // Past the upload limit nothing more is kept: finish refuses such a
+    // recording anyway, and memory stays bounded however long it runs.
+    droppedSamples += count - samples.append(data, count);
+    if (samples.needsSpares()) wanted.release();
+}
+
+void GroqTranscriptionEngine::Core::fillSpares() {
+    while (true) {
+        {
+            std::lock_guard lock(mutex);
+            if (stopping || !samples.needsSpares()) return;
+        }
+        auto block = SampleBlocks::makeBlock();  // outside the lock: the audio thread may append meanwhile
+        std::lock_guard lock(mutex);
+        samples.addSpare(std::move(block));
+    }
+}
+
+void GroqTranscriptionEngine::Core::refill() {
+    while (true) {
+        wanted.acquire();
+        {
+            std::lock_guard lock(mutex);
+            if (stopping) return;
+        }
+        fillSpares();
+    }
+}
+
 // ------------------------------------------------------------------ engine
 
 GroqTranscriptionEngine::GroqTranscriptionEngine(std::string apiKey, Model model, platform::HttpClient& http,
                                                  platform::Executor& background, GroqTranscriptionConfig config)
-    : apiKey_(std::move(apiKey)),
-      model_(model),
-      http_(http),
-      background_(background),
-      config_(std::move(config)),
-      endpoint_(config_.baseURL + "/openai/v1/audio/transcriptions"),
-      targetFormat_(platform::PcmFormat::float32(kTargetSampleRate, 1)) {}
+    : core_(std::make_shared<Core>(std::move(apiKey), model, http, background, std::move(config))) {}
 
 GroqTranscriptionEngine::~GroqTranscriptionEngine() = default;
 
+GroqTranscriptionEngine::Model GroqTranscriptionEngine::model() const { return core_->model; }
+const std::string& GroqTranscriptionEngine::endpoint() const { return core_->endpoint; }
+const platform::PcmFormat& GroqTranscriptionEngine::targetFormat() const { return core_->targetFormat; }
+
 TranscriptionEngine::PartialCallback GroqTranscriptionEngine::onPartial() const {
-    std::lock_guard lock(partialMutex_);
-    return onPartial_;
+    std::lock_guard lock(core_->partialMutex);
+    return core_->onPartial;
 }
 
 void GroqTranscriptionEngine::setOnPartial(PartialCallback callback) {
-    std::lock_guard lock(partialMutex_);
-    onPartial_ = std::move(callback);
+    std::lock_guard lock(core_->partialMutex);
+    core_->onPartial = std::move(callback);
 }
 
-std::size_t GroqTranscriptionEngine::maxSamples() const {
-    if (config_.maxUploadBytes <= kWavHeaderBytes) return 0;
-    return static_cast<std::size_t>((config_.maxUploadBytes - kWavHeaderBytes) / 2);
-}
-
-void GroqTranscriptionEngine::resetLocked() {
-    state_.samples.clear();  // capacity kept
-    state_.droppedSamples = 0;
-    // The converter is kept for a capture in the same format, with a fresh signal.
-    if (state_.converter) state_.converter->reset();
-}
-
-platform::Task<platform::Status> GroqTranscriptionEngine::start() { return startImpl(this); }
-
-platform::Task<platform::Status> GroqTranscriptionEngine::startImpl(GroqTranscriptionEngine* self) {
-    co_await platform::resumeOn(self->background_);
+void GroqTranscriptionEngine::prepare(const platform::PcmFormat& captureFormat) {
     {
-        std::lock_guard lock(self->mutex_);
-        self->resetLocked();
-        // The list an earlier finish drained comes back with its capacity.
-        if (self->spare_.capacity() > self->state_.samples.capacity()) {
-            self->state_.samples.swap(self->spare_);
-            self->state_.samples.clear();
-        }
-        if (self->state_.samples.capacity() >= kInitialCapacity) co_return platform::ok();
+        std::lock_guard lock(core_->mutex);
+        if (core_->ensureConverterLocked(captureFormat, kPreparedFrames)) core_->resetLocked();
     }
-    // Made outside the lock, since the audio thread may append meanwhile.
-    std::vector<float> room;
-    room.reserve(kInitialCapacity);
-    std::lock_guard lock(self->mutex_);
-    if (self->state_.samples.capacity() < kInitialCapacity) {
-        room.assign(self->state_.samples.begin(), self->state_.samples.end());
-        self->state_.samples.swap(room);
+    core_->fillSpares();
+}
+
+platform::Task<platform::Status> GroqTranscriptionEngine::start() { return startImpl(core_); }
+
+platform::Task<platform::Status> GroqTranscriptionEngine::startImpl(std::shared_ptr<Core> core) {
+    co_await platform::resumeOn(core->background);
+    {
+        std::lock_guard lock(core->mutex);
+        core->resetLocked();
     }
+    // Room for the first 20 s before any audio arrives.
+    core->fillSpares();
     co_return platform::ok();
 }
 
 void GroqTranscriptionEngine::cancel() {
-    std::lock_guard lock(mutex_);
-    resetLocked();
+    std::lock_guard lock(core_->mutex);
+    core_->resetLocked();
 }
 
 void GroqTranscriptionEngine::append(const platform::PcmBuffer& buffer) {
-    std::lock_guard lock(mutex_);
-    accumulate(buffer, state_);
+    std::lock_guard lock(core_->mutex);
+    core_->accumulateLocked(buffer);
 }
 
-void GroqTranscriptionEngine::accumulate(const platform::PcmBuffer& buffer, AccumulatorState& state) {
-    const platform::PcmFormat& format = buffer.format();
-    if (!state.converter || state.converter->inputFormat() != format) {
-        // Once per capture format; later buffers reuse it.
-        state.converter.reset();
-        auto made = platform::PcmConverter::make(format, targetFormat_, std::max<std::uint32_t>(buffer.frameLength(), 1024));
-        if (!made) {
-            log().error("failed to build converter from {} to 16kHz mono Float32", format.description());
-            return;
-        }
-        state.converter.emplace(std::move(*made));
-    }
-    const std::uint32_t room = state.converter->maxOutputFrames(buffer.frameLength());
-    if (state.scratch.frameCapacity() < room) state.scratch = platform::PcmBuffer(targetFormat_, room);
-    state.scratch.setFrameLength(0);
-    if (auto converted = state.converter->convert(buffer, state.scratch); !converted) {
-        log().error("converter error: {}", converted.error().description);
-        return;
-    }
-    appendSamples(state.scratch.floatChannel(0), state.scratch.frameLength(), state);
-}
+platform::Task<platform::Result<std::string>> GroqTranscriptionEngine::finish() { return finishImpl(core_); }
 
-void GroqTranscriptionEngine::appendSamples(const float* samples, std::size_t count, AccumulatorState& state) {
-    // Past the upload limit nothing more is kept: finish refuses such a
-    // recording anyway, and memory stays bounded however long it runs.
-    const std::size_t limit = maxSamples();
-    const std::size_t keep = std::min(count, limit - std::min(limit, state.samples.size()));
-    state.samples.insert(state.samples.end(), samples, samples + keep);
-    state.droppedSamples += count - keep;
-}
-
-platform::Task<platform::Result<std::string>> GroqTranscriptionEngine::finish() { return finishImpl(this); }
-
-platform::Task<platform::Result<std::string>> GroqTranscriptionEngine::finishImpl(GroqTranscriptionEngine* self) {
-    co_await platform::resumeOn(self->background_);
+platform::Task<platform::Result<std::string>> GroqTranscriptionEngine::finishImpl(std::shared_ptr<Core> core) {
+    co_await platform::resumeOn(core->background);
     std::vector<float> samples;
     std::uint64_t dropped = 0;
     {
-        std::lock_guard lock(self->mutex_);
-        AccumulatorState& state = self->state_;
+        std::lock_guard lock(core->mutex);
         // The converter's last few samples end the recording.
-        if (state.converter) {
-            const std::uint32_t room = state.converter->maxOutputFrames(0);
-            if (state.scratch.frameCapacity() < room) state.scratch = platform::PcmBuffer(self->targetFormat_, room);
-            state.scratch.setFrameLength(0);
-            if (state.converter->flush(state.scratch))
-                self->appendSamples(state.scratch.floatChannel(0), state.scratch.frameLength(), state);
+        if (core->converter) {
+            const std::uint32_t room = core->converter->maxOutputFrames(0);
+            if (core->scratch.frameCapacity() < room) core->scratch = platform::PcmBuffer(core->targetFormat, room);
+            core->scratch.setFrameLength(0);
+            if (core->converter->flush(core->scratch))
+                core->appendSamplesLocked(core->scratch.floatChannel(0), core->scratch.frameLength());
         }
-        samples = std::move(state.samples);
-        state.samples = std::move(self->spare_);
-        state.samples.clear();
-        self->spare_ = {};
-        dropped = std::exchange(state.droppedSamples, 0);
+        samples = core->samples.drain();
+        dropped = std::exchange(core->droppedSamples, 0);
     }
-    // Whatever happens next, the drained list goes back for its capacity.
-    struct GiveBack {
-        GroqTranscriptionEngine* self;
-        std::vector<float>* samples;
-        ~GiveBack() {
-            std::lock_guard lock(self->mutex_);
-            if (samples->capacity() > self->spare_.capacity()) {
-                samples->clear();
-                self->spare_ = std::move(*samples);
-            }
-        }
-    } giveBack{self, &samples};
 
     const std::uint64_t total = samples.size() + dropped;
     if (total < kMinimumSamples) {
@@ -197,38 +343,38 @@ platform::Task<platform::Result<std::string>> GroqTranscriptionEngine::finishImp
         co_return std::string();
     }
     const std::uint64_t wavBytes = kWavHeaderBytes + 2 * total;
-    if (dropped > 0 || wavBytes > self->config_.maxUploadBytes) {
-        auto error = GroqTranscriptionEngineError::recordingTooLong(wavBytes, self->config_.maxUploadBytes);
+    if (dropped > 0 || wavBytes > core->config.maxUploadBytes) {
+        auto error = GroqTranscriptionEngineError::recordingTooLong(wavBytes, core->config.maxUploadBytes);
         log().error("not posting {} bytes ({:.2f}s): over the {} byte limit", wavBytes, total / kTargetSampleRate,
-                    self->config_.maxUploadBytes);
+                    core->config.maxUploadBytes);
         co_return platform::fail(error);
     }
     platform::Bytes wav = wavData(samples);
     log().info("posting {} bytes ({:.2f}s) to Groq {}", wav.size(), samples.size() / kTargetSampleRate,
-               rawValue(self->model_));
-    auto result = co_await transcribe(self, std::move(wav));
+               rawValue(core->model));
+    auto result = co_await Core::transcribe(core, std::move(wav));
     if (!result) co_return platform::fail(result.error());
     log().info("groq transcribed in {}ms: {}…", result->milliseconds,
                platform::priv(platform::text::graphemePrefix(result->text, 60)));
     co_return platform::text::trim(result->text, platform::text::CharacterSet::whitespacesAndNewlines);
 }
 
-platform::Task<platform::Result<GroqTranscriptionEngine::Transcription>> GroqTranscriptionEngine::transcribe(
-    GroqTranscriptionEngine* self, platform::Bytes wav) {
+platform::Task<platform::Result<GroqTranscriptionEngine::Transcription>> GroqTranscriptionEngine::Core::transcribe(
+    std::shared_ptr<Core> self, platform::Bytes wav) {
     const std::string boundary = "parlowen-" + platform::Uuid::random().uuidString();
     platform::HttpRequest request;
     request.method = "POST";
-    request.url = self->endpoint_;
-    request.timeout = self->config_.timeout;
-    request.headers.set("Authorization", "Bearer " + self->apiKey_);
+    request.url = self->endpoint;
+    request.timeout = self->config.timeout;
+    request.headers.set("Authorization", "Bearer " + self->apiKey);
     request.headers.set("Content-Type", "multipart/form-data; boundary=" + boundary);
-    request.body = multipartBody(boundary, wav, self->model_);
+    request.body = multipartBody(boundary, wav, self->model);
 
-    const auto started = self->background_.now();
-    auto response = co_await self->http_.send(std::move(request));
+    const auto started = self->background.now();
+    auto response = co_await self->http.send(std::move(request));
     if (!response) co_return platform::fail(response.error());  // transport errors pass unchanged
     const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(self->background_.now() - started).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(self->background.now() - started).count();
     if (response->status < 100) co_return platform::fail(GroqTranscriptionEngineError::invalidResponse());
 
     const std::string body = response->text();

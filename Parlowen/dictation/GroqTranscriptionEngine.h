@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -60,15 +61,18 @@ public:
     PartialCallback onPartial() const override;
     void setOnPartial(PartialCallback callback) override;
 
+    // Builds the converter and its scratch for `captureFormat` (and runs
+    // it once), so that append() allocates nothing from the first buffer.
+    void prepare(const platform::PcmFormat& captureFormat) override;
     platform::Task<platform::Status> start() override;
     void append(const platform::PcmBuffer& buffer) override;
     platform::Task<platform::Result<std::string>> finish() override;
     void cancel() override;
 
-    Model model() const { return model_; }
+    Model model() const;
     // base URL + "/openai/v1/audio/transcriptions"
-    const std::string& endpoint() const { return endpoint_; }
-    const platform::PcmFormat& targetFormat() const { return targetFormat_; }
+    const std::string& endpoint() const;
+    const platform::PcmFormat& targetFormat() const;
 
     // A 44-byte 16-bit mono 16 kHz WAV header and the samples, little-endian.
     static platform::Bytes wavData(std::span<const float> samples);
@@ -77,42 +81,20 @@ public:
     // The multipart/form-data body with the file, the model and response_format=json.
     static platform::Bytes multipartBody(std::string_view boundary, const platform::Bytes& wav, Model model);
 
+    // Everything a session's tasks use: they hold it, so the engine may go
+    // (a cached engine replaced mid-request) while a request is in flight.
+    struct Core;
+
 private:
-    struct AccumulatorState {
-        std::vector<float> samples;
-        std::optional<platform::PcmConverter> converter;
-        platform::PcmBuffer scratch;  // the converter's output, reused
-        std::uint64_t droppedSamples = 0;  // past the upload limit
-    };
     struct Transcription {
         std::string text;
         std::int64_t milliseconds = 0;
     };
 
-    void resetLocked();
-    void accumulate(const platform::PcmBuffer& buffer, AccumulatorState& state);
-    void appendSamples(const float* samples, std::size_t count, AccumulatorState& state);
-    std::size_t maxSamples() const;
+    static platform::Task<platform::Status> startImpl(std::shared_ptr<Core> core);
+    static platform::Task<platform::Result<std::string>> finishImpl(std::shared_ptr<Core> core);
 
-    static platform::Task<platform::Status> startImpl(GroqTranscriptionEngine* self);
-    static platform::Task<platform::Result<std::string>> finishImpl(GroqTranscriptionEngine* self);
-    static platform::Task<platform::Result<Transcription>> transcribe(GroqTranscriptionEngine* self,
-                                                                      platform::Bytes wav);
-
-    const std::string apiKey_;
-    const Model model_;
-    platform::HttpClient& http_;
-    platform::Executor& background_;
-    const GroqTranscriptionConfig config_;
-    const std::string endpoint_;
-    const platform::PcmFormat targetFormat_;
-
-    mutable std::mutex partialMutex_;
-    PartialCallback onPartial_;
-
-    std::mutex mutex_;  // guards state_ and spare_; never held across a call out
-    AccumulatorState state_;
-    std::vector<float> spare_;  // a drained sample list kept for its capacity
+    std::shared_ptr<Core> core_;
 };
 
 }  // namespace parlowen

@@ -335,6 +335,47 @@ TEST_F(GroqVirtual, StereoAt48kIsSentAs16kMonoWhileAnotherThreadAppends) {
     EXPECT_NEAR((crossings - 1) * 16000.0 / (last - first), 440, 2);
 }
 
+// The coordinator may replace a cached engine while its request is on the
+// network: the finishing session keeps what it needs and still answers.
+TEST_F(GroqVirtual, AnEngineReplacedWhileItsRequestIsInFlightStillFinishes) {
+    auto answer = platform::FakeHttpAnswer::text(200, R"({"text":" late "})");
+    answer.delay = 2s;
+    http.answer("POST", url, answer);
+    auto e = std::make_unique<GroqTranscriptionEngine>(engine());
+    auto s = platform::spawn(background, e->start());
+    background.runUntilIdle();
+    e->append(mono16k(4000));
+    auto f = platform::spawn(background, e->finish());
+    background.advance(1s);
+    ASSERT_EQ(http.requestCount(), 1u);
+    ASSERT_FALSE(f.done());
+    e.reset();
+    background.advanceUntilIdle();
+    ASSERT_TRUE(f.done());
+    EXPECT_EQ(f.value(), "late");
+}
+
+// Long sessions grow the store in blocks made off the audio thread: past
+// the first blocks nothing is lost, and the samples keep their order.
+TEST_F(GroqVirtual, ASessionLongerThanThePreparedBlocksKeepsEverySampleInOrder) {
+    auto e = engine();
+    http.answer("POST", url, platform::FakeHttpAnswer::text(200, R"({"text":"long"})"));
+    auto s = platform::spawn(background, e.start());
+    background.runUntilIdle();
+    // 45 s in 1 s buffers, each holding its own index.
+    for (int second = 0; second < 45; ++second) e.append(mono16k(16000, second / 64.0f));
+    auto f = platform::spawn(background, e.finish());
+    background.advanceUntilIdle();
+    ASSERT_EQ(f.value(), "long");
+    const std::string wav = wavOf(text(http.requests()[0].body));
+    ASSERT_EQ((wav.size() - 44) / 2, 45u * 16000);
+    for (int second = 0; second < 45; ++second) {
+        std::int16_t v;
+        std::memcpy(&v, wav.data() + 44 + 2 * (second * 16000 + 8000), 2);
+        EXPECT_EQ(v, GroqTranscriptionEngine::pcm16(second / 64.0f)) << second;
+    }
+}
+
 TEST_F(GroqVirtual, TheRequestCarriesTheExactWavAndMultipartBytes) {
     auto e = engine();
     http.answer("POST", url, platform::FakeHttpAnswer::text(200, R"({"text":"x"})"));

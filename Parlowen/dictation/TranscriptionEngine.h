@@ -11,7 +11,7 @@ namespace parlowen {
 
 // The one interface through which dictation turns microphone audio into text.
 // An engine object serves many sessions, one at a time:
-//   set onPartial -> start() -> any number of append() -> finish() or cancel().
+//   set onPartial -> [prepare()] -> start() -> any number of append() -> finish() or cancel().
 // start() always begins afresh, dropping whatever an unfinished session left.
 // cancel() before any start, or twice, is harmless; finish() without audio
 // returns "".
@@ -34,6 +34,10 @@ public:
     virtual PartialCallback onPartial() const = 0;
     virtual void setOnPartial(PartialCallback callback) = 0;
 
+    // Called on the main executor before capture starts, with the format
+    // append() will get, so that an engine can make what its audio path
+    // needs beforehand. Engines that need nothing ignore it.
+    virtual void prepare(const platform::PcmFormat& captureFormat) { (void)captureFormat; }
     virtual platform::Task<platform::Status> start() = 0;
     // One captured buffer in the microphone's own format.
     virtual void append(const platform::PcmBuffer& buffer) = 0;

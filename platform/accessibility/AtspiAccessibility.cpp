@@ -1,13 +1,18 @@
 #include "platform/accessibility/AtspiAccessibility.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include <atspi/atspi.h>
 #include <gio/gio.h>
 
 #include "platform/log/Log.h"
+#include "platform/text/Unicode.h"
 
 namespace platform {
 
@@ -124,7 +129,7 @@ public:
         GRef<AtspiText> textIface(atspi_accessible_get_text_iface(a_.get()));
         if (!editable || !textIface)
             return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "not editable text"));
-        auto range = selectionRange();
+        auto range = rawSelection(textIface.get());
         if (!range) return fail(range.error());
         GErrorHolder error;
         int position = range->start;
@@ -133,33 +138,46 @@ public:
                 return fail(error.e ? callError(error, "delete selection")
                                     : accessibilityError(AccessibilityErrorCode::failure, "selection not deleted"));
         }
-        if (!atspi_editable_text_insert_text(editable.get(), position, text.c_str(), static_cast<gint>(text.size()),
-                                             error.out()))
+        const gint countBefore = atspi_text_get_character_count(textIface.get(), error.out());
+        if (error.e) return fail(callError(error, "character count"));
+        // The length is in the application's own units: Qt reads UTF-16
+        // units (and pads a longer count with NULs), GTK reads bytes.
+        const text::TextOffsets units(text);
+        const gint length = static_cast<gint>(utf16Offsets() ? units.utf16Count() : units.byteCount());
+        if (!atspi_editable_text_insert_text(editable.get(), position, text.c_str(), length, error.out()))
             return fail(error.e ? callError(error, "insert text")
                                 : accessibilityError(AccessibilityErrorCode::failure, "text not inserted"));
+        // A toolkit that counts otherwise would have stored the text cut
+        // short or padded: read it back, and undo a bad insertion so that
+        // the caller can take another route.
+        const gint inserted = static_cast<gint>(utf16Offsets() ? units.utf16Count() : units.codePointCount());
+        gchar* stored = atspi_text_get_text(textIface.get(), position, position + inserted, error.out());
+        bool intact = !error.e && stored && text == stored;
+        g_free(stored);
+        if (intact) {
+            const gint countAfter = atspi_text_get_character_count(textIface.get(), error.out());
+            intact = !error.e && countAfter == countBefore + inserted;
+        }
+        if (!intact) {
+            GErrorHolder ignored;
+            atspi_editable_text_delete_text(editable.get(), position, position + inserted, ignored.out());
+            return fail(accessibilityError(AccessibilityErrorCode::failure, "text not inserted intact"));
+        }
         return ok();
     }
 
     Result<AccessibleTextRange> selectionRange() override {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "no text"));
-        GErrorHolder error;
-        gint count = atspi_text_get_n_selections(text.get(), error.out());
-        if (error.e) return fail(callError(error, "selections"));
-        if (count > 0) {
-            AtspiRange* r = atspi_text_get_selection(text.get(), 0, error.out());
-            if (error.e || !r) return fail(callError(error, "selection"));
-            AccessibleTextRange out{std::min(r->start_offset, r->end_offset), std::max(r->start_offset, r->end_offset)};
-            g_free(r);
-            if (out.end > out.start) return out;
-        }
-        gint caret = atspi_text_get_caret_offset(text.get(), error.out());
-        if (error.e) return fail(callError(error, "caret"));
-        if (caret < 0) {
-            caret = atspi_text_get_character_count(text.get(), error.out());
-            if (error.e) return fail(callError(error, "character count"));
-        }
-        return AccessibleTextRange{caret, caret};
+        auto raw = rawSelection(text.get());
+        if (!raw || !utf16Offsets()) return raw;
+        auto whole = wholeText(text.get());
+        if (!whole) return fail(whole.error());
+        const text::TextOffsets offsets(*whole);
+        auto codePoint = [&](int utf16) {
+            return static_cast<int>(offsets.codePointFromByte(offsets.byteFromUtf16(static_cast<std::size_t>(utf16))));
+        };
+        return AccessibleTextRange{codePoint(raw->start), codePoint(raw->end)};
     }
 
     Result<std::string> selectedText() override {
@@ -172,10 +190,7 @@ public:
     Result<std::string> value() override {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));
-        GErrorHolder error;
-        gint count = atspi_text_get_character_count(text.get(), error.out());
-        if (error.e) return fail(callError(error, "character count"));
-        return textBetween(0, count);
+        return wholeText(text.get());
     }
 
     Result<AccessibleWindow> window() override {
@@ -209,17 +224,74 @@ public:
 private:
     static constexpr int kMaxWindowDepth = 64;
 
+    // Offsets in code points, as the interface promises.
     Result<std::string> textBetween(int start, int end) {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));
+        if (utf16Offsets()) {
+            auto whole = wholeText(text.get());
+            if (!whole) return fail(whole.error());
+            const text::TextOffsets offsets(*whole);
+            const std::size_t from = offsets.byteFromCodePoint(static_cast<std::size_t>(start));
+            const std::size_t to = offsets.byteFromCodePoint(static_cast<std::size_t>(end));
+            return whole->substr(from, to - from);
+        }
+        return rawText(text.get(), start, end);
+    }
+
+    static Result<std::string> rawText(AtspiText* text, int start, int end) {
         GErrorHolder error;
-        gchar* s = atspi_text_get_text(text.get(), start, end, error.out());
+        gchar* s = atspi_text_get_text(text, start, end, error.out());
         if (error.e) return fail(callError(error, "text"));
         std::string out = s ? s : "";
         g_free(s);
         return out;
     }
 
+    static Result<std::string> wholeText(AtspiText* text) {
+        GErrorHolder error;
+        gint count = atspi_text_get_character_count(text, error.out());
+        if (error.e) return fail(callError(error, "character count"));
+        return rawText(text, 0, count);
+    }
+
+    // The first selection, else an empty range at the caret, in the
+    // application's own offsets.
+    static Result<AccessibleTextRange> rawSelection(AtspiText* text) {
+        GErrorHolder error;
+        gint count = atspi_text_get_n_selections(text, error.out());
+        if (error.e) return fail(callError(error, "selections"));
+        if (count > 0) {
+            AtspiRange* r = atspi_text_get_selection(text, 0, error.out());
+            if (error.e || !r) return fail(callError(error, "selection"));
+            AccessibleTextRange out{std::min(r->start_offset, r->end_offset), std::max(r->start_offset, r->end_offset)};
+            g_free(r);
+            if (out.end > out.start) return out;
+        }
+        gint caret = atspi_text_get_caret_offset(text, error.out());
+        if (error.e) return fail(callError(error, "caret"));
+        if (caret < 0) {
+            caret = atspi_text_get_character_count(text, error.out());
+            if (error.e) return fail(callError(error, "character count"));
+        }
+        return AccessibleTextRange{caret, caret};
+    }
+
+    // Qt counts every text offset and length in UTF-16 units; other
+    // toolkits count offsets in code points.
+    bool utf16Offsets() {
+        if (!utf16Offsets_) {
+            // Only the application object answers for its toolkit.
+            GErrorHolder error;
+            GRef<AtspiAccessible> app(atspi_accessible_get_application(a_.get(), error.out()));
+            gchar* toolkit = app ? atspi_accessible_get_toolkit_name(app.get(), error.out()) : nullptr;
+            utf16Offsets_ = toolkit && std::string_view(toolkit).starts_with("Qt");
+            g_free(toolkit);
+        }
+        return *utf16Offsets_;
+    }
+
+    std::optional<bool> utf16Offsets_;
     GRef<AtspiAccessible> a_;
 };
 
@@ -279,8 +351,8 @@ GRef<AtspiAccessible> focusedByWalking(AtspiAccessible* node, int& budget) {
 
 // ------------------------------------------------------------ the service
 
-AtspiAccessibility::AtspiAccessibility(Environment env)
-    : env_(std::move(env)), timeout_(std::chrono::milliseconds(500)) {}
+AtspiAccessibility::AtspiAccessibility(Environment env, FrontmostProcess frontmostProcess)
+    : env_(std::move(env)), frontmostProcess_(std::move(frontmostProcess)), timeout_(std::chrono::milliseconds(500)) {}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 
@@ -345,34 +417,61 @@ Status AtspiAccessibility::ensureConnected() {
     return ok();
 }
 
+namespace {
+// The focused element in one application's active windows; none when it
+// has none or does not answer.
+GRef<AtspiAccessible> focusedIn(AtspiAccessible* app, gint index) {
+    GErrorHolder error;
+    // States and children change all the time; ask the application, not the cache.
+    atspi_accessible_set_cache_mask(app, ATSPI_CACHE_NONE);
+    gint windows = atspi_accessible_get_child_count(app, error.out());
+    if (error.e) {
+        axLog().debug("focus: application {} did not answer: {}", index, error.message());
+        return {};
+    }
+    for (gint w = 0; w < windows; ++w) {
+        GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(app, w, error.out()));
+        if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
+        auto found = focusedByCollection(window.get());
+        if (!found) {
+            int budget = AtspiAccessibility::kSearchBudget;
+            found = focusedByWalking(window.get(), budget);
+        }
+        if (*found) return std::move(*found);
+    }
+    return {};
+}
+}  // namespace
+
 Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() {
     if (auto s = ensureConnected(); !s) return fail(s.error());
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return fail(accessibilityError(AccessibilityErrorCode::failure, "no desktop"));
     GErrorHolder error;
-    gint apps = atspi_accessible_get_child_count(desktop.get(), error.out());
+    gint count = atspi_accessible_get_child_count(desktop.get(), error.out());
     if (error.e) return fail(callError(error, "applications"));
-    for (gint i = 0; i < apps; ++i) {
+    // The bus daemon, not the application, tells an application's process,
+    // so sorting costs no call into any application.
+    const pid_t self = ::getpid();
+    const std::optional<pid_t> front = frontmostProcess_ ? frontmostProcess_() : std::nullopt;
+    struct App {
+        GRef<AtspiAccessible> app;
+        gint index;
+    };
+    std::vector<App> apps;
+    for (gint i = 0; i < count; ++i) {
         GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
         if (!app) continue;
-        // States and children change all the time; ask the application, not the cache.
-        atspi_accessible_set_cache_mask(app.get(), ATSPI_CACHE_NONE);
-        gint windows = atspi_accessible_get_child_count(app.get(), error.out());
-        if (error.e) {
-            axLog().debug("focus: application {} did not answer: {}", i, error.message());
-            continue;
-        }
-        for (gint w = 0; w < windows; ++w) {
-            GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(app.get(), w, error.out()));
-            if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
-            auto found = focusedByCollection(window.get());
-            if (!found) {
-                int budget = kSearchBudget;
-                found = focusedByWalking(window.get(), budget);
-            }
-            if (*found) return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(std::exchange(found->p, nullptr)));
-        }
+        GErrorHolder pidError;
+        const pid_t pid = static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), pidError.out()));
+        // Our own bridge answers on the thread that is asking: it could only time out.
+        if (!pidError.e && pid == self) continue;
+        const bool frontmost = !pidError.e && front && pid == *front;
+        apps.insert(frontmost ? apps.begin() : apps.end(), App{std::move(app), i});
     }
+    for (auto& [app, index] : apps)
+        if (auto found = focusedIn(app.get(), index))
+            return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(std::exchange(found.p, nullptr)));
     return std::shared_ptr<AccessibleElement>();
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
 #include "platform/accessibility/Accessibility.h"
 #include "platform/runtime/Environment.h"
 
@@ -11,11 +14,15 @@ namespace platform {
 // the active windows of the applications on the accessibility bus: through
 // their Collection interface where they have one, else by walking the
 // showing elements (bounded, and each query bounded by the messaging
-// timeout, 0.5 s unless set). libatspi itself finds the buses from this
-// process's own DISPLAY and DBUS_SESSION_BUS_ADDRESS. Main thread only.
+// timeout, 0.5 s unless set). The application that owns the active window
+// (`frontmostProcess`, the workspace's frontmost application) is asked
+// first; this process itself is never asked, since its own bridge answers
+// on the thread that would be waiting. libatspi itself finds the buses from
+// this process's own DISPLAY and DBUS_SESSION_BUS_ADDRESS. Main thread only.
 class AtspiAccessibility : public Accessibility {
 public:
-    explicit AtspiAccessibility(Environment env);
+    using FrontmostProcess = std::function<std::optional<pid_t>()>;
+    explicit AtspiAccessibility(Environment env, FrontmostProcess frontmostProcess = {});
     ~AtspiAccessibility() override;
 
     bool isTrusted() override;
@@ -30,6 +37,7 @@ private:
     Status ensureConnected();
 
     Environment env_;
+    FrontmostProcess frontmostProcess_;
     Duration timeout_;
     bool connected_ = false;
 };

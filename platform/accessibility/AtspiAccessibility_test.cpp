@@ -1,12 +1,17 @@
 #include "platform/accessibility/AtspiAccessibility.h"
 
 #include <gtest/gtest.h>
+
+#include <QWidget>
+#include <fmt/format.h>
 #include <signal.h>
 
 #include "platform/accessibility/AccessibilityPermissionSource.h"
 #include "platform/accessibility/TestTextWindow.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/OnDisplay.h"
 #include "platform/testsupport/Services.h"
+#include "platform/testsupport/TempHome.h"
 
 namespace platform {
 namespace {
@@ -86,6 +91,39 @@ TEST_F(AtspiAccessibilityTest, FindsTheFocusedLineEditReadsItAndInsertsAtTheCare
     EXPECT_EQ(element->value(), "hello wörld");
 }
 
+// Qt counts in UTF-16 units, our offsets are code points: every kind of
+// non-ASCII text arrives whole, with no NUL after it, and the caret ends
+// right after it. The window's own counts are read, not its text (which a
+// NUL would cut short).
+TEST_F(AtspiAccessibilityTest, InsertsNonAsciiTextWholeIntoAQtField) {
+    startDesktop();
+    auto window = testsupport::openTestTextWindow(desktop, "unicode", {"--focus", "line"});
+    ASSERT_TRUE(window) << window.error().description;
+    auto element = waitForFocus(window->process.pid());
+    ASSERT_TRUE(element) << "no focused element of the test window";
+    struct Case {
+        const char* text;
+        int codePoints, utf16;
+    };
+    const Case cases[] = {{"é", 1, 1}, {"€", 1, 1}, {"😀", 1, 2}, {"e\u0301", 2, 2}};
+    std::string expected;
+    int codePoints = 0, utf16 = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(element->setSelectedText(c.text));
+        expected += c.text;
+        codePoints += c.codePoints;
+        utf16 += c.utf16;
+        EXPECT_TRUE(window->waitForLine("line=" + expected)) << window->process.output();
+        EXPECT_TRUE(window->waitForLine(fmt::format("line-utf16={} caret={}", utf16, utf16)))
+            << window->process.output();
+        EXPECT_EQ(element->value(), expected);
+        EXPECT_EQ(element->selectionRange(), (AccessibleTextRange{codePoints, codePoints}));
+    }
+    // Offsets are code points also when reading back a part.
+    EXPECT_EQ(element->selectedText(), "");
+}
+
 TEST_F(AtspiAccessibilityTest, TellsAPlainWindowFromAModalOrModelessDialog) {
     startDesktop();
     struct Case {
@@ -139,6 +177,46 @@ TEST_F(AtspiAccessibilityTest, AnApplicationThatDoesNotAnswerCostsAtMostTheTimeo
     ASSERT_TRUE(focused) << focused.error().description;
     EXPECT_EQ(*focused, nullptr);
     EXPECT_LT(took, 2s);
+}
+
+// Our own program with its accessibility bridge on the bus, registered
+// before the application that has the focus: a focus query never asks our
+// own bridge (which answers on the thread that is asking, so it could only
+// time out) and returns far below the messaging timeout.
+TEST(AtspiAccessibilityOwnBridge, AFocusQueryNeverWaitsForOurOwnBridge) {
+    if (!testsupport::onDisplayChild()) {
+        testsupport::DesktopSession desktop;
+        PARLOWEN_REQUIRE_OR_SKIP(desktop.start());
+        ASSERT_TRUE(AtspiAccessibility(desktop.environment()).requestTrust());
+        return testsupport::runCurrentTestOnDisplay(desktop.environment(), 90s);
+    }
+    // The test main made the application; the fixture switched its bridge on.
+    QWidget own;
+    own.setAttribute(Qt::WA_ShowWithoutActivating);
+    own.show();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return own.isVisible(); }));
+
+    testsupport::TempDir dir;
+    auto other = testsupport::Process::spawn({PARLOWEN_TEST_TEXT_WINDOW, "--focus", "line"},
+                                             Environment::fromProcess(), {.outputFile = dir / "window.log"});
+    ASSERT_TRUE(other) << other.error().description;
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return other->output().find("ready window=") != std::string::npos; },
+                                       20s))
+        << other->output();
+
+    constexpr auto kTimeout = 2s;
+    AtspiAccessibility ax(Environment::fromProcess());
+    ax.setMessagingTimeout(kTimeout);
+    auto focusedInOther = [&] {
+        auto e = ax.focusedElement();
+        return e && *e && (*e)->processIdentifier() == other->pid();
+    };
+    ASSERT_TRUE(testsupport::pumpUntil(focusedInOther, 30s));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(focusedInOther());
+    auto took = std::chrono::steady_clock::now() - start;
+    // Far below: asking our own bridge costs the whole timeout each time.
+    EXPECT_LT(took, kTimeout / 2);
 }
 
 }  // namespace

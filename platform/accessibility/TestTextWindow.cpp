@@ -7,8 +7,9 @@
 // With --dialog, a dialog with a line edit of its own opens over the window
 // and has the focus. Prints "ready window=<id>" once shown, then
 // "line=<text>", "password=<text>" or "dialog=<text>" whenever a field
-// changes, "selection=<text>" whenever the line edit's selection does, and
-// "focused" whenever one of its windows gets the keyboard focus.
+// changes (the line edit then also "line-utf16=<length> caret=<position>",
+// in UTF-16 units), "selection=<text>" whenever the line edit's selection
+// does, and "focused" whenever one of its windows gets the keyboard focus.
 
 #include <QApplication>
 #include <QDialog>
@@ -53,7 +54,13 @@ int main(int argc, char** argv) {
     password->setAccessibleName("Password");
     layout->addWidget(line);
     layout->addWidget(password);
-    QObject::connect(line, &QLineEdit::textChanged, [](const QString& t) { say("line=" + t); });
+    QObject::connect(line, &QLineEdit::textChanged, [line](const QString& t) {
+        say("line=" + t);
+        // Counts that a NUL in the text cannot cut short, once the caret has settled.
+        QTimer::singleShot(0, line, [line] {
+            say(QString("line-utf16=%1 caret=%2").arg(line->text().size()).arg(line->cursorPosition()));
+        });
+    });
     QObject::connect(line, &QLineEdit::selectionChanged, [line] { say("selection=" + line->selectedText()); });
     QObject::connect(password, &QLineEdit::textChanged, [](const QString& t) { say("password=" + t); });
 

@@ -25,8 +25,12 @@ Result<std::vector<AudioDeviceRecord>> PulseAudio::devices() {
 std::optional<std::string> PulseAudio::defaultDeviceUID(AudioScope scope) {
     auto snap = core_->lockedSnapshot();
     if (!snap) return std::nullopt;
-    return scope == AudioScope::input ? pulse::sourceUID(*snap, snap->defaultSource)
-                                      : pulse::sinkUID(*snap, snap->defaultSink);
+    if (scope == AudioScope::output) return pulse::sinkUID(*snap, snap->defaultSink);
+    // The server names a monitor as its default source when no microphone
+    // exists; a monitor is not an input, so there is no default input then.
+    const pulse::EndpointInfo* source = snap->source(snap->defaultSource);
+    if (!source || source->monitor) return std::nullopt;
+    return pulse::sourceUID(*snap, snap->defaultSource);
 }
 
 Subscription PulseAudio::onChange(std::function<void()> handler) {

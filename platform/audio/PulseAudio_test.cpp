@@ -66,7 +66,11 @@ TEST_F(PulseAudioTest, ListsTheFixtureDevicesAndFollowsANewSink) {
     EXPECT_EQ(byUID(*devices, "ci_null.monitor"), nullptr);
 
     EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::output), "ci_null");
-    EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::input), "ci_null.monitor");
+    // The fixture's default source is the sink's monitor: not an input.
+    EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::input), std::nullopt);
+    auto chosen = server.run({"pactl", "set-default-source", "ci_mic"});
+    ASSERT_TRUE(chosen.ok()) << chosen.describe();
+    EXPECT_EQ(pulse.defaultDeviceUID(AudioScope::input), "ci_mic");
     EXPECT_EQ(pulse.sourceName(mic->id), "ci_mic");
     EXPECT_EQ(pulse.sinkName(sink->id), "ci_null");
 
@@ -197,20 +201,58 @@ TEST_F(PulseAudioTest, StopEndsPendingBuffersAndTheStreamPlaysOnAfterwards) {
     EXPECT_EQ(ends.back(), ScheduledBufferEnd::played);
 }
 
+// Plays half a second of a 1 kHz tone at half scale into the sink "ci_null"
+// while `input` (already routed) captures; the loudest captured sample.
+float peakCapturedWhileATonePlays(PulseAudio& pulse, AudioInputEngine& input) {
+    std::mutex mutex;
+    float peak = 0;
+    std::size_t frames = 0;
+    Latch played;
+    input.installTap(1024, input.inputFormat(), [&](const PcmBuffer& b) {
+        std::lock_guard lock(mutex);
+        frames += b.frameLength();
+        for (std::uint32_t i = 0; i < b.frameLength(); ++i) peak = std::max(peak, std::abs(b.floatChannel(0)[i * b.stride()]));
+    });
+    if (!input.start()) return -1;
+    auto stream = pulse.openStream({std::string("ci_null"), 48000, 1});
+    if (!stream) return -1;
+    PcmBuffer tone(PcmFormat::float32(48000, 1), 24000);
+    for (std::uint32_t i = 0; i < 24000; ++i)
+        tone.setSample(0, i, 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 1000 * i / 48000)));
+    tone.setFrameLength(24000);
+    if (!(*stream)->schedule(std::move(tone), [&](ScheduledBufferEnd) { played.hit(); }) || !(*stream)->play()) return -1;
+    played.waitFor(1, 5000ms);
+    input.stop();
+    input.removeTap();
+    std::lock_guard lock(mutex);
+    EXPECT_GT(frames, 10000u) << "too little was captured to judge";
+    return peak;
+}
+
 TEST_F(PulseAudioTest, RoutesCaptureToAChosenSourceAndRejectsUnknownDevices) {
+    // "tone_mic" hears what plays into ci_null; "ci_mic" hears nothing.
+    auto remapped = server.run({"pactl", "load-module", "module-remap-source", "source_name=tone_mic",
+                                "master=ci_null.monitor"});
+    ASSERT_TRUE(remapped.ok()) << remapped.describe();
     PulseAudio pulse(server.environment());
     auto devices = pulse.devices();
     ASSERT_TRUE(devices);
-    const auto* mic = byUID(*devices, "ci_mic");
-    ASSERT_NE(mic, nullptr);
-    Latch got;
+    const auto* silent = byUID(*devices, "ci_mic");
+    const auto* hearing = byUID(*devices, "tone_mic");
+    ASSERT_NE(silent, nullptr);
+    ASSERT_NE(hearing, nullptr);
     auto input = pulse.makeInputEngine();
     EXPECT_NE(input->setCurrentDevice(0x7fffffff), 0);
-    EXPECT_EQ(input->setCurrentDevice(mic->id), 0);
-    input->installTap(256, input->inputFormat(), [&](const PcmBuffer&) { got.hit(); });
-    ASSERT_TRUE(input->start());
-    EXPECT_TRUE(got.waitFor(2, 3000ms));
-    input->stop();
+
+    // The default source (the sink's monitor) hears the tone, the chosen one does not.
+    ASSERT_EQ(input->setCurrentDevice(silent->id), 0);
+    EXPECT_EQ(peakCapturedWhileATonePlays(pulse, *input), 0.0f);
+
+    // And the reverse: a silent default, and the chosen source hears the tone.
+    auto chosen = server.run({"pactl", "set-default-source", "ci_mic"});
+    ASSERT_TRUE(chosen.ok()) << chosen.describe();
+    ASSERT_EQ(input->setCurrentDevice(hearing->id), 0);
+    EXPECT_NEAR(peakCapturedWhileATonePlays(pulse, *input), 0.5f, 0.05f);
 }
 
 TEST_F(PulseAudioTest, MicrophonePermissionMeansACaptureSourceExists) {

@@ -42,7 +42,14 @@ public:
         SecretValue* value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "account", account.c_str(),
                                                                  "service", service.c_str(), nullptr);
         if (error) return {statusFrom(error), {}};
-        if (!value) return {{keychain_status::itemNotFound, {}}, {}};
+        // No value and no error is also what a locked keyring whose unlock
+        // prompt was dismissed (or could not open) gives: that is locked,
+        // not missing.
+        if (!value) {
+            if (lockedItemMatches(account, service))
+                return {{keychain_status::interactionNotAllowed, "The keyring that holds the item is locked"}, {}};
+            return {{keychain_status::itemNotFound, {}}, {}};
+        }
         gsize length = 0;
         const gchar* bytes = secret_value_get(value, &length);
         KeychainRead r{{}, std::vector<std::uint8_t>(bytes, bytes + length)};
@@ -77,6 +84,21 @@ public:
     }
 
 private:
+    // Whether a locked item matches (a search that never prompts).
+    static bool lockedItemMatches(const std::string& account, const std::string& service) {
+        GHashTable* attributes =
+            secret_attributes_build(schema(), "account", account.c_str(), "service", service.c_str(), nullptr);
+        if (!attributes) return false;
+        GError* error = nullptr;
+        GList* items = secret_service_search_sync(nullptr, schema(), attributes, SECRET_SEARCH_ALL, nullptr, &error);
+        g_hash_table_unref(attributes);
+        if (error) g_error_free(error);
+        bool locked = false;
+        for (GList* at = items; at; at = at->next) locked = locked || secret_item_get_locked(SECRET_ITEM(at->data));
+        g_list_free_full(items, g_object_unref);
+        return locked;
+    }
+
     KeychainStatus store(const std::string& account, const std::string& service,
                          const std::vector<std::uint8_t>& data) {
         GError* error = nullptr;

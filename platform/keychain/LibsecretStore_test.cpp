@@ -58,6 +58,31 @@ TEST(LibsecretStore, ALockedKeyringRefusesWithoutFallingBackToAnythingElse) {
     EXPECT_FALSE(store->copyData("Parlowen", "openai-tts").status.ok());
 }
 
+// A real keyring, locked after an item was stored. Nothing can show the
+// unlock prompt here, which is what a dismissed prompt gives: reading the
+// item reads "locked" (not "missing"), and storing reports the locked code.
+TEST(LibsecretStore, ALockedCollectionReadsAsLockedNotMissing) {
+    testsupport::KeyringService keyring;
+    PARLOWEN_REQUIRE_OR_SKIP(keyring.start());
+    keyring.exportToProcess();
+    auto store = makeLibsecretStore();
+    ASSERT_TRUE(store->add("Parlowen", "groq", bytes("gsk_locked")).ok());
+    auto locked = keyring.run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.secrets",
+                               "/org/freedesktop/secrets", "org.freedesktop.Secret.Service.Lock",
+                               "array:objpath:/org/freedesktop/secrets/collection/login"});
+    ASSERT_TRUE(locked.ok()) << locked.describe();
+
+    auto read = store->copyData("Parlowen", "groq");
+    EXPECT_EQ(read.status.code, keychain_status::interactionNotAllowed) << read.status.message;
+    EXPECT_TRUE(read.data.empty());
+    EXPECT_EQ(store->find("Parlowen", "groq").code, keychain_status::interactionNotAllowed);
+    auto added = store->add("Parlowen", "anthropic", bytes("sk"));
+    EXPECT_EQ(added.code, keychain_status::interactionNotAllowed) << added.message;
+    EXPECT_FALSE(added.message.empty());
+    // An item that does not exist is still missing.
+    EXPECT_EQ(store->copyData("Parlowen", "elevenlabs").status.code, keychain_status::itemNotFound);
+}
+
 TEST(LibsecretStore, NoReachableBusIsReportedNotAvailable) {
     testsupport::DbusSession bus;
     PARLOWEN_REQUIRE_OR_SKIP(bus.start());

@@ -1,5 +1,8 @@
 #include "platform/runtime/Executor.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace platform {
 namespace {
 
@@ -39,6 +42,11 @@ TimerHandle Executor::repeating(Duration interval, std::function<void()> job) {
     r->cancelled = std::make_shared<std::atomic<bool>>(false);
     r->schedule();
     return TimerHandle(r->cancelled);
+}
+
+void failExecutorCheck(const char* expression, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: used off its executor: %s is not current\n", file, line, expression);
+    std::abort();
 }
 
 }  // namespace platform

@@ -82,9 +82,12 @@ public:
     virtual void scheduleTimer(Duration delay, Job job, std::shared_ptr<std::atomic<bool>> cancelled) = 0;
 };
 
-// Debug-build check that main-thread types are used on the main executor.
+// Check that main-thread types are used on the main executor. It is on in
+// debug and CI builds, which define NDEBUG or not, so it does not use assert.
+[[noreturn]] void failExecutorCheck(const char* expression, const char* file, int line);
 #ifdef PARLOWEN_DEBUG_CHECKS
-#define PARLOWEN_ASSERT_ON(executor) assert((executor).isCurrent())
+#define PARLOWEN_ASSERT_ON(executor) \
+    ((executor).isCurrent() ? (void)0 : ::platform::failExecutorCheck(#executor, __FILE__, __LINE__))
 #else
 #define PARLOWEN_ASSERT_ON(executor) ((void)0)
 #endif

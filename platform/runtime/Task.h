@@ -206,13 +206,41 @@ struct WakeOnce {
     std::atomic<bool> fired{false};
     bool claim() { return !fired.exchange(true); }
 };
+
+// What a sleep shares with its timer job and its stop callback. The timer
+// handle lives here, not in the awaiter: once the timer is armed the
+// coroutine may resume on another thread and the awaiter may be gone.
+struct SleepState : WakeOnce {
+    std::mutex mutex;
+    TimerHandle timer;
+    bool registered = false;  // the stop callback's registration has returned
+    bool stopped = false;
+
+    void arm(TimerHandle t) {
+        std::lock_guard lock(mutex);
+        if (stopped) t.cancel();
+        else timer = std::move(t);
+    }
+    // True when the stop came before registration returned: the awaiting
+    // code then carries on without suspending, so nobody may resume it.
+    bool stopBeforeRegistered() {
+        std::lock_guard lock(mutex);
+        stopped = true;
+        timer.cancel();
+        return !registered;
+    }
+    // True when a stop already came.
+    bool finishRegistering() {
+        std::lock_guard lock(mutex);
+        registered = true;
+        return stopped;
+    }
+};
 }  // namespace detail
 
 struct SleepAwaiter {
     Duration delay;
     Status result;
-    std::shared_ptr<detail::WakeOnce> once;
-    TimerHandle timer;
     std::optional<std::stop_callback<std::function<void()>>> onStop;
 
     bool await_ready() const noexcept { return false; }
@@ -223,21 +251,26 @@ struct SleepAwaiter {
             result = fail(Error::cancelled());
             return false;
         }
-        once = std::make_shared<detail::WakeOnce>();
+        auto state = std::make_shared<detail::SleepState>();
         Executor* ex = p.executor;
-        auto w = once;
-        timer = ex->postAfter(delay, [w, h] {
-            if (w->claim()) h.resume();
-        });
+        const Duration d = delay;
+        // The stop callback is registered before the timer is armed: once
+        // armed, the coroutine can resume and end on another thread, and a
+        // callback registered afterwards would live in a freed frame.
         if (p.stop.stop_possible()) {
             SleepAwaiter* self = this;
-            onStop.emplace(p.stop, std::function<void()>([self, w, ex, h] {
-                if (!w->claim()) return;
-                self->timer.cancel();
+            onStop.emplace(p.stop, std::function<void()>([self, state, ex, h] {
+                if (!state->claim()) return;
                 self->result = fail(Error::cancelled());
+                if (state->stopBeforeRegistered()) return;
                 ex->post([h] { h.resume(); });
             }));
+            if (state->finishRegistering()) return false;
         }
+        // From here on `this` may be gone.
+        state->arm(ex->postAfter(d, [state, h] {
+            if (state->claim()) h.resume();
+        }));
         return true;
     }
     Status await_resume() {
@@ -245,7 +278,7 @@ struct SleepAwaiter {
         return std::move(result);
     }
 };
-inline SleepAwaiter sleepFor(Duration d) { return SleepAwaiter{d, {}, nullptr, {}, std::nullopt}; }
+inline SleepAwaiter sleepFor(Duration d) { return SleepAwaiter{d, {}, std::nullopt}; }
 
 // ---- Spawning: start a task on an executor and keep a handle to it.
 

@@ -24,8 +24,13 @@ namespace {
 constexpr double kDecoderRate = 16000;
 // Input frames taken from a request in one pass.
 constexpr std::uint32_t kChunkFrames = 8192;
-// Utterances up to this long get a final pass over their whole audio.
-constexpr double kMaxFinalPassSeconds = 60;
+// Utterances up to this long get a final pass over their whole audio. The
+// pass runs at about a third of real time on a slow machine, while the next
+// words wait in the request: longer ones keep the streaming hypothesis.
+constexpr double kMaxFinalPassSeconds = 8;
+// The highest capture rate a request's ring is sized for without allocating
+// once audio flows (it holds `requestBufferSeconds` at the real rate).
+constexpr double kMaxRingRate = 96000;
 
 const Logger& speechLog() {
     static const Logger log("com.kelvatrum.Parlowen", "speech");
@@ -183,14 +188,16 @@ namespace {
 struct SphinxTask;
 
 struct SphinxRequest : SpeechAudioRequest {
-    SphinxRequest(std::shared_ptr<PocketSphinxRecognizer::Core> c, SpeechRequestOptions o, std::size_t capacity);
+    SphinxRequest(std::shared_ptr<PocketSphinxRecognizer::Core> c, SpeechRequestOptions o, double bufferSeconds);
     void append(const PcmBuffer& buffer) override;
     void endAudio() override;
 
     std::shared_ptr<PocketSphinxRecognizer::Core> core;
     const SpeechRequestOptions options;
     // Guarded by the core's mutex: mono samples waiting for the recogniser.
+    // Its capacity is reserved up front; its size follows the first buffer's rate.
     std::vector<float> ring;
+    double seconds = 0;
     std::size_t head = 0;
     std::size_t size = 0;
     double rate = 0;
@@ -219,6 +226,10 @@ struct PocketSphinxRecognizer::Core {
     std::condition_variable wake;
     std::deque<std::shared_ptr<SphinxTask>> tasks;  // started and not ended, oldest first
     bool stopping = false;
+    // The request of a task that a pause ended: what it still holds, and
+    // what arrives in it until its owner moves to a new request, is the
+    // start of the next task's audio.
+    std::shared_ptr<SphinxRequest> carried;
     std::thread thread;
 
     // The worker's own state.
@@ -232,8 +243,11 @@ struct PocketSphinxRecognizer::Core {
 namespace {
 
 SphinxRequest::SphinxRequest(std::shared_ptr<PocketSphinxRecognizer::Core> c, SpeechRequestOptions o,
-                             std::size_t capacity)
-    : core(std::move(c)), options(std::move(o)), ring(capacity) {}
+                             double bufferSeconds)
+    : core(std::move(c)), options(std::move(o)), seconds(bufferSeconds) {
+    ring.reserve(std::max<std::size_t>(static_cast<std::size_t>(seconds * kMaxRingRate), kChunkFrames));
+    ring.resize(std::max<std::size_t>(static_cast<std::size_t>(seconds * 48000), kChunkFrames));
+}
 
 void SphinxRequest::append(const PcmBuffer& buffer) {
     std::uint32_t frames = buffer.frameLength();
@@ -242,7 +256,12 @@ void SphinxRequest::append(const PcmBuffer& buffer) {
     {
         std::lock_guard lock(core->mutex);
         if (ended) return;
-        if (rate == 0) rate = buffer.format().sampleRate;
+        if (rate == 0) {
+            rate = buffer.format().sampleRate;
+            // Within the reserved capacity: no allocation here.
+            const std::size_t frames = static_cast<std::size_t>(seconds * rate);
+            ring.resize(std::clamp<std::size_t>(frames, kChunkFrames, ring.capacity()));
+        }
         if (buffer.format().sampleRate != rate) {
             dropped += frames;  // a request keeps the rate it started with
         } else {
@@ -301,6 +320,7 @@ void PocketSphinxRecognizer::Core::run() {
     {
         std::lock_guard lock(mutex);
         left.swap(tasks);
+        carried.reset();  // it refers back to the core
     }
     for (auto& t : left) {
         t->state_ = SpeechTaskState::completed;
@@ -343,6 +363,11 @@ void PocketSphinxRecognizer::Core::recognise(const std::shared_ptr<SphinxTask>& 
     std::string lastHypothesis;
     std::uint64_t reportedDrops = 0;
     bool utteranceComplete = true;
+    // The text of utterances this task has already ended.
+    std::string earlierText;
+    auto joined = [](const std::string& a, const std::string& b) {
+        return a.empty() ? b : b.empty() ? a : a + " " + b;
+    };
 
     auto hypothesis = [&]() -> std::string {
         const char* hyp = ps_get_hyp(decoder, nullptr);
@@ -379,18 +404,28 @@ void PocketSphinxRecognizer::Core::recognise(const std::shared_ptr<SphinxTask>& 
         std::uint64_t dropped = 0;
         {
             std::unique_lock lock(mutex);
-            wake.wait(lock, [&] { return stopping || task->cancelRequested || request.size > 0 || request.ended; });
+            // What an earlier task's request still holds comes first: it was
+            // spoken before anything in this one.
+            auto carriedSize = [&] { return carried && carried.get() != &request ? carried->size : 0; };
+            wake.wait(lock, [&] {
+                return stopping || task->cancelRequested || request.size > 0 || carriedSize() > 0 || request.ended;
+            });
             cancelled = task->cancelRequested || stopping;
-            taken = static_cast<std::uint32_t>(std::min<std::size_t>(request.size, kChunkFrames));
-            for (std::uint32_t i = 0; i < taken; ++i) samples[i] = request.ring[(request.head + i) % request.ring.size()];
-            request.head = (request.head + taken) % request.ring.size();
-            request.size -= taken;
-            rate = request.rate;
-            ended = request.ended && request.size == 0;
-            dropped = request.dropped;
+            SphinxRequest& source = carriedSize() > 0 ? *carried : request;
+            taken = static_cast<std::uint32_t>(std::min<std::size_t>(source.size, kChunkFrames));
+            for (std::uint32_t i = 0; i < taken; ++i) samples[i] = source.ring[(source.head + i) % source.ring.size()];
+            source.head = (source.head + taken) % source.ring.size();
+            source.size -= taken;
+            rate = source.rate;
+            ended = request.ended && request.size == 0 && carriedSize() == 0;
+            dropped = request.dropped + (carried && carried.get() != &request ? carried->dropped : 0);
         }
         if (cancelled) {
             if (started) ps_end_utt(decoder);
+            {
+                std::lock_guard lock(mutex);
+                carried.reset();
+            }
             finishWith(std::nullopt, Error::cancelled());
             return;
         }
@@ -425,7 +460,7 @@ void PocketSphinxRecognizer::Core::recognise(const std::shared_ptr<SphinxTask>& 
                 decode(output);
             else
                 speechLog().error("audio not converted: {}", converted.error().description);
-            std::string hyp = hypothesis();
+            std::string hyp = joined(earlierText, hypothesis());
             if (hyp != lastHypothesis) {
                 lastHypothesis = hyp;
                 if (request.options.shouldReportPartialResults && task->handler)
@@ -453,6 +488,24 @@ void PocketSphinxRecognizer::Core::recognise(const std::shared_ptr<SphinxTask>& 
                     ps_end_utt(decoder);
                     text = hypothesis();
                 }
+            }
+            text = joined(earlierText, text);
+            {
+                std::lock_guard lock(mutex);
+                // The audio ended while this pause was being decoded, and
+                // more was spoken before that: it belongs to this task.
+                if (!ended && request.ended && request.size > 0) {
+                    earlierText = text;
+                    converter.reset();  // flushed: the next audio gets a fresh one
+                    started = heardSpeech = false;
+                    silentFrames = 0;
+                    utterance.clear();
+                    utteranceComplete = true;
+                    continue;
+                }
+                // After a pause the owner starts another task: what this
+                // request holds, and what still arrives in it, goes there.
+                carried = ended ? nullptr : task->request;
             }
             finishWith(SpeechRecognitionResult{text, true}, std::nullopt);
             return;
@@ -491,8 +544,7 @@ std::unique_ptr<PocketSphinxRecognizer> PocketSphinxRecognizer::forLocale(const 
 std::string PocketSphinxRecognizer::localeIdentifier() const { return core_->model.localeIdentifier; }
 
 std::shared_ptr<SpeechAudioRequest> PocketSphinxRecognizer::makeRequest(SpeechRequestOptions options) {
-    auto capacity = static_cast<std::size_t>(core_->options.requestBufferSeconds * 48000);
-    return std::make_shared<SphinxRequest>(core_, std::move(options), std::max<std::size_t>(capacity, kChunkFrames));
+    return std::make_shared<SphinxRequest>(core_, std::move(options), core_->options.requestBufferSeconds);
 }
 
 std::shared_ptr<SpeechRecognitionTask> PocketSphinxRecognizer::recognitionTask(

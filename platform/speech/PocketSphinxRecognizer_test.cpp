@@ -163,6 +163,44 @@ TEST(PocketSphinxRecognizer, EndsATaskByItselfAfterAPauseAndTheNextTaskGoesOn) {
     EXPECT_EQ(second.final, "second sentence");
 }
 
+// Two utterances with a pause longer than the endpoint silence, arriving
+// faster than they are decoded (as while a final pass runs): no word of
+// either is lost, whether the owner starts a new task after the pause (the
+// second task gets the audio the first one left) or ends the audio before
+// the pause was decoded (the one task keeps both).
+TEST(PocketSphinxRecognizer, TwoUtterancesWithAPauseKeepEveryWord) {
+    testsupport::TempDir dir;
+    const Speech first = speak("hello world"), second = speak("second sentence");
+    {
+        PocketSphinxRecognizer recognizer(withGrammar(dir.path()), {.endpointSilence = 1.0});
+        Collector one, two;
+        auto request = recognizer.makeRequest({});
+        recognizer.recognitionTask(request, one.handler());
+        feed(*request, first, 1.6);
+        feed(*request, second, 0.4);
+        ASSERT_TRUE(one.waitForEnd());
+        EXPECT_EQ(one.final, "hello world");
+        // The owner moves on to a new request and task after the pause.
+        auto next = recognizer.makeRequest({});
+        recognizer.recognitionTask(next, two.handler());
+        feed(*next, speak("open door"));
+        next->endAudio();
+        ASSERT_TRUE(two.waitForEnd());
+        EXPECT_EQ(two.final, "second sentence open door");
+    }
+    {
+        PocketSphinxRecognizer recognizer(withGrammar(dir.path()), {.endpointSilence = 1.0});
+        Collector seen;
+        auto request = recognizer.makeRequest({});
+        recognizer.recognitionTask(request, seen.handler());
+        feed(*request, first, 1.6);
+        feed(*request, second, 0.4);
+        request->endAudio();
+        ASSERT_TRUE(seen.waitForEnd());
+        EXPECT_EQ(seen.final, "hello world second sentence");
+    }
+}
+
 TEST(PocketSphinxRecognizer, TheGeneralModelHearsSomething) {
     auto model = englishModel();
     ASSERT_TRUE(model);

@@ -55,6 +55,7 @@ struct ChildSetup {
     std::vector<std::string> env;
     std::vector<std::pair<int, int>> fds;  // (descriptor in the child, descriptor here)
     std::string workingDirectory;
+    int deathSignal = SIGKILL;
 };
 
 void writeAll(int fd, const char* data, size_t size) {
@@ -101,7 +102,7 @@ platform::Result<pid_t> forkExec(const ChildSetup& setup) {
             if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &dfl, nullptr);
         }
         // Die with the test; if the parent is already gone, don't start at all.
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+        if (::prctl(PR_SET_PDEATHSIG, setup.deathSignal) != 0 || ::getppid() != parent) ::_exit(127);
         ::setpgid(0, 0);
         // Move every source above the target range first so no dup2 clobbers another source.
         for (size_t i = 0; i < setup.fds.size(); ++i) {
@@ -287,6 +288,7 @@ platform::Result<Process> Process::spawn(const std::vector<std::string>& argv, c
                      options.workingDirectory ? options.workingDirectory->string() : std::string()};
     for (size_t i = 0; i < options.extraFds.size(); ++i)
         setup.fds.emplace_back(3 + static_cast<int>(i), options.extraFds[i]);
+    setup.deathSignal = options.deathSignal;
     auto pid = forkExec(setup);
     ::close(in);
     ::close(out);

@@ -4,14 +4,16 @@
 // captured, and long-running children (daemons, helper programs) that die
 // with the test.
 //
-// Every child is started with PR_SET_PDEATHSIG(SIGKILL), so it is killed when
-// the thread that started it ends; start children from the test's main
+// Every child is started with PR_SET_PDEATHSIG (SIGKILL unless it asks for
+// another signal), so it is killed when the thread that started it ends; start children from the test's main
 // thread (or from a thread that outlives them). Each child leads its own
 // process group, so stopping it also ends what it started and left in its
 // group. The child gets default signal dispositions, an empty signal mask and
 // only descriptors 0-2 (plus any it is explicitly given).
 
 #include <sys/types.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <filesystem>
@@ -68,6 +70,10 @@ struct SpawnOptions {
     // keeps and closes its own copies).
     std::vector<int> extraFds;
     std::optional<std::filesystem::path> workingDirectory;
+    // What the child gets when the thread that started it ends. A daemon
+    // that must end what it started itself (which SIGKILL would orphan) asks
+    // for SIGTERM.
+    int deathSignal = SIGKILL;
 };
 
 // A running child. Stopped (and reaped) on destruction.

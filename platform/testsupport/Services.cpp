@@ -1,6 +1,7 @@
 #include "platform/testsupport/Services.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <system_error>
 
 #include "platform/testsupport/TempHome.h"
@@ -201,6 +204,12 @@ void ServiceFixture::stop() {
 void ServiceFixture::stopOwn() {
     for (auto it = daemons_.rbegin(); it != daemons_.rend(); ++it) (*it)->stop();
     daemons_.clear();
+    for (pid_t pid : adopted_) {
+        if (processGone(pid)) continue;
+        ::kill(pid, SIGTERM);
+        if (!waitUntil([pid] { return processGone(pid); }, std::chrono::milliseconds(2000))) ::kill(pid, SIGKILL);
+    }
+    adopted_.clear();
     variables_.clear();
     started_ = false;
     serviceStopped();
@@ -279,6 +288,8 @@ std::vector<pid_t> ServiceFixture::pids() const {
             if (std::find(all.begin(), all.end(), pid) == all.end()) all.push_back(pid);
     for (const auto& daemon : daemons_)
         if (daemon->running()) all.push_back(daemon->pid());
+    for (pid_t pid : adopted_)
+        if (!processGone(pid)) all.push_back(pid);
     return all;
 }
 
@@ -455,6 +466,28 @@ platform::Status KeyringService::startService() {
 
 // ---------------------------------------------------------------- AtspiBus
 
+namespace {
+// The processes whose parent is `parent` (from /proc/<pid>/stat).
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // "pid (comm) state ppid ...": the command may hold spaces and parentheses.
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        pid_t ppid = 0;
+        if (rest >> state >> ppid && ppid == parent) found.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return found;
+}
+}  // namespace
+
 struct AtspiBus::Owned {
     std::unique_ptr<XvfbDisplay> display;
     std::unique_ptr<DbusSession> bus;
@@ -485,7 +518,10 @@ platform::Status AtspiBus::startService() {
         }
     }
     if (launcher.empty()) return platform::fail(unavailable("at-spi-bus-launcher is not installed"));
-    auto started = launch({launcher, "--launch-immediately"}, environment());
+    // The launcher starts the accessibility bus's dbus-daemon as its own
+    // child and ends it on SIGTERM; SIGKILL (the usual death signal) would
+    // leave that daemon behind whenever the test dies.
+    auto started = launch({launcher, "--launch-immediately"}, environment(), SpawnOptions{.deathSignal = SIGTERM});
     if (!started) return platform::fail(started.error());
     Process* daemon = *started;
     // Wait for the launcher to own the name before asking it anything:
@@ -507,6 +543,8 @@ platform::Status AtspiBus::startService() {
         kServiceStartTimeout);
     if (address_.empty())
         return platform::fail(unavailable("the accessibility bus gave no address", daemon));
+    // Its bus daemon is stopped by PID too, should it outlive the launcher.
+    for (pid_t child : childrenOf(daemon->pid())) adopt(child);
     // Qt 6 exposes its accessibility tree only when asked to.
     setVariable("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
     return platform::ok();

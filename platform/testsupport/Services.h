@@ -138,6 +138,9 @@ protected:
     // Spawns a daemon in `env` with its output in <root>/<program>.log.
     platform::Result<Process*> launch(const std::vector<std::string>& argv, const platform::Environment& env,
                                       SpawnOptions options = {});
+    // A process that a daemon started outside its own process group's
+    // reach: stopped after the daemons, by PID, if it outlives them.
+    void adopt(pid_t pid) { adopted_.push_back(pid); }
     platform::Error unavailable(const std::string& what, const Process* daemon = nullptr) const;
 
 private:
@@ -155,6 +158,7 @@ private:
     std::vector<ServiceFixture*> dependencies_;
     std::vector<std::unique_ptr<ServiceFixture>> owned_;
     std::vector<std::unique_ptr<Process>> daemons_;
+    std::vector<pid_t> adopted_;
     std::map<std::string, std::string> variables_;
     std::vector<Saved> saved_;
     bool started_ = false;

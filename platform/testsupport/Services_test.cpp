@@ -1,11 +1,14 @@
 #include "platform/testsupport/Services.h"
 
+#include "platform/runtime/Resources.h"
+
 #include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +19,7 @@
 namespace testsupport {
 namespace {
 
+using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
@@ -230,8 +234,8 @@ TEST(ServiceFixtures, StopEndsEveryProcessTheyStarted) {
     for (pid_t pid : desktop.pids())
         if (std::find(pids.begin(), pids.end(), pid) == pids.end()) pids.push_back(pid);
     for (pid_t pid : pulse.pids()) pids.push_back(pid);
-    // Xvfb, session bus, window manager, AT-SPI launcher, keyring, pulseaudio.
-    EXPECT_EQ(pids.size(), 6u);
+    // Xvfb, session bus, window manager, AT-SPI launcher and its bus, keyring, pulseaudio.
+    EXPECT_EQ(pids.size(), 7u);
     // The accessibility bus the launcher started is found through its socket path.
     EXPECT_GE(processesMentioning(desktop.sandbox().root().string()).size(), 2u);
 
@@ -253,11 +257,42 @@ TEST(ServiceFixtures, DestructionEndsTheDaemons) {
         PARLOWEN_REQUIRE_OR_SKIP(atspi.start());
         pids = atspi.pids();
         root = atspi.sandbox().root().string();
-        EXPECT_EQ(pids.size(), 3u);
+        EXPECT_EQ(pids.size(), 4u);  // display, session bus, launcher, accessibility bus
     }
     for (pid_t pid : pids) EXPECT_TRUE(processGone(pid)) << pid;
     EXPECT_THAT(processesMentioning(root), ::testing::IsEmpty());
     EXPECT_FALSE(std::filesystem::exists(root));
+}
+
+// A test process that dies without stopping its fixtures (a crash, a
+// timeout): its daemons die with it, the accessibility bus that the
+// launcher started included, and nothing of its session survives.
+TEST(ServiceFixtures, NothingOfTheSessionSurvivesATestThatIsKilled) {
+    const char* marker = "PARLOWEN_TEST_DIE_WITH_FIXTURES";
+    if (platform::Environment::fromProcess().has(marker)) {
+        AtspiBus atspi;
+        PARLOWEN_REQUIRE_OR_SKIP(atspi.start());
+        std::printf("root=%s\n", atspi.sandbox().root().c_str());
+        std::fflush(stdout);
+        ::raise(SIGKILL);
+    }
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    auto r = runProcess({platform::executablePath().string(),
+                         std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name()},
+                        platform::Environment::fromProcess().with(marker, "1"), RunOptions{.timeout = 60s});
+    const auto at = r.out.find("root=");
+    if (at == std::string::npos) {
+        // The session could not start there (skipped, or failed when services are required).
+        if (r.out.find("[  SKIPPED ]") != std::string::npos) GTEST_SKIP() << r.out;
+        FAIL() << r.describe();
+    }
+    EXPECT_EQ(r.signal, SIGKILL) << r.describe();
+    const std::string root = r.out.substr(at + 5, r.out.find('\n', at) - at - 5);
+    EXPECT_TRUE(waitUntil([&] { return processesMentioning(root).empty(); }, 10s))
+        << ::testing::PrintToString(processesMentioning(root));
+    // The killed test could not remove its temporary folder.
+    const auto folder = std::filesystem::path(root).parent_path();
+    if (folder.filename().string().starts_with("parlowen-test-")) std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+// A focus query on a desktop (Xvfb, window manager, AT-SPI bus) whose
+// focused field belongs to the Qt test window, against the same query once
+// this process has its own Qt accessibility bridge on the bus (registered
+// before the test window, so a walk in bus order meets it first). Asking
+// our own bridge would cost the whole messaging timeout; the target keeps
+// the two close.
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QWidget>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "bench/BenchMain.h"
+#include "platform/accessibility/AtspiAccessibility.h"
+#include "platform/accessibility/TestTextWindow.h"
+#include "platform/testsupport/Services.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Desktop {
+    testsupport::DesktopSession session;
+    std::optional<testsupport::TestTextWindow> window;
+    std::unique_ptr<platform::AtspiAccessibility> ax;
+    std::unique_ptr<QApplication> app;
+    std::unique_ptr<QWidget> own;
+    std::string failure;
+
+    Desktop() {
+        if (auto s = session.start(); !s) {
+            failure = s.error().description;
+            return;
+        }
+        session.exportToProcess();
+        ax = std::make_unique<platform::AtspiAccessibility>(session.environment());
+        if (!ax->requestTrust()) failure = "assistive technology did not switch on";
+        ax->setMessagingTimeout(2s);
+    }
+
+    // (Re)starts the test window, focused, and waits until a query finds it.
+    bool openWindow() {
+        window.reset();
+        static int opened = 0;
+        auto w = testsupport::openFocusedTestTextWindow(session, "bench-window-" + std::to_string(++opened),
+                                                        {"--focus", "line"});
+        if (!w) {
+            failure = w.error().description;
+            return false;
+        }
+        window.emplace(std::move(*w));
+        const pid_t pid = window->process.pid();
+        return testsupport::waitUntil(
+            [&] {
+                if (app) QApplication::processEvents();
+                auto e = ax->focusedElement();
+                return e && *e && (*e)->processIdentifier() == pid;
+            },
+            30s);
+    }
+
+    // Puts this process's own Qt bridge on the bus, then the window after it.
+    bool withOwnBridge() {
+        if (app) return true;
+        static int argc = 1;
+        static char name[] = "accessibility_bench";
+        static char* argv[] = {name, nullptr};
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
+        app = std::make_unique<QApplication>(argc, argv);
+        own = std::make_unique<QWidget>();
+        own->setAttribute(Qt::WA_ShowWithoutActivating);
+        own->show();
+        for (int i = 0; i < 20; ++i) QApplication::processEvents();
+        return openWindow();
+    }
+};
+
+Desktop& desktop() {
+    static Desktop d;
+    return d;
+}
+
+void query(benchmark::State& state) {
+    auto& d = desktop();
+    for (auto _ : state) {
+        auto e = d.ax->focusedElement();
+        if (!e || !*e) {
+            state.SkipWithError("no focused element");
+            break;
+        }
+        benchmark::DoNotOptimize(e);
+    }
+}
+
+void BM_FocusQueryWithoutOwnBridge(benchmark::State& state) {
+    auto& d = desktop();
+    if (!d.failure.empty() || (!d.window && !d.openWindow())) {
+        state.SkipWithError(("no desktop: " + d.failure).c_str());
+        return;
+    }
+    query(state);
+}
+BENCHMARK(BM_FocusQueryWithoutOwnBridge)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_FocusQueryWithOwnBridge(benchmark::State& state) {
+    auto& d = desktop();
+    if (!d.failure.empty() || !d.withOwnBridge()) {
+        state.SkipWithError(("no desktop: " + d.failure).c_str());
+        return;
+    }
+    query(state);
+}
+BENCHMARK(BM_FocusQueryWithOwnBridge)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+PARLOWEN_RATIO_TARGET("BM_FocusQueryWithOwnBridge/real_time", "BM_FocusQueryWithoutOwnBridge/real_time", 3.0);
