@@ -49,10 +49,13 @@ TEST(BuildConfiguration, EveryConfigureSetsItsFlagsSoCiModeNeverSticksToAFolder)
     configure(folder, true);
     EXPECT_THAT(compileCommand(folder, source), HasSubstr(" -O1 -DNDEBUG "));
     EXPECT_THAT(compileCommand(folder, source), Not(HasSubstr(" -g ")));
+    // CI's tests run the main-thread checks.
+    EXPECT_THAT(compileCommand(folder, source), HasSubstr("-DPARLOWEN_DEBUG_CHECKS=1"));
 
     configure(folder, false);
     EXPECT_THAT(compileCommand(folder, source), HasSubstr(" -O2 -g -DNDEBUG "));
     EXPECT_THAT(compileCommand(folder, source), Not(HasSubstr("-O1")));
+    EXPECT_THAT(compileCommand(folder, source), Not(HasSubstr("PARLOWEN_DEBUG_CHECKS")));
 
     // A folder configured by an earlier version, which forced CI's flags into the cache.
     configure(folder, true, {"-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DNDEBUG"});
