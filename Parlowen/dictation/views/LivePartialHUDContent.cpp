@@ -19,6 +19,7 @@
 #include "Parlowen/dictation/views/MicSelectorButton.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "Parlowen/shell/views/ThemePalette.h"
+#include "platform/ui/Contrast.h"
 #include "Parlowen/shell/views/WaveformBarView.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/ReduceMotion.h"
@@ -251,7 +252,8 @@ void LivePartialHUDContent::applyAccent(const Color& accent) {
     accent_ = accent;
     platform::ui::ThemeScope::apply(this, darkScheme(accent));
     QPalette titlePalette = title_->palette();
-    titlePalette.setColor(QPalette::WindowText, toQColor(accent));
+    // The title keeps the accent's hue, lightened until it reads on the night card.
+    titlePalette.setColor(QPalette::WindowText, toQColor(platform::ui::readableOn(accent, {brandNight()})));
     title_->setPalette(titlePalette);
     meter_->setAccent(accent.opacity(0.85));
     const int side = QFontMetrics(platform::ui::systemFont(11)).height() - 2;

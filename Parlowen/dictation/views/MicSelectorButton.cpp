@@ -9,6 +9,7 @@
 #include <QPainterPath>
 
 #include "Parlowen/dictation/views/DictationSymbols.h"
+#include "platform/ui/Contrast.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/MenuPicker.h"
 #include "platform/ui/ThemeScope.h"
@@ -91,7 +92,6 @@ void MicSelectorButton::rebuild() {
         show();
 
     const bool button = fields_.style == Style::button;
-    const QColor accent = toQColor(fields_.accent);
     drawSymbol();
 
     name_->setVisible(button);
@@ -110,22 +110,37 @@ void MicSelectorButton::rebuild() {
     const int shownLength = selected ? static_cast<int>(QString::fromStdString(rows_[*selected].label).size()) : 0;
     menu_->setMinimumContentsLength(std::clamp(shownLength, 8, 30));
     menu_->setFont(platform::ui::systemFont(TextStyle::footnote));
-    // A borderless menu in the accent's tint: the selected row and an arrow.
-    const QColor tint = accent;
-    menu_->setStyleSheet(QStringLiteral("QComboBox { border: none; background: transparent; color: %1;"
-                                        " padding: 0px 2px 0px 2px; }")
-                             .arg(tint.name(QColor::HexArgb)));
+    applyTint();
     menu_->setToolTip(QString::fromStdString(MicSelector::helpText(fields_.currentIsBluetooth)));
     menu_->setAccessibleName(QString::fromStdString(MicSelector::accessibilityLabel(fields_.currentDeviceName)));
     menu_->setAccessibleDescription(QString::fromStdString(MicSelector::kTitle));
     update();
 }
 
+// The accent keeps its hue, with the lightness it needs to read on what it
+// sits on: the window, and in the button style its capsule, whose fill and
+// edge are the accent over the window.
+platform::ui::Color MicSelectorButton::readableAccent() const {
+    using platform::ui::composite;
+    const platform::ui::Color window = platform::ui::fromQColor(palette().color(QPalette::Window));
+    if (fields_.style != Style::button) return platform::ui::readableOn(fields_.accent, {window});
+    return platform::ui::readableOn(fields_.accent, {composite(fields_.accent.opacity(0.12), window),
+                                                     composite(fields_.accent.opacity(0.28), window)});
+}
+
+void MicSelectorButton::applyTint() {
+    // A borderless menu in the accent's tint: the selected row and an arrow.
+    const QColor tint = toQColor(readableAccent());
+    menu_->setStyleSheet(QStringLiteral("QComboBox { border: none; background: transparent; color: %1;"
+                                        " padding: 0px 2px 0px 2px; }")
+                             .arg(tint.name(QColor::HexArgb)));
+}
+
 void MicSelectorButton::drawSymbol() {
     const bool button = fields_.style == Style::button;
     const QFont font = platform::ui::systemFont(button ? TextStyle::caption : TextStyle::caption2);
     // The chip's symbol is in the secondary colour, the button's in the accent.
-    const QColor colour = button ? toQColor(fields_.accent) : palette().color(QPalette::PlaceholderText);
+    const QColor colour = button ? toQColor(readableAccent()) : palette().color(QPalette::PlaceholderText);
     const int side = QFontMetrics(font).height();
     symbol_->setPixmap(
         dictationSymbol(MicSelector::symbolName(fields_.currentIsBluetooth), side, colour, devicePixelRatioF()));
@@ -134,7 +149,10 @@ void MicSelectorButton::drawSymbol() {
 
 void MicSelectorButton::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange) drawSymbol();
+    if (event->type() == QEvent::PaletteChange) {
+        drawSymbol();
+        applyTint();
+    }
 }
 
 QString MicSelectorButton::shownDeviceName() const { return static_cast<MiddleElidedLabel*>(name_)->shown(); }

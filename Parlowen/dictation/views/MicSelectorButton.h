@@ -61,6 +61,8 @@ protected:
 private:
     void rebuild();
     void drawSymbol();
+    void applyTint();
+    platform::ui::Color readableAccent() const;
 
     Fields fields_;
     std::vector<MicSelectorRow> rows_;
