@@ -221,8 +221,9 @@ void X11KeyEventSource::run(std::promise<Status> started) {
             regrab = appliedGeneration_ != wantedGeneration_ || mappingChanged;
             ungrabs = ungrabsWanted_ != ungrabsDone_ ? ungrabsWanted_ : 0;
         }
-        mappingChanged = false;
         if (regrab) applyGrabs();
+        if (mappingChanged) keyLog().info("new keyboard map: combinations grabbed again");
+        mappingChanged = false;
         if (ungrabs) {
             XUngrabKeyboard(ctl, CurrentTime);
             XSync(ctl, False);

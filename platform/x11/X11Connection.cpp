@@ -1,8 +1,10 @@
 #include "platform/x11/X11Connection.h"
 
 #include <poll.h>
+#include <signal.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 
@@ -95,6 +97,12 @@ void installX11ErrorHandlers() {
     std::call_once(once, [] {
         XSetErrorHandler(&X11ErrorRouting::onError);
         XSetIOErrorHandler(&X11ErrorRouting::onIOError);
+        // Xlib writes to the server's socket; once the server has gone, the
+        // write would raise SIGPIPE and end the process before the I/O error
+        // handler could report it. Left alone when someone chose a handler.
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(SIGPIPE, SIG_IGN);
     });
 }
 
