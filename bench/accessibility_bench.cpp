@@ -31,6 +31,14 @@ struct Desktop {
     std::unique_ptr<QWidget> own;
     std::string failure;
 
+    // Torn down from the exit handlers, the application object crashes in
+    // Qt's own teardown; the process is ending, so it is left to the exit.
+    // The window and the desktop session still stop.
+    ~Desktop() {
+        (void)own.release();
+        (void)app.release();
+    }
+
     Desktop() {
         if (auto s = session.start(); !s) {
             failure = s.error().description;
