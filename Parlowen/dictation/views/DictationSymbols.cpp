@@ -23,12 +23,17 @@ void strokeWith(QPainter& p, double width) {
     p.setBrush(Qt::NoBrush);
 }
 
-void paintMicrophone(QPainter& p, const QRectF& bounds) {
-    const QRectF r = square(bounds);
-    const double s = r.width();
+// Symbols are drawn in black and tinted afterwards.
+void fillWith(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
+}
+
+void paintMicrophone(QPainter& p, const QRectF& bounds) {
+    const QRectF r = square(bounds);
+    const double s = r.width();
+    fillWith(p);
     // The capsule of the microphone.
     p.drawRoundedRect(QRectF(r.left() + s * 0.34, r.top() + s * 0.04, s * 0.32, s * 0.56), s * 0.16, s * 0.16);
     // Its cradle and stand.
@@ -48,8 +53,7 @@ void paintHeadphones(QPainter& p, const QRectF& bounds) {
     p.drawArc(QRectF(r.left() + s * 0.12, r.top() + s * 0.1, s * 0.76, s * 0.76), 0, 180 * 16);
     p.drawLine(QPointF(r.left() + s * 0.12, r.top() + s * 0.48), QPointF(r.left() + s * 0.12, r.top() + s * 0.7));
     p.drawLine(QPointF(r.right() - s * 0.12, r.top() + s * 0.48), QPointF(r.right() - s * 0.12, r.top() + s * 0.7));
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
+    fillWith(p);
     p.drawRoundedRect(QRectF(r.left() + s * 0.08, r.top() + s * 0.52, s * 0.22, s * 0.38), s * 0.07, s * 0.07);
     p.drawRoundedRect(QRectF(r.right() - s * 0.30, r.top() + s * 0.52, s * 0.22, s * 0.38), s * 0.07, s * 0.07);
 }
@@ -68,9 +72,7 @@ void paintTimer(QPainter& p, const QRectF& bounds) {
 void paintInfoCircle(QPainter& p, const QRectF& bounds) {
     const QRectF r = square(bounds);
     const double s = r.width();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
+    fillWith(p);
     p.drawEllipse(r);
     // The "i" is cut out, so the tint fills only the circle around it.
     p.setCompositionMode(QPainter::CompositionMode_Clear);
