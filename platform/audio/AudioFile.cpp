@@ -163,6 +163,15 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
                                    "buffer format " + f.description()));
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channels = impl_->channels;
+    if (f.sampleType == PcmSampleType::int16 && (f.interleaved || channels == 1)) {
+        // 16-bit frames already lie together: written as they are, without a
+        // round trip through float (exact, and no copy of long speech).
+        const sf_count_t written = sf_writef_short(impl_->file.get(), buffer.int16Channel(0), frames);
+        if (written != static_cast<sf_count_t>(frames))
+            return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+                                  sf_strerror(impl_->file.get())));
+        return ok();
+    }
     impl_->interleaved.resize(static_cast<std::size_t>(frames) * channels);
     for (std::uint32_t i = 0; i < frames; ++i)
         for (std::uint32_t c = 0; c < channels; ++c)

@@ -94,6 +94,37 @@ TEST(AudioFile, EveryTypeWritesAndReadsBackAsPlanarFloat) {
     }
 }
 
+TEST(AudioFile, SixteenBitBuffersAreStoredExactlyAsDelivered) {
+    testsupport::TempDir dir;
+    // Full-scale values included: a trip through float would scale them.
+    const std::int16_t values[] = {0, 1, -1, 12345, -12345, 32767, -32768, 7};
+    for (const std::uint32_t channels : {1u, 2u}) {
+        SCOPED_TRACE(channels);
+        PcmBuffer b(PcmFormat::int16(22050, channels), 8);
+        for (std::uint32_t i = 0; i < 8; ++i)
+            for (std::uint32_t c = 0; c < channels; ++c)
+                b.int16Channel(0)[i * channels + c] = static_cast<std::int16_t>(c ? -values[i] / 2 : values[i]);
+        b.setFrameLength(8);
+        const auto path = dir / ("s" + std::to_string(channels) + ".caf");
+        {
+            auto writer = AudioFileWriter::create(path, AudioFileType::caf, 22050, channels);
+            ASSERT_TRUE(writer);
+            ASSERT_TRUE(writer->write(b));
+            ASSERT_TRUE(writer->write(b));
+        }
+        auto reader = openAudioFileForReading(path);
+        ASSERT_TRUE(reader);
+        EXPECT_EQ((*reader)->fileFormat(), PcmFormat::int16(22050, channels));
+        auto all = readAll(**reader);
+        ASSERT_TRUE(all);
+        ASSERT_EQ(all->frameLength(), 16u);
+        for (std::uint32_t i = 0; i < 16; ++i)
+            for (std::uint32_t c = 0; c < channels; ++c)
+                EXPECT_EQ(std::lround(all->floatChannel(c)[i] * 32768.0), b.int16Channel(0)[(i % 8) * channels + c])
+                    << i << "/" << c;
+    }
+}
+
 TEST(AudioFile, OpeningFailuresAreFileErrors) {
     testsupport::TempDir dir;
     auto missing = openAudioFileForReading(dir / "none.wav");

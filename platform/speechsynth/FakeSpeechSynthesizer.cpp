@@ -73,11 +73,21 @@ bool FakeSpeechSynthesizer::isPaused() const {
 void FakeSpeechSynthesizer::write(SpeechUtterance utterance, BufferHandler onBuffer) {
     std::vector<PcmBuffer> buffers;
     std::optional<Error> failure;
+    std::optional<std::vector<Result<PcmBuffer>>> sequence;
     {
         std::lock_guard lock(mutex_);
         written_.push_back(std::move(utterance));
+        if (holdWrites_) {
+            heldWrites_.push_back(std::move(onBuffer));
+            return;
+        }
         buffers = writeBuffers_;
         failure = writeFailure_;
+        sequence = writeSequence_;
+    }
+    if (sequence) {
+        for (auto& step : *sequence) onBuffer(std::move(step));
+        return;
     }
     for (auto& b : buffers) onBuffer(std::move(b));
     if (failure) onBuffer(fail(*failure));
@@ -131,6 +141,27 @@ void FakeSpeechSynthesizer::scriptWrite(std::vector<PcmBuffer> buffers, std::opt
     std::lock_guard lock(mutex_);
     writeBuffers_ = std::move(buffers);
     writeFailure_ = std::move(failure);
+    writeSequence_.reset();
+}
+
+void FakeSpeechSynthesizer::scriptWriteSequence(std::vector<Result<PcmBuffer>> steps) {
+    std::lock_guard lock(mutex_);
+    writeSequence_ = std::move(steps);
+}
+
+void FakeSpeechSynthesizer::holdWrites(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdWrites_ = hold;
+}
+
+std::size_t FakeSpeechSynthesizer::heldWriteCount() const {
+    std::lock_guard lock(mutex_);
+    return heldWrites_.size();
+}
+
+SpeechSynthesizer::BufferHandler FakeSpeechSynthesizer::heldWrite(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return heldWrites_.at(index);
 }
 
 void FakeSpeechSynthesizer::deliver(const SpeechEvent& e) {

@@ -27,7 +27,8 @@ public:
     bool isSpeaking() const override;
     bool isPaused() const override;
     // Delivers the scripted buffers (see scriptWrite) on the calling thread,
-    // then the empty end buffer, or the scripted error.
+    // then the empty end buffer, or the scripted error; or, while writes are
+    // held, nothing (see holdWrites).
     void write(SpeechUtterance utterance, BufferHandler onBuffer) override;
 
     struct Spoken {
@@ -50,6 +51,15 @@ public:
     void send(SpeechEvent event);
 
     void scriptWrite(std::vector<PcmBuffer> buffers, std::optional<Error> failure = std::nullopt);
+    // Writes deliver exactly these steps, end marker and errors included, and
+    // nothing after them (so a test can send buffers after the end).
+    void scriptWriteSequence(std::vector<Result<PcmBuffer>> steps);
+    // While held, write() delivers nothing and keeps its handler: the test
+    // then plays the synthesiser's thread, one buffer at a time.
+    void holdWrites(bool hold);
+    std::size_t heldWriteCount() const;
+    // The handler of held write number `index` (0 = the first).
+    BufferHandler heldWrite(std::size_t index) const;
 
 private:
     bool endCurrent(SpeechEvent end);
@@ -67,6 +77,9 @@ private:
     std::vector<SpeechUtterance> written_;
     std::vector<PcmBuffer> writeBuffers_;
     std::optional<Error> writeFailure_;
+    std::optional<std::vector<Result<PcmBuffer>>> writeSequence_;
+    bool holdWrites_ = false;
+    std::vector<BufferHandler> heldWrites_;
     UtteranceID nextId_ = 0;
     bool paused_ = false;
     int stops_ = 0;

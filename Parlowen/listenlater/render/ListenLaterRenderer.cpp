@@ -19,4 +19,11 @@ platform::Error toError(const ListenLaterRendererError& error) {
                                  error.description());
 }
 
+std::string fullErrorDescription(const platform::Error& error) {
+    std::string text = error.description;
+    for (auto cause = error.underlying; cause; cause = cause->underlying)
+        if (text.find(cause->description) == std::string::npos) text += ": " + cause->description;
+    return text;
+}
+
 }  // namespace parlowen

@@ -43,6 +43,10 @@ struct ListenLaterRendererError {
 inline constexpr const char* kListenLaterRendererErrorDomain = "ListenLaterRendererError";
 platform::Error toError(const ListenLaterRendererError& error);
 
+// An error's description followed by each cause it does not already name:
+// the text renderers log and carry on when a lower layer fails.
+std::string fullErrorDescription(const platform::Error& error);
+
 // Turns one queue item into its audio file `<UUID>.caf` in the render cache,
 // replacing any earlier file there, and reports progress to the render
 // progress store where it can measure it.
