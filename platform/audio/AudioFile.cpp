@@ -118,11 +118,29 @@ Result<std::unique_ptr<AudioFileReader>> openAudioFileForReading(const fs::path&
 }
 
 struct AudioFileWriter::Impl {
+    // About 1.5 s of 22,050 Hz mono.
+    static constexpr std::size_t kStagedSamples = 32768;
+
     SndfilePtr file;
     fs::path path;
     double sampleRate = 0;
     std::uint32_t channels = 0;
     std::vector<float> interleaved;
+    std::vector<std::int16_t> staged;  // 16-bit frames not yet handed to libsndfile
+
+    Status writeShorts(const std::int16_t* samples, std::uint32_t frames) {
+        const sf_count_t written = sf_writef_short(file.get(), samples, frames);
+        if (written != static_cast<sf_count_t>(frames))
+            return fail(fileError(FileErrorCode::writeFailed, "Could not write", path, sf_strerror(file.get())));
+        return ok();
+    }
+    Status flushStaged() {
+        if (staged.empty()) return ok();
+        const auto frames = static_cast<std::uint32_t>(staged.size() / channels);
+        auto written = writeShorts(staged.data(), frames);
+        staged.clear();
+        return written;
+    }
 };
 
 AudioFileWriter::AudioFileWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -150,6 +168,7 @@ Result<AudioFileWriter> AudioFileWriter::create(const fs::path& path, AudioFileT
     impl->path = path;
     impl->sampleRate = info.samplerate;
     impl->channels = channels;
+    impl->staged.reserve(Impl::kStagedSamples);
     return AudioFileWriter(std::move(impl));
 }
 
@@ -164,14 +183,18 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channels = impl_->channels;
     if (f.sampleType == PcmSampleType::int16 && (f.interleaved || channels == 1)) {
-        // 16-bit frames already lie together: written as they are, without a
-        // round trip through float (exact, and no copy of long speech).
-        const sf_count_t written = sf_writef_short(impl_->file.get(), buffer.int16Channel(0), frames);
-        if (written != static_cast<sf_count_t>(frames))
-            return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
-                                  sf_strerror(impl_->file.get())));
+        // 16-bit frames already lie together: stored as they are, without a
+        // round trip through float. Small buffers (a synthesiser's 50 ms) are
+        // gathered so that the file gets few large writes.
+        const std::int16_t* samples = buffer.int16Channel(0);
+        const std::size_t count = static_cast<std::size_t>(frames) * channels;
+        if (impl_->staged.size() + count > Impl::kStagedSamples)
+            if (auto flushed = impl_->flushStaged(); !flushed) return flushed;
+        if (count >= Impl::kStagedSamples) return impl_->writeShorts(samples, frames);
+        impl_->staged.insert(impl_->staged.end(), samples, samples + count);
         return ok();
     }
+    if (auto flushed = impl_->flushStaged(); !flushed) return flushed;
     impl_->interleaved.resize(static_cast<std::size_t>(frames) * channels);
     for (std::uint32_t i = 0; i < frames; ++i)
         for (std::uint32_t c = 0; c < channels; ++c)
@@ -185,10 +208,11 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
 
 Status AudioFileWriter::close() {
     if (!impl_ || !impl_->file) return ok();
+    auto flushed = impl_->flushStaged();
     SNDFILE* f = impl_->file.release();
     if (const int err = sf_close(f); err != 0)
         return fail(fileError(FileErrorCode::writeFailed, "Could not finish", impl_->path, sf_error_number(err)));
-    return ok();
+    return flushed;
 }
 
 }  // namespace platform

@@ -125,6 +125,40 @@ TEST(AudioFile, SixteenBitBuffersAreStoredExactlyAsDelivered) {
     }
 }
 
+// Small 16-bit buffers are gathered before they reach the file; what comes
+// out keeps the order of the writes, whatever their kind and size.
+TEST(AudioFile, MixedWritesKeepTheirOrder) {
+    testsupport::TempDir dir;
+    auto int16Run = [](std::uint32_t frames, std::int16_t first) {
+        PcmBuffer b(PcmFormat::int16(16000, 1), frames);
+        for (std::uint32_t i = 0; i < frames; ++i) b.int16Channel(0)[i] = static_cast<std::int16_t>(first + i % 1000);
+        b.setFrameLength(frames);
+        return b;
+    };
+    PcmBuffer floats(PcmFormat::float32(16000, 1), 3);
+    for (std::uint32_t i = 0; i < 3; ++i) floats.setSample(0, i, -0.5f);
+    floats.setFrameLength(3);
+    const std::vector<PcmBuffer> writes = {int16Run(10, 100), floats, int16Run(50000, 2000), int16Run(5, 7000),
+                                           int16Run(30000, -3000), int16Run(4, 9000)};
+    std::vector<std::int32_t> expected;  // in 1/32768 units
+    {
+        auto writer = AudioFileWriter::create(dir / "mixed.caf", AudioFileType::caf, 16000, 1);
+        ASSERT_TRUE(writer);
+        for (const auto& w : writes) {
+            ASSERT_TRUE(writer->write(w));
+            for (std::uint32_t i = 0; i < w.frameLength(); ++i) expected.push_back(std::lround(w.sample(0, i) * 32768.0));
+        }
+        ASSERT_TRUE(writer->close());
+    }
+    auto reader = openAudioFileForReading(dir / "mixed.caf");
+    ASSERT_TRUE(reader);
+    auto all = readAll(**reader);
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->frameLength(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_EQ(std::lround(all->floatChannel(0)[i] * 32768.0), expected[i]) << i;
+}
+
 TEST(AudioFile, OpeningFailuresAreFileErrors) {
     testsupport::TempDir dir;
     auto missing = openAudioFileForReading(dir / "none.wav");
