@@ -262,7 +262,7 @@ TEST_F(AppleSpeechRenderTest, AsksOnlyForInstalledSystemVoicesAndClampsTheRate) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.voiceID);
         auto deps = dependencies();
-        deps.makeSynthesizer = [&] { return std::make_unique<ForwardingSynthesizer>(withSystemVoice); };
+        deps.makeSynthesizer = [&] { return std::make_unique<platform::ForwardingSpeechSynthesizer>(withSystemVoice); };
         AppleSpeechListenLaterRenderer r(c.rate, deps);
         ASSERT_TRUE(renderNow(r, itemWith("Hello there.", c.voiceID)));
         const auto u = withSystemVoice.written().back();

@@ -12,30 +12,10 @@
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/speechsynth/FakeSpeechSynthesizer.h"
+#include "platform/speechsynth/ForwardingSpeechSynthesizer.h"
 #include "platform/testsupport/TempHome.h"
 
 namespace parlowen::testing {
-
-// The synthesiser a render creates and owns, forwarding to the test's double.
-class ForwardingSynthesizer final : public platform::SpeechSynthesizer {
-public:
-    explicit ForwardingSynthesizer(platform::FakeSpeechSynthesizer& target) : target_(target) {}
-    std::vector<platform::SpeechVoice> voices() override { return target_.voices(); }
-    std::string currentLanguageCode() const override { return target_.currentLanguageCode(); }
-    void setEventHandler(EventHandler handler) override { target_.setEventHandler(std::move(handler)); }
-    platform::UtteranceID speak(platform::SpeechUtterance u) override { return target_.speak(std::move(u)); }
-    void stopSpeaking() override { target_.stopSpeaking(); }
-    bool pauseSpeaking() override { return target_.pauseSpeaking(); }
-    bool continueSpeaking() override { return target_.continueSpeaking(); }
-    bool isSpeaking() const override { return target_.isSpeaking(); }
-    bool isPaused() const override { return target_.isPaused(); }
-    void write(platform::SpeechUtterance u, BufferHandler onBuffer) override {
-        target_.write(std::move(u), std::move(onBuffer));
-    }
-
-private:
-    platform::FakeSpeechSynthesizer& target_;
-};
 
 // `frames` frames of a quiet tone, 16-bit mono at 22050 Hz (the system voice's format).
 inline platform::PcmBuffer speechBuffer(std::uint32_t frames = 1100, double rate = 22050, std::uint32_t channels = 1) {
@@ -53,7 +33,7 @@ protected:
     AppleSpeechListenLaterRenderer::Dependencies dependencies() {
         return {main, store, cache, [this] {
                     ++synthesizersMade;
-                    return std::make_unique<ForwardingSynthesizer>(synth);
+                    return std::make_unique<platform::ForwardingSpeechSynthesizer>(synth);
                 }};
     }
 
