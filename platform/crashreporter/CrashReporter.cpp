@@ -5,6 +5,12 @@
 namespace platform {
 namespace {
 
+template <class T>
+std::optional<T> throughHook(const std::function<std::optional<T>(T)>& hook, T value) {
+    if (!hook) return value;
+    return hook(std::move(value));
+}
+
 class LocalCrashReporter : public CrashReporter {
 public:
     static constexpr std::size_t kMaxBreadcrumbs = 100;
@@ -20,7 +26,7 @@ public:
             if (!options_) return;
             hook = options_->beforeBreadcrumb;
         }
-        std::optional<Breadcrumb> kept = hook ? hook(std::move(breadcrumb)) : std::optional(std::move(breadcrumb));
+        auto kept = throughHook(hook, std::move(breadcrumb));
         if (!kept) return;
         std::lock_guard lock(mutex_);
         if (!options_) return;
@@ -55,7 +61,7 @@ void RecordingCrashReporter::addBreadcrumb(Breadcrumb breadcrumb) {
         std::lock_guard lock(mutex_);
         if (options_) hook = options_->beforeBreadcrumb;
     }
-    std::optional<Breadcrumb> kept = hook ? hook(std::move(breadcrumb)) : std::optional(std::move(breadcrumb));
+    auto kept = throughHook(hook, std::move(breadcrumb));
     if (!kept) return;
     std::lock_guard lock(mutex_);
     breadcrumbs_.push_back(std::move(*kept));
@@ -92,7 +98,7 @@ std::optional<CrashEvent> RecordingCrashReporter::send(CrashEvent event) const {
         std::lock_guard lock(mutex_);
         if (options_) hook = options_->beforeSend;
     }
-    return hook ? hook(std::move(event)) : std::optional(std::move(event));
+    return throughHook(hook, std::move(event));
 }
 
 }  // namespace platform
