@@ -117,12 +117,22 @@ Result<std::uint32_t> DbusNotificationCenter::addNow(const NotificationRequest& 
         std::lock_guard lock(mutex_);
         if (auto it = serverIds_.find(request.identifier); it != serverIds_.end()) replaces = it->second;
     }
+    sd_bus_message* call = nullptr;
+    int r = sd_bus_message_new_method_call(bus->get(), &call, kServiceName, kPath, kServiceName, "Notify");
+    Message notify(call);
+    if (r >= 0)
+        r = sd_bus_message_append(call, "susssas", kApplicationName, replaces, "", request.content.title.c_str(),
+                                  request.content.body.c_str(), 0);
+    // The default sound is the server's own (no hint); without a sound the
+    // server is asked to stay silent.
+    if (r >= 0 && request.content.defaultSound)
+        r = sd_bus_message_append(call, "a{sv}i", 0, -1);
+    else if (r >= 0)
+        r = sd_bus_message_append(call, "a{sv}i", 1, "suppress-sound", "b", 1, -1);
+    if (r < 0) return fail(busError(r, nullptr, "cannot build the notification"));
     ScopedError error;
     sd_bus_message* raw = nullptr;
-    // No sound hint: the server plays its default sound, if it plays any.
-    int r = sd_bus_call_method(bus->get(), kServiceName, kPath, kServiceName, "Notify", &error.error, &raw,
-                               "susssasa{sv}i", kApplicationName, replaces, "", request.content.title.c_str(),
-                               request.content.body.c_str(), 0, 0, -1);
+    r = sd_bus_call(bus->get(), call, kCallTimeoutMicroseconds, &error.error, &raw);
     Message reply(raw);
     if (r < 0) return fail(busError(r, &error.error, "Notify failed"));
     std::uint32_t id = 0;
