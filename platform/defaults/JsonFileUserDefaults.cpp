@@ -376,7 +376,18 @@ void JsonFileUserDefaults::removeDomain() {
         load(pending, false);
         for (const auto& entry : state_->values) pending.own.keys.push_back(entry.first);
         state_->values.clear();
-        persist(pending);
+        if (state_->blocked) {
+            persist(pending);  // logs that nothing can be saved; the unreadable file stays
+        } else {
+            // An empty domain has no file; the next write makes a new one.
+            std::error_code ec;
+            std::filesystem::remove(path_, ec);
+            if (ec)
+                pending.logs.emplace_back(LogLevel::error, fmt::format("defaults domain not removed path={} error={}",
+                                                                       path_.string(), ec.message()));
+            state_->stamp = stampOf(path_);
+            state_->text.clear();
+        }
     }
     flush(pending);
 }

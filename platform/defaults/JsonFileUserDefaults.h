@@ -41,6 +41,7 @@ public:
     std::optional<DefaultsValue> object(const std::string& key) const override;
     void set(const std::string& key, DefaultsValue value) override;
     void remove(const std::string& key) override;
+    // Removes every key, and the file with them.
     void removeDomain() override;
     std::vector<std::string> keys() const override;
     void reload() override;

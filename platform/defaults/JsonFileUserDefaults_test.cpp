@@ -104,7 +104,7 @@ TEST_F(JsonFileUserDefaultsTest, FileHoldsOneTypeTaggedEntryPerKey) {
     })"));
 }
 
-TEST_F(JsonFileUserDefaultsTest, RemoveDomainEmptiesTheFile) {
+TEST_F(JsonFileUserDefaultsTest, RemoveDomainRemovesTheFile) {
     {
         JsonFileUserDefaults store(file);
         store.set("a", 1);
@@ -112,8 +112,15 @@ TEST_F(JsonFileUserDefaultsTest, RemoveDomainEmptiesTheFile) {
         store.remove("a");
         EXPECT_EQ(nlohmann::json::parse(readText(file)), nlohmann::json::parse(R"({"b":{"string":"x"}})"));
         store.removeDomain();
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_TRUE(store.keys().empty());
+        store.removeDomain();  // already gone
+        EXPECT_FALSE(std::filesystem::exists(file));
+        store.set("after", true);
+        EXPECT_EQ(nlohmann::json::parse(readText(file)), nlohmann::json::parse(R"({"after":{"bool":true}})"));
+        store.removeDomain();
     }
-    EXPECT_EQ(nlohmann::json::parse(readText(file)), nlohmann::json::object());
+    EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(JsonFileUserDefaults(file).keys().empty());
 }
 

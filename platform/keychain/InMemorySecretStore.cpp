@@ -32,6 +32,7 @@ KeychainStatus InMemorySecretStore::add(const std::string& account, const std::s
 KeychainStatus InMemorySecretStore::remove(const std::string& account, const std::string& service) {
     std::lock_guard lock(mutex_);
     if (failure_) return *failure_;
+    if (auto it = removalFailures_.find({account, service}); it != removalFailures_.end()) return it->second;
     if (items_.erase({account, service}) == 0) return {keychain_status::itemNotFound, {}};
     return {};
 }
@@ -45,6 +46,12 @@ KeychainStatus InMemorySecretStore::find(const std::string& account, const std::
 void InMemorySecretStore::failWith(std::optional<KeychainStatus> status) {
     std::lock_guard lock(mutex_);
     failure_ = std::move(status);
+}
+
+void InMemorySecretStore::failRemovalOf(const std::string& account, const std::string& service,
+                                        KeychainStatus status) {
+    std::lock_guard lock(mutex_);
+    removalFailures_[{account, service}] = std::move(status);
 }
 
 std::size_t InMemorySecretStore::itemCount() const {

@@ -63,6 +63,8 @@ public:
 
     // Every later call fails with `status` until cleared (e.g. a locked keychain).
     void failWith(std::optional<KeychainStatus> status);
+    // Deleting this one item fails with `status` (the others still work).
+    void failRemovalOf(const std::string& account, const std::string& service, KeychainStatus status);
     std::size_t itemCount() const;
     std::size_t addCount() const;
     std::optional<std::vector<std::uint8_t>> item(const std::string& account, const std::string& service) const;
@@ -71,6 +73,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::pair<std::string, std::string>, std::vector<std::uint8_t>> items_;
     std::optional<KeychainStatus> failure_;
+    std::map<std::pair<std::string, std::string>, KeychainStatus> removalFailures_;
     std::size_t adds_ = 0;
 };
 

@@ -46,6 +46,8 @@ const std::map<std::string, std::string>& themeNames() {
         {"questionmark.circle", "dialog-question-symbolic"},
         {"doc.plaintext", "text-x-generic-symbolic"},
         {"exclamationmark.triangle", "dialog-warning-symbolic"},
+        {"exclamationmark.triangle.fill", "dialog-warning-symbolic"},
+        {"link", "insert-link-symbolic"},
         {"envelope", "mail-unread-symbolic"},
         {"text.alignleft", "format-justify-left-symbolic"},
         {"list.bullet", "view-list-bullet-symbolic"},
