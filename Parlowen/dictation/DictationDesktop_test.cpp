@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -90,7 +93,7 @@ struct LiveDictation {
           inserter(arbiter, pasteboard, accessibility, workspace, keystrokes),
           catalog(pulse, main),
           announcer(platform::Logger("com.kelvatrum.Parlowen", "hud")),
-          motion(true),
+          motion(false),
           hud(preferences, catalog, main, announcer, qtLivePartialHUDPanel(motion)),
           engines(
               [grammar](const std::optional<std::string>& locale) -> std::shared_ptr<platform::SpeechRecognizer> {
@@ -199,6 +202,11 @@ void dictateOnThisDisplay(bool holdGesture) {
     ASSERT_TRUE((*stream)->play());
     ASSERT_TRUE(testsupport::pumpUntil([&] { return played.load(); }, 30s));
     testsupport::pumpUntil([] { return false; }, 1s);
+    // The desktop as the user sees it now (for a look by hand).
+    std::filesystem::create_directories(PARLOWEN_SCREENSHOT_DIR);
+    if (auto* screen = QGuiApplication::primaryScreen())
+        screen->grabWindow(0).save(QString::fromStdString(std::string(PARLOWEN_SCREENSHOT_DIR) + "/dictation-" +
+                                                          (holdGesture ? "hold" : "combo") + ".png"));
     front = d.workspace.frontmostApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->processIdentifier, windowPid);
