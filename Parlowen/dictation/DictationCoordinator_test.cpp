@@ -184,6 +184,12 @@ protected:
         workspace.setFrontmost(4242);
         preferences.dictationGesture.set(Gesture::hold(Hotkey::rightOption));
         preferences.dictationContextualPhrases.set({});
+        rebuildCoordinator();
+    }
+
+    // A fresh coordinator (an empty engine cache) with the recording callbacks.
+    void rebuildCoordinator() {
+        coordinator = nullptr;
         coordinator = std::make_unique<DictationCoordinator>(DictationCoordinator::Dependencies{
             .permissions = permissions, .preferences = preferences, .hud = hud, .audio = *audio,
             .inserter = inserter, .engines = factory, .keychain = keychain, .accessibility = ax,
@@ -422,13 +428,7 @@ TEST_F(DictationCoordinatorTest, AnEngineOrMicrophoneStartFailureTearsTheSession
     for (bool engineFails : {true, false}) {
         SCOPED_TRACE(engineFails);
         factory.systemMade.clear();
-        coordinator = nullptr;
-        coordinator = std::make_unique<DictationCoordinator>(DictationCoordinator::Dependencies{
-            .permissions = permissions, .preferences = preferences, .hud = hud, .audio = *audio,
-            .inserter = inserter, .engines = factory, .keychain = keychain, .accessibility = ax,
-            .workspace = workspace, .main = ex});
-        coordinator->onActiveStateChange = [this](bool on) { events.push_back(on ? "active" : "inactive"); };
-        coordinator->onStartError = [this](const std::string& m) { events.push_back("startError " + m); };
+        rebuildCoordinator();
         factory.configure = [&](FakeEngine& e) {
             if (engineFails) e.startResult = platform::fail(failure);
         };
@@ -565,15 +565,7 @@ TEST_F(DictationCoordinatorTest, FinalisationOutcomesTable) {
         factory.configure = [&](FakeEngine& e) { e.finishResult = c.finished; };
         factory.systemMade.clear();
         coordinator->cancel();
-        coordinator = nullptr;  // a fresh cache, so the engine takes this case's result
-        coordinator = std::make_unique<DictationCoordinator>(DictationCoordinator::Dependencies{
-            .permissions = permissions, .preferences = preferences, .hud = hud, .audio = *audio,
-            .inserter = inserter, .engines = factory, .keychain = keychain, .accessibility = ax,
-            .workspace = workspace, .main = ex});
-        coordinator->onActiveStateChange = [this](bool on) { events.push_back(on ? "active" : "inactive"); };
-        coordinator->onSessionFinalizedWithText = [this](const std::string& t) { events.push_back("text " + t); };
-        coordinator->onFinalizeError = [this](const std::string& m) { events.push_back("finalizeError " + m); };
-        coordinator->onSessionFinalized = [this] { events.push_back("finalized"); };
+        rebuildCoordinator();  // a fresh cache, so the engine takes this case's result
         pressAndStart();
         ex.advance(1s);
         coordinator->handleHotkeyRelease(Hotkey::rightOption);
