@@ -415,8 +415,8 @@ void DictationCoordinator::finishSession(std::int64_t session) {
     // A newer session began meanwhile (a cancel while finishing, then a
     // press): its panel, focus, watchdogs and state are not ours to end.
     if (session != sessionNumber_) {
-        log().info("session {} finalized after session {} began; leaving the newer session alone", session,
-                   sessionNumber_);
+        log().debug("session {} finalized after session {} began; leaving the newer session alone", session,
+                    sessionNumber_);
         return;
     }
     hud_.hide();

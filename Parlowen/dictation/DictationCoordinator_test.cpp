@@ -465,6 +465,24 @@ TEST_F(DictationCoordinatorTest, AStopBeforeTheEngineStartedNeverStartsTheMicrop
     EXPECT_TRUE(log->contains("session 1 ended during engine warm-up; not starting audio", LogLevel::info));
 }
 
+TEST_F(DictationCoordinatorTest, AnEngineStartThatFailsAfterTheSessionEndedTearsNothingDown) {
+    factory.configure = [](FakeEngine& e) {
+        e.startDelay = 1s;
+        e.startResult = platform::fail(platform::Error::make("test", 1, "busy", "busy"));
+        e.finishDelay = 2s;
+    };
+    coordinator->toggle();
+    ex.advance(100ms);
+    coordinator->toggle();
+    clearEvents();
+    ex.advance(1s);  // the start fails while the session is finishing
+    EXPECT_TRUE(log->contains("failed to start recording: busy", LogLevel::error));
+    EXPECT_TRUE(coordinator->isFinishing());
+    EXPECT_THAT(events, ElementsAre("Apple Speech.finish"));
+    ex.advanceUntilIdle();
+    EXPECT_THAT(events, ElementsAre("Apple Speech.finish", "hud.hide", "inactive", "finalized"));
+}
+
 TEST_F(DictationCoordinatorTest, WithTheLivePanelOffNothingIsShownNoThrottleRunsAndLevelsStillArrive) {
     preferences.liveDisplayMode.set(LiveDisplayMode::off);
     pressAndStart();
