@@ -73,6 +73,12 @@ platform::Status AudioCapture::start() {
     return platform::ok();
 }
 
+platform::PcmFormat AudioCapture::captureFormat() {
+    PARLOWEN_ASSERT_ON(main_);
+    if (!isRunning_) routeInput();
+    return engine_->inputFormat();
+}
+
 void AudioCapture::stop() {
     PARLOWEN_ASSERT_ON(main_);
     if (!isRunning_) return;

@@ -46,6 +46,10 @@ public:
     // Runs the engine for 150 ms so that the first real start is quick. Never fails.
     void prewarm();
     bool isRunning() const { return isRunning_; }
+    // The format the next start delivers buffers in (the preferred microphone
+    // is routed first), so that a consumer can prepare for it; a rate of 0
+    // when no input is usable.
+    platform::PcmFormat captureFormat();
 
     // Receives every captured buffer (audio thread). Setting is safe while capturing.
     void setOnBuffer(BufferCallback callback);

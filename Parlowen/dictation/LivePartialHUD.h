@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "Parlowen/dictation/DictationPorts.h"
 #include "Parlowen/dictation/LivePartialHUDModel.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Observable.h"
@@ -49,7 +50,7 @@ public:
     virtual std::optional<platform::ui::Rect> mainScreenVisibleFrame() const = 0;
 };
 
-class LivePartialHUD {
+class LivePartialHUD : public DictationHUD {
 public:
     static constexpr double kScreenInset = 24;
     static constexpr double kWidth = 540;
@@ -66,7 +67,7 @@ public:
     // Builds the model and the panel (hidden). Both callbacks start empty.
     LivePartialHUD(PreferencesStore& preferences, AudioDeviceCatalog& devices, platform::Executor& main,
                    platform::ui::Announcer& announcer, const PanelFactory& makePanel);
-    ~LivePartialHUD();
+    ~LivePartialHUD() override;
     LivePartialHUD(const LivePartialHUD&) = delete;
     LivePartialHUD& operator=(const LivePartialHUD&) = delete;
 
@@ -79,13 +80,13 @@ public:
     // executor the session state is reset, the device fields refreshed, the
     // panel placed at the top right and brought to the front, and "Quon is
     // listening" announced.
-    void show(std::string engineName);
-    void updatePartial(std::string partial);
-    void pushAmplitude(float level);
-    void showThrottleNotice(std::string_view appName);
-    void setSessionRemainingSeconds(std::optional<int> seconds);
+    void show(std::string engineName) override;
+    void updatePartial(std::string partial) override;
+    void pushAmplitude(float level) override;
+    void showThrottleNotice(std::string_view appName) override;
+    void setSessionRemainingSeconds(std::optional<int> seconds) override;
     // Orders the panel out and clears the session state; harmless when hidden.
-    void hide();
+    void hide() override;
     // The panel's close button: answers yes at once (the panel orders itself
     // out); on a later turn logs and calls `onCancel`. The model is kept.
     bool windowShouldClose();

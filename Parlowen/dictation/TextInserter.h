@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "Parlowen/dictation/DictationPorts.h"
 #include "Parlowen/dictation/FocusSnapshot.h"
 #include "Parlowen/shell/PasteboardArbiter.h"
 #include "platform/accessibility/Accessibility.h"
@@ -21,12 +22,12 @@ namespace parlowen {
 // pasteboard arbiter, after which the user's pasteboard is put back. When the focus has gone elsewhere (or
 // into a modal window or dialog), or nothing has the focus, the text goes to
 // a callback instead. Main thread only.
-class TextInserter {
+class TextInserter : public DictationTextInsertion {
 public:
     TextInserter(PasteboardArbiter& arbiter, platform::Pasteboard& pasteboard,
                  platform::Accessibility& accessibility, platform::Workspace& workspace,
                  platform::KeystrokePoster& keystrokes);
-    ~TextInserter();
+    ~TextInserter() override;
     TextInserter(const TextInserter&) = delete;
     TextInserter& operator=(const TextInserter&) = delete;
 
@@ -37,7 +38,7 @@ public:
 
     // Returns at once; the work runs later as one arbiter operation (nothing
     // is queued for empty text). Reroutes are told only through the callbacks.
-    void insert(const std::string& text, std::optional<FocusSnapshot> focus);
+    void insert(const std::string& text, std::optional<FocusSnapshot> focus) override;
 
     struct Core;
 
