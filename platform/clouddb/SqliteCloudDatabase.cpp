@@ -20,13 +20,18 @@ namespace {
 // How a value is kept in the "kind" column.
 enum Kind : int { kString = 0, kDouble = 1, kInteger = 2, kDate = 3, kAsset = 4 };
 
-Error sqliteError(sqlite3* db, int rc, std::string_view what) {
+// Busy and locked mean the other process held the file longer than the time-out.
+Error sqliteFailure(int rc, std::string description) {
     const int primary = rc & 0xff;
     const CloudErrorCode code = (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
                                     ? CloudErrorCode::serviceUnavailable
                                     : CloudErrorCode::internalError;
-    const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    return cloudError(code, fmt::format("{}: {}", what, message ? message : sqlite3_errstr(rc)));
+    return cloudError(code, std::move(description));
+}
+
+Error sqliteError(sqlite3* db, int rc, std::string_view what) {
+    const char* message = db ? sqlite3_errmsg(db) : nullptr;
+    return sqliteFailure(rc, fmt::format("{}: {}", what, message ? message : sqlite3_errstr(rc)));
 }
 
 class Statement {
@@ -84,7 +89,7 @@ Status exec(sqlite3* db, const char* sql) {
     if (rc == SQLITE_OK) return ok();
     std::string text = message ? message : sqlite3_errstr(rc);
     sqlite3_free(message);
-    return fail(sqliteError(nullptr, rc, text));
+    return fail(sqliteFailure(rc, std::move(text)));
 }
 
 // Rolls back unless committed.
