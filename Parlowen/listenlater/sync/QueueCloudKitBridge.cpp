@@ -249,17 +249,25 @@ bool QueueCloudKitBridge::isHeldLocally(const Uuid& id, const std::set<Uuid>& kn
     return known.count(id) != 0;
 }
 
-Task<void> QueueCloudKitBridge::pullPendingItems() {
-    if (!database_) co_return;
-    auto result = co_await query(QueueItem::State::pendingRender);
+Task<std::optional<QueueCloudKitBridge::PullBatch>> QueueCloudKitBridge::startPull(QueueItem::State state,
+                                                                                    std::string failurePrefix) {
+    auto result = co_await query(state);
     if (!result) {
         if (!platform::isCloudError(result.error(), CloudErrorCode::unknownItem))
-            log_.error("pendingRender fetch failed: {}", result.error().description);
-        co_return;
+            log_.error("{}{}", failurePrefix, result.error().description);
+        co_return std::nullopt;
     }
-    const std::set<Uuid> known = co_await dedupIndex_.knownIDs();
+    std::set<Uuid> known = co_await dedupIndex_.knownIDs();
+    co_return PullBatch{std::move(*result), std::move(known)};
+}
+
+Task<void> QueueCloudKitBridge::pullPendingItems() {
+    if (!database_) co_return;
+    std::optional<PullBatch> batch = co_await startPull(QueueItem::State::pendingRender, "pendingRender fetch failed: ");
+    if (!batch) co_return;
+    const std::set<Uuid>& known = batch->known;
     long count = 0;
-    for (const auto& match : result->matchResults) {
+    for (const auto& match : batch->result.matchResults) {
         if (!match.result) {
             log_.error("pending fetch result failed: {}", match.result.error().description);
             continue;
@@ -284,15 +292,11 @@ Task<void> QueueCloudKitBridge::pullUpgradableItems() {
     if (!database_) co_return;
     const std::string preferred = preferredEngineProvider_ ? preferredEngineProvider_() : std::string();
     if (preferred.empty()) co_return;
-    auto result = co_await query(QueueItem::State::ready);
-    if (!result) {
-        if (!platform::isCloudError(result.error(), CloudErrorCode::unknownItem))
-            log_.error("upgradable fetch failed: {}", result.error().description);
-        co_return;
-    }
-    const std::set<Uuid> known = co_await dedupIndex_.knownIDs();
+    std::optional<PullBatch> batch = co_await startPull(QueueItem::State::ready, "upgradable fetch failed: ");
+    if (!batch) co_return;
+    const std::set<Uuid>& known = batch->known;
     long count = 0;
-    for (const auto& match : result->matchResults) {
+    for (const auto& match : batch->result.matchResults) {
         if (!match.result) {
             log_.error("ready fetch result failed: {}", match.result.error().description);
             continue;
@@ -307,15 +311,11 @@ Task<void> QueueCloudKitBridge::pullUpgradableItems() {
 
 Task<void> QueueCloudKitBridge::rescueErrorItems() {
     if (!database_) co_return;
-    auto result = co_await query(QueueItem::State::error);
-    if (!result) {
-        if (!platform::isCloudError(result.error(), CloudErrorCode::unknownItem))
-            log_.error("error-item rescue fetch failed: {}", result.error().description);
-        co_return;
-    }
-    const std::set<Uuid> known = co_await dedupIndex_.knownIDs();
+    std::optional<PullBatch> batch = co_await startPull(QueueItem::State::error, "error-item rescue fetch failed: ");
+    if (!batch) co_return;
+    const std::set<Uuid>& known = batch->known;
     long count = 0;
-    for (const auto& match : result->matchResults) {
+    for (const auto& match : batch->result.matchResults) {
         if (!match.result) continue;
         std::optional<QueueItem> item = QueueItem::fromRecord(*match.result);
         if (!item || !item->sourceURL || isHeldLocally(item->id, known)) continue;

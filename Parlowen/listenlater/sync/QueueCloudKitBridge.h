@@ -84,6 +84,13 @@ public:
 private:
     platform::Task<void> runPushPasses(std::vector<QueueItem> items);
     platform::Task<platform::Result<platform::CloudQueryResult>> query(QueueItem::State state);
+    struct PullBatch {
+        platform::CloudQueryResult result;
+        std::set<platform::Uuid> known;  // the index's ids when the walk starts
+    };
+    // The frame every pull shares: the query and its failure rules (unknownItem
+    // silent, anything else one line), then the ids the index knows.
+    platform::Task<std::optional<PullBatch>> startPull(QueueItem::State state, std::string failurePrefix);
     // Already queued, or deleted here and waiting for its server delete.
     bool isHeldLocally(const platform::Uuid& id, const std::set<platform::Uuid>& known) const;
 
