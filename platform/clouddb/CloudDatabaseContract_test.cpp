@@ -39,6 +39,9 @@ std::string contentOf(const CloudAsset& asset) {
 }
 
 enum class Backing { inMemory, sqlite };
+const char* nameOf(Backing b) { return b == Backing::inMemory ? "InMemory" : "Sqlite"; }
+// Test names and their printed parameter stay the same from run to run.
+void PrintTo(Backing b, std::ostream* os) { *os << nameOf(b); }
 
 class CloudDatabaseContract : public ::testing::TestWithParam<Backing> {
 protected:
@@ -187,7 +190,7 @@ TEST_P(CloudDatabaseContract, AssetsComeBackAsReadableLocalFilesAndAGoneFileFail
 }
 
 INSTANTIATE_TEST_SUITE_P(Backings, CloudDatabaseContract, ::testing::Values(Backing::inMemory, Backing::sqlite),
-                         [](const auto& info) { return info.param == Backing::inMemory ? "InMemory" : "Sqlite"; });
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
 
 // ---- The SQLite store's own promises.
 
