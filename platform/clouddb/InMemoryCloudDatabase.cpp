@@ -1,74 +1,10 @@
 #include "platform/clouddb/InMemoryCloudDatabase.h"
 
+#include "platform/clouddb/CloudQueryRules.h"
+
 #include <algorithm>
-#include <filesystem>
 
 namespace platform {
-
-namespace {
-
-// Numbers compare by value across double and integer; other types only with their own kind.
-std::optional<int> compareValues(const CloudValue& a, const CloudValue& b) {
-    auto asNumber = [](const CloudValue& v) -> std::optional<double> {
-        if (auto d = std::get_if<double>(&v)) return *d;
-        if (auto i = std::get_if<std::int64_t>(&v)) return static_cast<double>(*i);
-        return std::nullopt;
-    };
-    auto sign = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
-    if (auto x = asNumber(a), y = asNumber(b); x && y) return sign(*x, *y);
-    if (a.index() != b.index()) return std::nullopt;
-    if (auto s = std::get_if<std::string>(&a)) return sign(*s, std::get<std::string>(b));
-    if (auto d = std::get_if<Date>(&a)) return sign(*d, std::get<Date>(b));
-    if (auto f = std::get_if<CloudAsset>(&a))
-        return sign(f->fileURL.absoluteString(), std::get<CloudAsset>(b).fileURL.absoluteString());
-    return std::nullopt;
-}
-
-bool matches(const CloudRecord& record, const CloudQuery& query, const CloudZoneID& zone) {
-    if (record.recordType() != query.recordType || record.recordID().zoneID != zone) return false;
-    if (!query.predicate) return true;
-    const CloudValue* v = record.value(query.predicate->key);
-    if (!v) return false;
-    auto c = compareValues(*v, query.predicate->value);
-    return c && *c == 0;
-}
-
-// Records without the key go after those that have it, whatever the direction.
-bool sortsBefore(const CloudRecord& a, const CloudRecord& b, const std::vector<CloudSortDescriptor>& sort) {
-    for (const auto& d : sort) {
-        const CloudValue* va = a.value(d.key);
-        const CloudValue* vb = b.value(d.key);
-        if (!va || !vb) {
-            if (va || vb) return va != nullptr;
-            continue;
-        }
-        auto c = compareValues(*va, *vb);
-        if (!c || *c == 0) continue;
-        return d.ascending ? *c < 0 : *c > 0;
-    }
-    return false;
-}
-
-CloudRecord project(const CloudRecord& record, const std::optional<std::vector<std::string>>& keys) {
-    if (!keys) return record;
-    CloudRecord out(record.recordType(), record.recordID());
-    for (const auto& k : *keys)
-        if (const CloudValue* v = record.value(k)) out.set(k, *v);
-    return out;
-}
-
-std::optional<std::string> missingAsset(const CloudRecord& record) {
-    for (const auto& [key, value] : record.values()) {
-        if (auto a = std::get_if<CloudAsset>(&value)) {
-            std::error_code ec;
-            if (!a->fileURL.isFileURL() || !std::filesystem::is_regular_file(a->fileURL.filePath(), ec))
-                return key;
-        }
-    }
-    return std::nullopt;
-}
-
-}  // namespace
 
 Task<Status> InMemoryCloudDatabase::wait() {
     Duration latency;
@@ -113,9 +49,8 @@ Task<Result<std::vector<CloudRecordResult>>> InMemoryCloudDatabase::saveRecords(
             results.push_back({id, fail(*e)});
             continue;
         }
-        if (auto key = missingAsset(record)) {
-            results.push_back(
-                {id, fail(cloudError(CloudErrorCode::assetFileNotFound, "The file of asset \"" + *key + "\" is gone."))});
+        if (auto key = missingAssetKey(record)) {
+            results.push_back({id, fail(assetFileNotFoundError(*key))});
             continue;
         }
         auto it = records_.find(id);
@@ -163,7 +98,7 @@ Task<Result<std::vector<CloudRecordResult>>> InMemoryCloudDatabase::fetchRecords
         if (it == records_.end())
             results.push_back({id, fail(cloudError(CloudErrorCode::unknownItem))});
         else
-            results.push_back({id, project(it->second, desiredKeys)});
+            results.push_back({id, projectRecord(it->second, desiredKeys)});
     }
     co_return results;
 }
@@ -182,9 +117,9 @@ Task<Result<CloudQueryResult>> InMemoryCloudDatabase::queryRecords(CloudQuery qu
     const CloudZoneID inZone = zone.value_or(CloudZoneID::defaultZone());
     std::vector<const CloudRecord*> found;
     for (const auto& [id, record] : records_)
-        if (matches(record, query, inZone)) found.push_back(&record);
+        if (recordMatches(record, query, inZone)) found.push_back(&record);
     std::stable_sort(found.begin(), found.end(), [&](const CloudRecord* a, const CloudRecord* b) {
-        return sortsBefore(*a, *b, query.sortDescriptors);
+        return recordSortsBefore(*a, *b, query.sortDescriptors);
     });
 
     std::size_t limit = batchSize_;
@@ -196,7 +131,7 @@ Task<Result<CloudQueryResult>> InMemoryCloudDatabase::queryRecords(CloudQuery qu
         if (auto e = recordFailureLocked(r->recordName()))
             out.matchResults.push_back({r->recordID(), fail(*e)});
         else
-            out.matchResults.push_back({r->recordID(), project(*r, desiredKeys)});
+            out.matchResults.push_back({r->recordID(), projectRecord(*r, desiredKeys)});
     }
     co_return out;
 }

@@ -31,12 +31,6 @@ T run(ManualExecutor& ex, Task<T> task) {
     return h.value();
 }
 
-std::vector<std::string> names(const CloudQueryResult& r) {
-    std::vector<std::string> out;
-    for (const auto& m : r.matchResults) out.push_back(m.recordID.recordName);
-    return out;
-}
-
 TEST(CloudRecord, TypedReadersGiveNothingForAbsentOrOtherTypes) {
     CloudRecord r("QueueItem", idOf("A"));
     r.set("title", std::string("Hello"));
@@ -54,88 +48,6 @@ TEST(CloudRecord, TypedReadersGiveNothingForAbsentOrOtherTypes) {
     EXPECT_EQ(r.date("missing"), std::nullopt);
     EXPECT_EQ(r.asset("title"), std::nullopt);
     EXPECT_EQ(r.allKeys(), (std::vector<std::string>{"count", "createdAt", "durationSec", "title"}));
-}
-
-TEST(InMemoryCloudDatabase, SaveOverwritesSentKeysAndKeepsTheOthers) {
-    ManualExecutor ex;
-    InMemoryCloudDatabase db;
-    CloudRecord first = item("A", "rendering", 1);
-    first.set("renderError", std::string("old"));
-    ASSERT_TRUE(run(ex, db.saveRecords({first})));
-
-    CloudRecord second("QueueItem", idOf("A"));
-    second.set("state", std::string("ready"));
-    auto saved = run(ex, db.saveRecords({second}));
-    ASSERT_TRUE(saved);
-    ASSERT_EQ(saved->size(), 1u);
-    ASSERT_TRUE((*saved)[0].result);
-
-    auto stored = db.stored(idOf("A"));
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->string("state"), "ready");
-    EXPECT_EQ(stored->string("renderError"), "old");
-    EXPECT_EQ(stored->string("text"), "t-A");
-    EXPECT_EQ(*(*saved)[0].result, *stored);  // the result is the server's copy
-}
-
-TEST(InMemoryCloudDatabase, FetchWithDesiredKeysAndMissingRecords) {
-    ManualExecutor ex;
-    InMemoryCloudDatabase db;
-    CloudRecord r = item("A", "ready", 1);
-    r.set("playedThru", 30.0);
-    db.insert(r);
-
-    auto fetched = run(ex, db.fetchRecords({idOf("A"), idOf("B")}, std::vector<std::string>{"playedThru", "completedAt"}));
-    ASSERT_TRUE(fetched);
-    ASSERT_EQ(fetched->size(), 2u);
-    ASSERT_TRUE((*fetched)[0].result);
-    EXPECT_EQ((*fetched)[0].result->allKeys(), std::vector<std::string>{"playedThru"});
-    ASSERT_FALSE((*fetched)[1].result);
-    EXPECT_TRUE(isCloudError((*fetched)[1].result.error(), CloudErrorCode::unknownItem));
-    EXPECT_EQ((*fetched)[1].result.error().code, 11);
-}
-
-TEST(InMemoryCloudDatabase, DeleteOfAMissingRecordIsUnknownItem) {
-    ManualExecutor ex;
-    InMemoryCloudDatabase db;
-    db.insert(item("A", "ready", 1));
-    EXPECT_TRUE(run(ex, db.deleteRecord(idOf("A"))));
-    EXPECT_FALSE(db.stored(idOf("A")));
-    auto again = run(ex, db.deleteRecord(idOf("A")));
-    ASSERT_FALSE(again);
-    EXPECT_TRUE(isCloudError(again.error(), CloudErrorCode::unknownItem));
-}
-
-TEST(InMemoryCloudDatabase, QueryFiltersByTypeStateAndZoneSortsAndCutsTheFirstBatch) {
-    ManualExecutor ex;
-    InMemoryCloudDatabase db;
-    db.insert(item("old", "pendingRender", 100));
-    db.insert(item("new", "pendingRender", 300));
-    db.insert(item("mid", "pendingRender", 200));
-    db.insert(item("ready", "ready", 400));
-    CloudRecord other("Other", idOf("other"));
-    other.set("state", std::string("pendingRender"));
-    db.insert(other);
-    CloudRecord elsewhere("QueueItem", CloudRecordID{"elsewhere", CloudZoneID{"zone2", "__defaultOwner__"}});
-    elsewhere.set("state", std::string("pendingRender"));
-    db.insert(elsewhere);
-
-    CloudQuery q{"QueueItem", CloudQuery::Equals{"state", std::string("pendingRender")}, {{"createdAt", false}}};
-    auto all = run(ex, db.queryRecords(q, std::nullopt, std::nullopt, kCloudMaximumResults));
-    ASSERT_TRUE(all);
-    EXPECT_EQ(names(*all), (std::vector<std::string>{"new", "mid", "old"}));
-    EXPECT_FALSE(all->moreComing);
-
-    db.setBatchSize(2);
-    auto batch = run(ex, db.queryRecords(q, std::nullopt, std::nullopt, kCloudMaximumResults));
-    ASSERT_TRUE(batch);
-    EXPECT_EQ(names(*batch), (std::vector<std::string>{"new", "mid"}));
-    EXPECT_TRUE(batch->moreComing);
-
-    auto limited = run(ex, db.queryRecords(q, std::nullopt, std::vector<std::string>{"state"}, 1));
-    ASSERT_TRUE(limited);
-    ASSERT_EQ(names(*limited), std::vector<std::string>{"new"});
-    EXPECT_EQ(limited->matchResults[0].result->allKeys(), std::vector<std::string>{"state"});
 }
 
 TEST(InMemoryCloudDatabase, ScriptedFailuresChangeNothingAndAreRecorded) {
@@ -166,25 +78,6 @@ TEST(InMemoryCloudDatabase, ScriptedFailuresChangeNothingAndAreRecorded) {
     EXPECT_EQ(calls[1].operation, InMemoryCloudDatabase::Operation::save);
     EXPECT_EQ(calls[1].recordNames, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(calls[2].operation, InMemoryCloudDatabase::Operation::query);
-}
-
-TEST(InMemoryCloudDatabase, AnAssetWhoseFileIsGoneFailsThatRecord) {
-    ManualExecutor ex;
-    InMemoryCloudDatabase db;
-    testsupport::TempDir dir;
-    const auto present = dir / "present.caf";
-    std::ofstream(present) << "audio";
-    CloudRecord good = item("A", "ready", 1);
-    good.set("audio", CloudAsset{Url::fromFilePath(present)});
-    CloudRecord bad = item("B", "ready", 1);
-    bad.set("audio", CloudAsset{Url::fromFilePath(dir / "gone.caf")});
-
-    auto saved = run(ex, db.saveRecords({good, bad}));
-    ASSERT_TRUE(saved);
-    ASSERT_TRUE((*saved)[0].result);
-    EXPECT_EQ((*saved)[0].result->asset("audio")->fileURL, Url::fromFilePath(present));
-    ASSERT_FALSE((*saved)[1].result);
-    EXPECT_TRUE(isCloudError((*saved)[1].result.error(), CloudErrorCode::assetFileNotFound));
 }
 
 TEST(InMemoryCloudDatabase, LatencyRunsInVirtualTimeAndCancellationEndsTheWait) {

@@ -223,6 +223,13 @@ public:
         return state_->value;
     }
     T operator()() const { return get(); }
+    // Answers `f(value)` without copying the value. `f` runs under the
+    // observable's lock, so it must only read what it is given.
+    template <class F>
+    auto read(F&& f) const {
+        std::lock_guard lock(state_->mutex);
+        return std::forward<F>(f)(std::as_const(state_->value));
+    }
 
     // Subscribers see `v` first; the observable holds it once they have run.
     void set(T v) {

@@ -199,6 +199,10 @@ void QueueService::setState(const Uuid& id, QueueItem::State state, std::optiona
     log_.info("state: {} \u2192 {}", id.uuidString(), rawValue(state));
 }
 
+bool QueueService::contains(const platform::Uuid& id) const {
+    return items_.read([&](const std::vector<QueueItem>& items) { return indexOf(items, id).has_value(); });
+}
+
 std::vector<QueueItem> QueueService::activeItems() const {
     std::vector<QueueItem> active;
     for (const auto& item : items_.get())

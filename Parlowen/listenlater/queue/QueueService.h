@@ -61,6 +61,8 @@ public:
     QueueService& operator=(const QueueService&) = delete;
 
     std::vector<QueueItem> items() const { return items_.get(); }
+    // Whether an item with this id is queued, without copying the queue.
+    bool contains(const platform::Uuid& id) const;
     // The current items, then every change (delivered before the store holds it).
     platform::Stream<std::vector<QueueItem>> itemsStream() const { return items_.stream(); }
     const std::filesystem::path& storageURL() const { return storageURL_; }
