@@ -145,11 +145,22 @@ TEST_F(AtspiAccessibilityTest, TellsAPlainWindowFromAModalOrModelessDialog) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
         auto window = testsupport::openTestTextWindow(desktop, "window-" + c.arguments.back(), c.arguments);
         ASSERT_TRUE(window) << window.error().description;
-        auto element = waitForFocus(window->process.pid());
-        ASSERT_TRUE(element) << "no focused element of the test window";
-        auto around = element->window();
-        ASSERT_TRUE(around) << around.error().description;
-        EXPECT_EQ(around->subrole, c.subrole);
+        // The program may focus its main window's field for a moment before
+        // the dialog takes the focus (and the focus events say so): wait for
+        // the focus to settle where it belongs.
+        const pid_t pid = window->process.pid();
+        std::optional<AccessibleWindow> around;
+        const bool settled = testsupport::waitUntil(
+            [&] {
+                around.reset();
+                auto e = ax->focusedElement();
+                if (!e || !*e || (*e)->processIdentifier() != pid) return false;
+                if (auto w = (*e)->window()) around = *w;
+                return around && around->subrole == c.subrole;
+            },
+            20s);
+        ASSERT_TRUE(around) << "no focused element of the test window";
+        EXPECT_TRUE(settled) << around->subrole.value_or("no subrole");
         EXPECT_FALSE(around->modal);
         window->process.stop();
     }
