@@ -97,7 +97,7 @@ std::string ClaudeRefinementClient::requestBody(Model model, std::string_view sy
 
 Task<Result<std::string>> ClaudeRefinementClient::refine(std::string text, std::string systemPrompt, double timeout) {
     platform::Executor& executor = co_await platform::currentExecutor();
-    auto key = keychain_.read(KeychainStore::Key::anthropic);
+    auto key = co_await keychain_.readAsync(KeychainStore::Key::anthropic);
     if (!key) {
         auto keychainFailure = keychainError(key.error());
         if (keychainFailure && keychainFailure->kind == KeychainError::Case::missing)

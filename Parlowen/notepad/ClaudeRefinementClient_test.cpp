@@ -31,7 +31,7 @@ protected:
     platform::ManualExecutor ex;
     platform::CurlHttpClient http;
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, ex};
 
     void SetUp() override { ASSERT_TRUE(keychain.write(KeychainStore::Key::anthropic, "sk-ant-test")); }
 
@@ -97,12 +97,12 @@ TEST_F(ClaudeClientTest, KeychainFailuresSendNothing) {
 // The loopback server drops empty header values, so this one runs on the scripted client.
 TEST(ClaudeClient, EmptyStoredKeyIsSentAsItIs) {
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
+    platform::ManualExecutor ex;
+    KeychainStore keychain(secrets, ex);
     ASSERT_TRUE(keychain.write(KeychainStore::Key::anthropic, ""));
     platform::FakeHttpClient http;
     http.answer("POST", "https://api.example.test/v1/messages",
                 platform::FakeHttpAnswer::text(401, R"({"type":"error"})"));
-    platform::ManualExecutor ex;
     ClaudeRefinementClient client(Model::sonnet46, keychain, http, "https://api.example.test");
     auto h = platform::spawn(ex, client.refine("text", "Rewrite.", 30));
     ex.runUntilIdle();

@@ -4,6 +4,7 @@
 #include "Parlowen/notepad/ModelChoice.h"
 #include "platform/http/FakeHttpClient.h"
 #include "platform/languagemodel/ScriptedLanguageModel.h"
+#include "platform/runtime/ManualExecutor.h"
 
 using namespace parlowen;
 using platform::LanguageModelAvailability;
@@ -14,7 +15,8 @@ namespace {
 struct Services {
     platform::ScriptedLanguageModel languageModel;
     platform::InMemorySecretStore secrets;  // no key stored: clients are made anyway
-    KeychainStore keychain{secrets};
+    platform::ManualExecutor work;
+    KeychainStore keychain{secrets, work};
     platform::FakeHttpClient http;
     RefinementServices services{languageModel, keychain, http};
 };

@@ -1,11 +1,23 @@
 #include "Parlowen/shell/KeychainStore.h"
 
+#include <functional>
+
 #include "platform/text/Unicode.h"
 
 namespace parlowen {
 namespace {
 constexpr const char* kDomain = "KeychainError";
+
+// Runs `call` on `work` and resumes on the awaiting task's executor.
+template <class T>
+platform::Task<T> onKeychainWork(platform::Executor& work, std::function<T()> call) {
+    platform::Executor& caller = co_await platform::currentExecutor();
+    co_await platform::resumeOn(work);
+    T result = call();
+    co_await platform::resumeOn(caller);
+    co_return result;
 }
+}  // namespace
 
 std::string KeychainError::description() const {
     if (kind == Case::missing) return "Keychain item not found";
@@ -72,5 +84,21 @@ platform::Status KeychainStore::remove(Key key) const {
 }
 
 bool KeychainStore::exists(Key key) const { return store_.find(account, service(key)).ok(); }
+
+platform::Task<platform::Result<std::string>> KeychainStore::readAsync(Key key) const {
+    return onKeychainWork<platform::Result<std::string>>(work_, [this, key] { return read(key); });
+}
+
+platform::Task<platform::Status> KeychainStore::writeAsync(Key key, std::string text) const {
+    return onKeychainWork<platform::Status>(work_, [this, key, text = std::move(text)] { return write(key, text); });
+}
+
+platform::Task<platform::Status> KeychainStore::removeAsync(Key key) const {
+    return onKeychainWork<platform::Status>(work_, [this, key] { return remove(key); });
+}
+
+platform::Task<bool> KeychainStore::existsAsync(Key key) const {
+    return onKeychainWork<bool>(work_, [this, key] { return exists(key); });
+}
 
 }  // namespace parlowen

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "Parlowen/shell/KeychainStore.h"
+#include "platform/runtime/ManualExecutor.h"
 
 using namespace parlowen;
 using Key = KeychainStore::Key;
@@ -16,7 +17,8 @@ std::string stored(platform::InMemorySecretStore& s, Key key) {
 
 TEST(KeychainStore, WritesTrimmedTextAndUpdatesTheItemInPlace) {
     platform::InMemorySecretStore secrets;
-    KeychainStore store(secrets);
+    platform::ManualExecutor work;
+    KeychainStore store(secrets, work);
     ASSERT_TRUE(store.write(Key::groq, " gsk_abc\n"));
     EXPECT_EQ(stored(secrets, Key::groq), "gsk_abc");
     EXPECT_EQ(store.read(Key::groq).value(), "gsk_abc");
@@ -32,7 +34,8 @@ TEST(KeychainStore, WritesTrimmedTextAndUpdatesTheItemInPlace) {
 
 TEST(KeychainStore, MissingItemsAndDeletion) {
     platform::InMemorySecretStore secrets;
-    KeychainStore store(secrets);
+    platform::ManualExecutor work;
+    KeychainStore store(secrets, work);
     auto r = store.read(Key::openAI);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().description, "Keychain item not found");
@@ -46,7 +49,8 @@ TEST(KeychainStore, MissingItemsAndDeletion) {
 
 TEST(KeychainStore, KeychainFailuresCarryTheirStatusAndMessage) {
     platform::InMemorySecretStore secrets;
-    KeychainStore store(secrets);
+    platform::ManualExecutor work;
+    KeychainStore store(secrets, work);
     ASSERT_TRUE(store.write(Key::cartesia, "k"));
     secrets.failWith(platform::KeychainStatus{-25308, "Cannot create an item in a locked collection"});
     EXPECT_FALSE(store.exists(Key::cartesia));  // never fails, just absent
@@ -65,8 +69,38 @@ TEST(KeychainStore, KeychainFailuresCarryTheirStatusAndMessage) {
 TEST(KeychainStore, StoredBytesThatAreNotUtf8FailWithStatusZero) {
     platform::InMemorySecretStore secrets;
     secrets.add("Parlowen", "elevenlabs", {0xff, 0xfe});
-    KeychainStore store(secrets);
+    platform::ManualExecutor work;
+    KeychainStore store(secrets, work);
     EXPECT_EQ(store.read(Key::elevenLabs).error().description, "Keychain error 0: unknown");
+}
+
+// The asynchronous form runs each call on the keychain's own executor (where
+// an unlock prompt may keep it waiting) and resumes the caller on its own.
+TEST(KeychainStore, AsyncCallsRunOnTheKeychainExecutorAndResumeOnTheCaller) {
+    platform::InMemorySecretStore secrets;
+    platform::ManualExecutor main, work;
+    KeychainStore store(secrets, work);
+
+    auto written = platform::spawn(main, store.writeAsync(Key::groq, " gsk_async\n"));
+    main.runUntilIdle();
+    EXPECT_FALSE(secrets.item("Parlowen", "groq")) << "written on the caller's executor";
+    work.runUntilIdle();
+    EXPECT_EQ(stored(secrets, Key::groq), "gsk_async");
+    EXPECT_FALSE(written.done()) << "resumed on the keychain's executor";
+    main.runUntilIdle();
+    ASSERT_TRUE(written.done());
+    EXPECT_TRUE(written.value());
+
+    auto read = platform::spawn(main, store.readAsync(Key::groq));
+    auto exists = platform::spawn(main, store.existsAsync(Key::groq));
+    auto removed = platform::spawn(main, store.removeAsync(Key::openAI));
+    auto missing = platform::spawn(main, store.readAsync(Key::openAI));
+    while (main.runUntilIdle() + work.runUntilIdle() > 0) {
+    }
+    EXPECT_EQ(read.value().value(), "gsk_async");
+    EXPECT_TRUE(exists.value());
+    EXPECT_TRUE(removed.value());
+    EXPECT_EQ(keychainError(missing.value().error())->kind, KeychainError::Case::missing);
 }
 
 TEST(KeychainStore, EveryKeyHasItsOwnService) {

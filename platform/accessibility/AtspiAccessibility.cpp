@@ -1,11 +1,17 @@
 #include "platform/accessibility/AtspiAccessibility.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <atspi/atspi.h>
@@ -95,20 +101,167 @@ GRef<GDBusConnection> sessionBus(const Environment& env, std::string& why) {
 
 constexpr int kBusCallTimeoutMs = 2000;
 
+// ------------------------------------------------------- the AT-SPI thread
+
+class Node;
+// One accessible object; the last owner may be on any thread, the object is
+// released on the AT-SPI thread.
+using NodePtr = std::shared_ptr<Node>;
+NodePtr adoptNode(AtspiAccessible* adopt);
+
+// libatspi keeps process-wide state that is not thread-safe, so every call
+// into it runs on this one thread. The thread also dispatches libatspi's
+// D-Bus traffic in a GLib main context of its own (never the default
+// context, which Qt's event loop runs on the main thread) and follows the
+// focus events of every application. Started on first use, it lives as long
+// as the process: elements handed out may be released at any time.
+class AtspiThread {
+public:
+    static AtspiThread& instance() {
+        static AtspiThread* thread = new AtspiThread;
+        return *thread;
+    }
+
+    bool isCurrent() const { return std::this_thread::get_id() == id_; }
+
+    void post(Job job) {
+        g_main_context_invoke_full(
+            context_, G_PRIORITY_DEFAULT,
+            [](gpointer p) -> gboolean {
+                (*static_cast<Job*>(p))();
+                return G_SOURCE_REMOVE;
+            },
+            new Job(std::move(job)), [](gpointer p) { delete static_cast<Job*>(p); });
+    }
+
+    // Runs `job` here and waits for its result at most `bound`; none when it
+    // did not finish in time (it still runs, and its result is dropped here).
+    // The result must be safe to destroy on any thread.
+    template <class R>
+    std::optional<R> call(std::move_only_function<R()> job, Duration bound) {
+        if (isCurrent()) return job();
+        struct Reply {
+            std::mutex mutex;
+            std::condition_variable done;
+            std::optional<R> value;
+            bool abandoned = false;
+        };
+        auto reply = std::make_shared<Reply>();
+        post([reply, job = std::move(job)]() mutable {
+            std::optional<R> value(job());
+            std::lock_guard lock(reply->mutex);
+            if (reply->abandoned) return;
+            reply->value = std::move(value);
+            reply->done.notify_all();
+        });
+        std::unique_lock lock(reply->mutex);
+        if (!reply->done.wait_for(lock, bound, [&] { return reply->value.has_value(); })) {
+            reply->abandoned = true;
+            return std::nullopt;
+        }
+        return std::move(reply->value);
+    }
+
+    // Connects to the accessibility bus and starts following the focus, once
+    // per process. On this thread.
+    Status connect() {
+        if (connected_) return ok();
+        int status = atspi_init();
+        if (status != 0 && status != 1)
+            return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, "AT-SPI did not start"));
+        atspi_set_main_context(context_);
+        connected_ = true;
+        applyTimeout();
+        GRef<AtspiEventListener> listener(atspi_event_listener_new(&AtspiThread::onEvent, this, nullptr));
+        for (const char* type : {"object:state-changed:focused", "window:deactivate"}) {
+            GErrorHolder error;
+            if (!atspi_event_listener_register(listener.get(), type, error.out()))
+                axLog().error("focus: cannot follow {} events: {}", type, error.message());
+        }
+        listener_ = std::move(listener);
+        return ok();
+    }
+
+    // The messaging timeout for every later call. On this thread.
+    void setTimeout(Duration timeout) {
+        timeout_ = timeout;
+        applyTimeout();
+    }
+
+    // The element that the last focus event named, unless it has lost the
+    // focus since, with its process.
+    struct Focus {
+        NodePtr node;
+        pid_t pid = 0;
+    };
+    std::optional<Focus> trackedFocus() {
+        std::lock_guard lock(mutex_);
+        return focus_;
+    }
+    // Counts the focus events seen, so that a search can tell whether one
+    // came while it ran.
+    std::uint64_t focusEvents() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    // What a search found stands in for a focus event that was never seen
+    // (the focus moved before we listened), unless one came meanwhile.
+    void learnFocus(Focus focus, std::uint64_t eventsBefore) {
+        std::optional<Focus> dropped;
+        std::lock_guard lock(mutex_);
+        if (events_ == eventsBefore) dropped = std::exchange(focus_, std::move(focus));
+    }
+
+private:
+    AtspiThread() : context_(g_main_context_new()) {
+        std::thread thread([context = context_] {
+            g_main_context_push_thread_default(context);
+            for (;;) g_main_context_iteration(context, TRUE);
+        });
+        id_ = thread.get_id();
+        thread.detach();
+    }
+
+    void applyTimeout() {
+        if (connected_)
+            atspi_set_timeout(
+                static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(timeout_).count()), -1);
+    }
+
+    static void onEvent(AtspiEvent* event, void* self) {
+        static_cast<AtspiThread*>(self)->follow(event);
+        g_boxed_free(atspi_event_get_type(), event);
+    }
+    void follow(const AtspiEvent* event);
+
+    GMainContext* context_;
+    std::thread::id id_;
+    // This thread's own.
+    bool connected_ = false;
+    Duration timeout_ = std::chrono::milliseconds(500);
+    GRef<AtspiEventListener> listener_;
+
+    std::mutex mutex_;
+    std::optional<Focus> focus_;
+    std::uint64_t events_ = 0;
+};
+
 // ------------------------------------------------------------- the element
 
-class AtspiElement : public AccessibleElement {
+// An element's calls into libatspi, made on the AT-SPI thread.
+class Node {
 public:
-    explicit AtspiElement(AtspiAccessible* adopt) : a_(adopt) {}
+    explicit Node(AtspiAccessible* adopt) : a_(adopt) {}
+    AtspiAccessible* get() const { return a_.get(); }
 
-    Result<pid_t> processIdentifier() override {
+    Result<pid_t> processIdentifier() {
         GErrorHolder error;
         guint pid = atspi_accessible_get_process_id(a_.get(), error.out());
         if (error.e) return fail(callError(error, "process id"));
         return static_cast<pid_t>(pid);
     }
 
-    Result<std::string> roleName() override {
+    Result<std::string> roleName() {
         GErrorHolder error;
         AtspiRole role = atspi_accessible_get_role(a_.get(), error.out());
         if (error.e) return fail(callError(error, "role"));
@@ -118,13 +271,13 @@ public:
         return out;
     }
 
-    Result<bool> isSelectedTextSettable() override {
+    Result<bool> isSelectedTextSettable() {
         GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a_.get()));
         if (!editable) return false;
         return hasState(a_.get(), ATSPI_STATE_EDITABLE);
     }
 
-    Status setSelectedText(const std::string& text) override {
+    Status setSelectedText(const std::string& text) {
         GRef<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a_.get()));
         GRef<AtspiText> textIface(atspi_accessible_get_text_iface(a_.get()));
         if (!editable || !textIface)
@@ -166,7 +319,7 @@ public:
         return ok();
     }
 
-    Result<AccessibleTextRange> selectionRange() override {
+    Result<AccessibleTextRange> selectionRange() {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::attributeUnsupported, "no text"));
         auto raw = rawSelection(text.get());
@@ -180,20 +333,20 @@ public:
         return AccessibleTextRange{codePoint(raw->start), codePoint(raw->end)};
     }
 
-    Result<std::string> selectedText() override {
+    Result<std::string> selectedText() {
         auto range = selectionRange();
         if (!range) return fail(range.error());
         if (range->end == range->start) return std::string();
         return textBetween(range->start, range->end);
     }
 
-    Result<std::string> value() override {
+    Result<std::string> value() {
         GRef<AtspiText> text(atspi_accessible_get_text_iface(a_.get()));
         if (!text) return fail(accessibilityError(AccessibilityErrorCode::noValue, "no text"));
         return wholeText(text.get());
     }
 
-    Result<AccessibleWindow> window() override {
+    Result<AccessibleWindow> window() {
         GErrorHolder error;
         GRef<AtspiAccessible> node(static_cast<AtspiAccessible*>(g_object_ref(a_.get())));
         // The top-level window is the ancestor whose parent is the application.
@@ -295,6 +448,69 @@ private:
     GRef<AtspiAccessible> a_;
 };
 
+NodePtr adoptNode(AtspiAccessible* adopt) {
+    return NodePtr(new Node(adopt), [](Node* node) {
+        auto& thread = AtspiThread::instance();
+        if (thread.isCurrent())
+            delete node;
+        else
+            thread.post([node] { delete node; });
+    });
+}
+
+void AtspiThread::follow(const AtspiEvent* event) {
+    if (!event->source || !event->type) return;
+    GErrorHolder error;
+    const auto pid = static_cast<pid_t>(atspi_accessible_get_process_id(event->source, error.out()));
+    // Our own windows are never where text goes (nor asked: see focusedElement).
+    if (error.e || pid == ::getpid()) return;
+    const bool focusEvent = std::string_view(event->type).starts_with("object:state-changed:focused");
+    std::optional<Focus> dropped;
+    std::lock_guard lock(mutex_);
+    ++events_;
+    if (focusEvent && event->detail1) {
+        NodePtr node = adoptNode(static_cast<AtspiAccessible*>(g_object_ref(event->source)));
+        dropped = std::exchange(focus_, Focus{std::move(node), pid});
+    } else if (focus_ && (focusEvent ? focus_->node->get() == event->source : focus_->pid == pid)) {
+        // The element lost the focus, or its application's window went to the back.
+        dropped = std::exchange(focus_, std::nullopt);
+    }
+}
+
+// The element interface for callers on any thread: each call runs on the
+// AT-SPI thread, and waits for it at most `bound`.
+class AtspiElement : public AccessibleElement {
+public:
+    AtspiElement(NodePtr node, Duration bound) : node_(std::move(node)), bound_(bound) {}
+
+    Result<pid_t> processIdentifier() override { return run<pid_t>(&Node::processIdentifier); }
+    Result<std::string> roleName() override { return run<std::string>(&Node::roleName); }
+    Result<bool> isSelectedTextSettable() override { return run<bool>(&Node::isSelectedTextSettable); }
+    Result<std::string> selectedText() override { return run<std::string>(&Node::selectedText); }
+    Result<AccessibleTextRange> selectionRange() override { return run<AccessibleTextRange>(&Node::selectionRange); }
+    Result<std::string> value() override { return run<std::string>(&Node::value); }
+    Result<AccessibleWindow> window() override { return run<AccessibleWindow>(&Node::window); }
+    Status setSelectedText(const std::string& text) override {
+        return onThread<void>([node = node_, text] { return node->setSelectedText(text); });
+    }
+
+private:
+    template <class T>
+    Result<T> run(Result<T> (Node::*operation)()) {
+        return onThread<T>([node = node_, operation] { return ((*node).*operation)(); });
+    }
+    template <class T>
+    Result<T> onThread(std::move_only_function<Result<T>()> job) {
+        auto r = AtspiThread::instance().call<Result<T>>(std::move(job), bound_);
+        if (!r) return fail(accessibilityError(AccessibilityErrorCode::cannotComplete, "no answer in time"));
+        return std::move(*r);
+    }
+
+    NodePtr node_;
+    Duration bound_;
+};
+
+
 // ------------------------------------------------------- the focus search
 
 // The focused element below `root` through the Collection interface: a
@@ -390,10 +606,10 @@ Status AtspiAccessibility::requestTrust() {
 
 void AtspiAccessibility::setMessagingTimeout(Duration timeout) {
     timeout_ = timeout;
-    if (connected_)
-        atspi_set_timeout(static_cast<gint>(std::chrono::duration_cast<std::chrono::milliseconds>(timeout_).count()),
-                          -1);
+    AtspiThread::instance().post([timeout] { AtspiThread::instance().setTimeout(timeout); });
 }
+
+Duration AtspiAccessibility::callBound() const { return kCallBoundInTimeouts * timeout_; }
 
 Status AtspiAccessibility::ensureConnected() {
     if (connected_) return ok();
@@ -409,11 +625,19 @@ Status AtspiAccessibility::ensureConnected() {
         return fail(accessibilityError(AccessibilityErrorCode::apiDisabled,
                                        "no accessibility bus: " + error.message()));
     g_variant_unref(reply);
-    int status = atspi_init();
-    if (status != 0 && status != 1)
-        return fail(accessibilityError(AccessibilityErrorCode::apiDisabled, "AT-SPI did not start"));
+    auto& thread = AtspiThread::instance();
+    const Duration timeout = timeout_;
+    auto connected = thread.call<Status>(
+        [timeout] {
+            auto& t = AtspiThread::instance();
+            t.setTimeout(timeout);
+            return t.connect();
+        },
+        std::max<Duration>(callBound(), std::chrono::milliseconds(kBusCallTimeoutMs)));
+    if (!connected)
+        return fail(accessibilityError(AccessibilityErrorCode::cannotComplete, "AT-SPI did not start in time"));
+    if (!*connected) return fail(connected->error());
     connected_ = true;
-    setMessagingTimeout(timeout_);
     return ok();
 }
 
@@ -443,8 +667,10 @@ GRef<AtspiAccessible> focusedIn(AtspiAccessible* app, gint index) {
 }
 }  // namespace
 
-Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() {
-    if (auto s = ensureConnected(); !s) return fail(s.error());
+namespace {
+// Searches every application on the accessibility bus but our own, the
+// frontmost first. On the AT-SPI thread.
+Result<NodePtr> searchFocus(std::optional<pid_t> front) {
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return fail(accessibilityError(AccessibilityErrorCode::failure, "no desktop"));
     GErrorHolder error;
@@ -453,10 +679,10 @@ Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() 
     // The bus daemon, not the application, tells an application's process,
     // so sorting costs no call into any application.
     const pid_t self = ::getpid();
-    const std::optional<pid_t> front = frontmostProcess_ ? frontmostProcess_() : std::nullopt;
     struct App {
         GRef<AtspiAccessible> app;
         gint index;
+        pid_t pid;
     };
     std::vector<App> apps;
     for (gint i = 0; i < count; ++i) {
@@ -464,15 +690,51 @@ Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() 
         if (!app) continue;
         GErrorHolder pidError;
         const pid_t pid = static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), pidError.out()));
-        // Our own bridge answers on the thread that is asking: it could only time out.
+        // Our own bridge answers on the main thread, which may be the one
+        // waiting for this search: asking it could only time out.
         if (!pidError.e && pid == self) continue;
         const bool frontmost = !pidError.e && front && pid == *front;
-        apps.insert(frontmost ? apps.begin() : apps.end(), App{std::move(app), i});
+        apps.insert(frontmost ? apps.begin() : apps.end(), App{std::move(app), i, pidError.e ? 0 : pid});
     }
-    for (auto& [app, index] : apps)
-        if (auto found = focusedIn(app.get(), index))
-            return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(std::exchange(found.p, nullptr)));
-    return std::shared_ptr<AccessibleElement>();
+    for (auto& [app, index, pid] : apps)
+        if (auto found = focusedIn(app.get(), index)) return adoptNode(std::exchange(found.p, nullptr));
+    return NodePtr();
+}
+
+Result<NodePtr> searchAndLearnFocus(std::optional<pid_t> front) {
+    auto& thread = AtspiThread::instance();
+    const std::uint64_t events = thread.focusEvents();
+    auto found = searchFocus(front);
+    if (found && *found) {
+        GErrorHolder error;
+        const auto pid = static_cast<pid_t>(atspi_accessible_get_process_id((*found)->get(), error.out()));
+        if (!error.e) thread.learnFocus({*found, pid}, events);
+    }
+    return found;
+}
+
+// Whether the element that the focus events named still has the focus as
+// far as this process can tell without asking any application: its process
+// runs, and it is the frontmost one where that is known.
+bool stillFocused(const AtspiThread::Focus& focus, std::optional<pid_t> front) {
+    if (::kill(focus.pid, 0) != 0 && errno == ESRCH) return false;
+    return !front || *front == focus.pid;
+}
+}  // namespace
+
+Result<std::shared_ptr<AccessibleElement>> AtspiAccessibility::focusedElement() {
+    if (auto s = ensureConnected(); !s) return fail(s.error());
+    auto& thread = AtspiThread::instance();
+    const std::optional<pid_t> front = frontmostProcess_ ? frontmostProcess_() : std::nullopt;
+    // The focus events answer at once, without a call into any application.
+    if (auto tracked = thread.trackedFocus(); tracked && stillFocused(*tracked, front))
+        return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(tracked->node, callBound()));
+    axLog().debug("focus: no focus event to answer from; searching the applications");
+    auto found = thread.call<Result<NodePtr>>([front] { return searchAndLearnFocus(front); }, callBound());
+    if (!found) return fail(accessibilityError(AccessibilityErrorCode::cannotComplete, "the focus search took too long"));
+    if (!*found) return fail(found->error());
+    if (!**found) return std::shared_ptr<AccessibleElement>();
+    return std::shared_ptr<AccessibleElement>(std::make_shared<AtspiElement>(std::move(**found), callBound()));
 }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 
 #include "platform/accessibility/AccessibilityPermissionSource.h"
 #include "platform/accessibility/TestTextWindow.h"
+#include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/testsupport/OnDisplay.h"
 #include "platform/testsupport/Services.h"
@@ -17,6 +18,9 @@ namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
+
+// What a query logs when it has no focus event to answer from.
+constexpr const char* kSearchLine = "searching the applications";
 
 // A desktop with the accessibility bus, assistive technology switched on,
 // and the test window with the focus in the field that `focus` names.
@@ -141,11 +145,22 @@ TEST_F(AtspiAccessibilityTest, TellsAPlainWindowFromAModalOrModelessDialog) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
         auto window = testsupport::openTestTextWindow(desktop, "window-" + c.arguments.back(), c.arguments);
         ASSERT_TRUE(window) << window.error().description;
-        auto element = waitForFocus(window->process.pid());
-        ASSERT_TRUE(element) << "no focused element of the test window";
-        auto around = element->window();
-        ASSERT_TRUE(around) << around.error().description;
-        EXPECT_EQ(around->subrole, c.subrole);
+        // The program may focus its main window's field for a moment before
+        // the dialog takes the focus (and the focus events say so): wait for
+        // the focus to settle where it belongs.
+        const pid_t pid = window->process.pid();
+        std::optional<AccessibleWindow> around;
+        const bool settled = testsupport::waitUntil(
+            [&] {
+                around.reset();
+                auto e = ax->focusedElement();
+                if (!e || !*e || (*e)->processIdentifier() != pid) return false;
+                if (auto w = (*e)->window()) around = *w;
+                return around && around->subrole == c.subrole;
+            },
+            20s);
+        ASSERT_TRUE(around) << "no focused element of the test window";
+        EXPECT_TRUE(settled) << around->subrole.value_or("no subrole");
         EXPECT_FALSE(around->modal);
         window->process.stop();
     }
@@ -161,11 +176,12 @@ TEST_F(AtspiAccessibilityTest, APasswordFieldHasThePasswordRole) {
     EXPECT_EQ(element->isSelectedTextSettable(), true);
 }
 
+// The window has the focus before this process listens for focus events,
+// so the query searches the applications; the frozen one is skipped.
 TEST_F(AtspiAccessibilityTest, AnApplicationThatDoesNotAnswerCostsAtMostTheTimeoutPerQuery) {
     startDesktop();
-    auto window = testsupport::openTestTextWindow(desktop, "frozen", {"--focus", "line"});
+    auto window = testsupport::openFocusedTestTextWindow(desktop, "frozen", {"--focus", "line"});
     ASSERT_TRUE(window) << window.error().description;
-    ASSERT_TRUE(waitForFocus(window->process.pid()));
 
     ax->setMessagingTimeout(200ms);
     ::kill(window->process.pid(), SIGSTOP);
@@ -177,6 +193,64 @@ TEST_F(AtspiAccessibilityTest, AnApplicationThatDoesNotAnswerCostsAtMostTheTimeo
     ASSERT_TRUE(focused) << focused.error().description;
     EXPECT_EQ(*focused, nullptr);
     EXPECT_LT(took, 2s);
+}
+
+// No focus event was seen (the window had the focus before this process
+// listened): the search still finds the field.
+TEST_F(AtspiAccessibilityTest, SearchesTheApplicationsWhenNoFocusEventWasSeen) {
+    startDesktop();
+    auto window = testsupport::openFocusedTestTextWindow(desktop, "before", {"--focus", "password"});
+    ASSERT_TRUE(window) << window.error().description;
+    ScopedLogCapture logs;
+    auto focused = ax->focusedElement();
+    ASSERT_TRUE(focused) << focused.error().description;
+    ASSERT_TRUE(*focused);
+    EXPECT_EQ((*focused)->processIdentifier(), window->process.pid());
+    EXPECT_EQ((*focused)->roleName(), kPasswordTextRole);
+    EXPECT_TRUE(logs->contains(kSearchLine));
+}
+
+// The focus events name the focused field as the focus moves between the
+// window's two fields; a query answers from them at once, without asking
+// any application: even a frozen one, whose answer would take the timeout.
+TEST_F(AtspiAccessibilityTest, FollowsTheFocusFromFieldToFieldThroughItsEvents) {
+    startDesktop();
+    ASSERT_TRUE(ax->focusedElement());  // listening before the window opens
+    auto window = testsupport::openFocusedTestTextWindow(desktop, "follow", {"--focus", "line"});
+    ASSERT_TRUE(window) << window.error().description;
+    const pid_t pid = window->process.pid();
+    auto focusedRole = [&]() -> std::string {
+        auto e = ax->focusedElement();
+        if (!e || !*e || (*e)->processIdentifier() != pid) return "";
+        return (*e)->roleName().value_or("");
+    };
+    ASSERT_TRUE(testsupport::waitUntil([&] { return focusedRole() == "text"; }, 20s));
+
+    struct Step {
+        const char* key;
+        const char* role;
+    };
+    for (const Step& step : {Step{"Tab", kPasswordTextRole}, Step{"shift+Tab", "text"}}) {
+        SCOPED_TRACE(step.key);
+        auto typed = desktop.run({"xdotool", "key", step.key});
+        ASSERT_TRUE(typed.ok()) << typed.describe();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return focusedRole() == step.role; }, 20s));
+
+        constexpr auto kTimeout = 2s;
+        ax->setMessagingTimeout(kTimeout);
+        ScopedLogCapture logs;
+        ::kill(pid, SIGSTOP);
+        auto start = std::chrono::steady_clock::now();
+        auto focused = ax->focusedElement();
+        auto took = std::chrono::steady_clock::now() - start;
+        const auto owner = focused && *focused ? (*focused)->processIdentifier() : Result<pid_t>(0);
+        ::kill(pid, SIGCONT);
+        ASSERT_TRUE(focused) << focused.error().description;
+        EXPECT_EQ(owner, pid);
+        EXPECT_LT(took, kTimeout / 2);
+        EXPECT_FALSE(logs->contains(kSearchLine));
+        ax->setMessagingTimeout(500ms);
+    }
 }
 
 // Our own program with its accessibility bridge on the bus, registered
