@@ -1,6 +1,7 @@
 #include "Parlowen/notepad/NotepadCoordinator.h"
 
 #include <algorithm>
+#include <map>
 
 #include "Parlowen/dictation/VoiceCommands.h"
 #include "Parlowen/shell/PermissionsManager.h"
@@ -462,9 +463,25 @@ platform::Task<void> NotepadCoordinator::rewriteTask(std::weak_ptr<void> alive, 
 
 NotepadCoordinator::EngineFactory NotepadCoordinator::systemRecognizerEngines(
     std::string locale, AppleSpeechEngine::RecognizerFactory recognizers, platform::Executor& background) {
-    return [locale = std::move(locale), recognizers = std::move(recognizers),
+    // One recogniser serves every recording. An engine may end on the
+    // recogniser's own thread (its last result handler letting go of it);
+    // were the recogniser owned by that engine alone, it would be destroyed
+    // on, and wait for, its own thread.
+    struct Cache {
+        std::mutex mutex;
+        std::map<std::optional<std::string>, std::shared_ptr<platform::SpeechRecognizer>> byLocale;
+    };
+    auto cache = std::make_shared<Cache>();
+    AppleSpeechEngine::RecognizerFactory cached = [cache, recognizers = std::move(recognizers)](
+                                                      const std::optional<std::string>& wanted) {
+        std::lock_guard lock(cache->mutex);
+        auto& slot = cache->byLocale[wanted];
+        if (!slot) slot = recognizers(wanted);
+        return slot;
+    };
+    return [locale = std::move(locale), cached = std::move(cached),
             &background](std::vector<std::string> hints) -> platform::Result<std::shared_ptr<TranscriptionEngine>> {
-        auto engine = AppleSpeechEngine::make(locale, recognizers, background);
+        auto engine = AppleSpeechEngine::make(locale, cached, background);
         if (!engine) return platform::fail(engine.error());
         (*engine)->setContextualStrings(std::move(hints));
         return std::shared_ptr<TranscriptionEngine>(std::move(*engine));
