@@ -364,6 +364,10 @@ platform::Task<void> NotepadCoordinator::resetSaveState(std::weak_ptr<void> aliv
 
 // ---- Polish and rewrites -------------------------------------------------------------------
 
+void NotepadCoordinator::endPass(std::uint64_t latest, std::uint64_t generation) {
+    if (latest == generation) isPolishing_.set(false);
+}
+
 void NotepadCoordinator::runPausePolish() {
     if (latestPartial_.empty()) return;
     if (!preferences_.aiRefinementEnabled.get() || !preferences_.polishPunctuationEnabled.get()) return;
@@ -383,9 +387,7 @@ platform::Task<void> NotepadCoordinator::polishTask(std::weak_ptr<void> alive, N
     platform::Result<std::string> answer =
         co_await client->refine(text, std::string(punctuationPolishPrompt), kPolishTimeout);
     if (alive.expired()) co_return;
-    auto done = [self, generation] {
-        if (self->polishGeneration_ == generation) self->isPolishing_.set(false);
-    };
+    auto done = [self, generation] { self->endPass(self->polishGeneration_, generation); };
     const bool cancelled = (co_await platform::currentStopToken()).stop_requested();
     if (!answer) {
         if (!answer.error().isCancellation())
@@ -433,9 +435,7 @@ platform::Task<void> NotepadCoordinator::rewriteTask(std::weak_ptr<void> alive, 
     if (alive.expired()) co_return;
     platform::Result<std::string> answer = co_await client->refine(text, std::move(systemPrompt), kRewriteTimeout);
     if (alive.expired()) co_return;
-    auto done = [self, generation] {
-        if (self->rewriteGeneration_ == generation) self->isPolishing_.set(false);
-    };
+    auto done = [self, generation] { self->endPass(self->rewriteGeneration_, generation); };
     const bool cancelled = (co_await platform::currentStopToken()).stop_requested();
     if (!answer) {
         if (!answer.error().isCancellation())

@@ -144,6 +144,8 @@ private:
     void restartPauseTimer();
     void restartEngineAccumulator(std::string_view reason);
     void runPausePolish();
+    // A pass ends: the flag drops unless a newer pass of its kind runs.
+    void endPass(std::uint64_t latest, std::uint64_t generation);
     bool permissionsGranted() const;
     std::shared_ptr<TranscriptionEngine> currentEngine() const;
     void setEngine(std::shared_ptr<TranscriptionEngine> engine);
