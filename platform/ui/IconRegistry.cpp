@@ -53,6 +53,20 @@ const std::map<std::string, std::string>& themeNames() {
         {"list.bullet", "view-list-bullet-symbolic"},
         {"arrow.up.left.and.arrow.down.right", "view-fullscreen-symbolic"},
         {"checklist", "checkbox-checked-symbolic"},
+        {"pause.circle.fill", "media-playback-pause-symbolic"},
+        {"play.circle.fill", "media-playback-start-symbolic"},
+        {"lock.shield.fill", "security-high-symbolic"},
+        {"folder.fill", "folder-symbolic"},
+        {"lock.fill", "changes-prevent-symbolic"},
+        {"lock.open.fill", "changes-allow-symbolic"},
+        {"bell.slash.fill", "notifications-disabled-symbolic"},
+        {"doc.on.doc", "edit-copy-symbolic"},
+        {"note.text", "accessories-text-editor-symbolic"},
+        {"xmark.circle.fill", "process-stop-symbolic"},
+        {"chevron.down", "pan-down-symbolic"},
+        {"tag", "user-bookmarks-symbolic"},
+        {"wand.and.stars", "starred-symbolic"},
+        {"cpu", "computer-symbolic"},
     };
     return names;
 }
