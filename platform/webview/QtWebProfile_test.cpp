@@ -1,10 +1,6 @@
 #include "platform/webview/QtWebProfile.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -15,6 +11,7 @@
 
 #include "platform/runtime/QtMainExecutor.h"
 #include "platform/runtime/Resources.h"
+#include "platform/testsupport/EventLoop.h"
 #include "platform/testsupport/LoopbackServer.h"
 #include "platform/testsupport/OnDisplay.h"
 #include "platform/testsupport/Services.h"
@@ -33,47 +30,9 @@ const bool kEnginePrepared = [] {
     return true;
 }();
 
-// Runs the event loop until `condition` holds. The engine does its work in
-// the loop's own turns, so the loop waits for events instead of sleeping.
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;  // so that the condition is checked now and then
-    wake.start(20);
-    while (!condition()) {
-        if (clock.elapsed() > timeout.count()) return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 // Bounds for the engine on a loaded two-core machine; loads take well under a second.
 constexpr auto kEngineStart = 90s;
 constexpr auto kLoad = 45s;
-
-// Accepts connections (the kernel does) and never answers them.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 16) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            ADD_FAILURE() << "no listening socket";
-        port_ = ntohs(addr.sin_port);
-    }
-    ~SilentServer() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 struct Recorder {
     std::vector<WebNavigationEvent> events;
@@ -131,7 +90,7 @@ protected:
         Recorder events;
         probe.setNavigationObserver(events.observer());
         const auto n = probe.loadHTML(page("<p>ready</p>"), "http://127.0.0.1/");
-        if (!pumpUntil([&] { return events.ended(n); }, kEngineStart))
+        if (!testsupport::runEventLoopUntil([&] { return events.ended(n); }, kEngineStart))
             return fail(Error::make("webview", 0, "engine", "the web engine did not load a page"));
         if (events.kindsOf(n).back() != Kind::finished)
             return fail(
@@ -147,14 +106,14 @@ protected:
     template <class T>
     T run(Task<T> task) {
         auto handle = spawn(main, std::move(task));
-        EXPECT_TRUE(pumpUntil([&] { return handle.done(); }, kLoad));
+        EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return handle.done(); }, kLoad));
         return handle.value();
     }
 
     // Loads and waits until the navigation ends.
     WebNavigationId loadAndWait(WebPage& p, Recorder& events, WebRequest request) {
         const auto n = p.load(std::move(request));
-        EXPECT_TRUE(pumpUntil([&] { return events.ended(n); }, kLoad));
+        EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return events.ended(n); }, kLoad));
         return n;
     }
 
@@ -221,7 +180,7 @@ TEST_F(QtWebProfileTest, HtmlResolvesAgainstItsBaseURLSmallOrAboveTheEnginesData
         const auto n = p.loadHTML(page("<p id=\"t\">caf\xc3\xa9</p><a id=\"l\" href=\"next.html\">next</a><img src=\"" +
                                        c.picture + "\"><!--" + std::string(c.padding, 'x') + "-->"),
                                   base);
-        ASSERT_TRUE(pumpUntil([&] { return events.ended(n); }, kLoad));
+        ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return events.ended(n); }, kLoad));
         EXPECT_EQ(events.kindsOf(n), (std::vector<Kind>{Kind::committed, Kind::finished}))
             << events.last(n)->errorDescription;
         EXPECT_EQ(p.url(), base);
@@ -239,7 +198,7 @@ TEST_F(QtWebProfileTest, ScriptAnswersAreStringsNullsOtherValuesOrErrors) {
     Recorder events;
     p.setNavigationObserver(events.observer());
     const auto n = p.loadHTML(page("<p>x</p>"), "http://127.0.0.1/");
-    ASSERT_TRUE(pumpUntil([&] { return events.ended(n); }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return events.ended(n); }, kLoad));
 
     struct Case {
         std::string script;
@@ -267,7 +226,7 @@ TEST_F(QtWebProfileTest, ScriptAnswersAreStringsNullsOtherValuesOrErrors) {
 
 TEST_F(QtWebProfileTest, RefusedAndSilentServersFailProvisionallyAndPagesSeeOnlyTheirOwnEvents) {
     testsupport::RefusingPort refusing;
-    SilentServer silent;
+    testsupport::SilentPort silent;
     server.route("GET", "/a", html(page("<p>a</p>")));
     auto& refused = newPage();
     auto& waiting = newPage();
@@ -281,8 +240,8 @@ TEST_F(QtWebProfileTest, RefusedAndSilentServersFailProvisionallyAndPagesSeeOnly
     const auto r = refused.load({.url = refusing.url("/x"), .timeout = 30s});
     const auto w = waiting.load({.url = silent.url("/x"), .timeout = 1500ms});
     const auto o = ok.load({.url = server.url("/a"), .timeout = 30s});
-    ASSERT_TRUE(
-        pumpUntil([&] { return refusedEvents.ended(r) && waitingEvents.ended(w) && okEvents.ended(o); }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil(
+        [&] { return refusedEvents.ended(r) && waitingEvents.ended(w) && okEvents.ended(o); }, kLoad));
 
     EXPECT_EQ(refusedEvents.last(r)->kind, Kind::provisionallyFailed);
     EXPECT_NE(refusedEvents.last(r)->errorDescription.find("ERR_CONNECTION_REFUSED"), std::string::npos)
@@ -323,7 +282,7 @@ TEST_F(QtWebProfileTest, CookiesOfResponsesStayOnDiskForTheNextProcessAndLeaveWh
     p.setNavigationObserver(events.observer());
     const auto n = loadAndWait(p, events, {.url = server.url("/login")});
     ASSERT_EQ(events.last(n)->kind, Kind::finished);
-    EXPECT_TRUE(pumpUntil([&] { return hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
+    EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
 
     // Another process on the same profile folder, once this one has closed it.
     pages.clear();
@@ -342,7 +301,7 @@ TEST_F(QtWebProfileTest, CookiesOfResponsesStayOnDiskForTheNextProcessAndLeaveWh
     Recorder againEvents;
     again.setNavigationObserver(againEvents.observer());
     loadAndWait(again, againEvents, {.url = server.url("/logout")});
-    EXPECT_TRUE(pumpUntil([&] { return !hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
+    EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return !hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
 }
 
 // Run by the test above in a process of its own.
@@ -352,7 +311,7 @@ TEST(QtWebProfileChild, DISABLED_SeesTheSessionCookie) {
     QtMainExecutor main;
     QtWebProfile profile({std::filesystem::path(folder) / "storage", std::filesystem::path(folder) / "cache"});
     auto handle = spawn(main, cookiesOf(profile));
-    ASSERT_TRUE(pumpUntil([&] { return handle.done(); }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return handle.done(); }, kLoad));
     EXPECT_TRUE(hasCookie(handle.value(), kSession));
 }
 
@@ -382,19 +341,19 @@ TEST(QtWebView, CommitsThenFinishesAndGoesBackToTheFirstPage) {
         if (e.kind == Kind::committed) committedURLs.push_back(view->url());
     });
     const auto first = view->load({.url = server.url("/first"), .timeout = 30s});
-    ASSERT_TRUE(pumpUntil([&] { return events.ended(first); }, kEngineStart));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return events.ended(first); }, kEngineStart));
     EXPECT_EQ(events.kindsOf(first), (std::vector<Kind>{Kind::committed, Kind::finished}));
     EXPECT_EQ(view->url(), server.url("/first"));
     EXPECT_FALSE(view->canGoBack());
 
     const auto second = view->load({.url = server.url("/second"), .timeout = 30s});
-    ASSERT_TRUE(pumpUntil([&] { return events.ended(second); }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return events.ended(second); }, kLoad));
     EXPECT_EQ(view->url(), server.url("/second"));
     ASSERT_TRUE(view->canGoBack());
 
     const auto before = events.events.size();
     view->goBack();
-    ASSERT_TRUE(pumpUntil([&] { return events.events.size() >= before + 2; }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return events.events.size() >= before + 2; }, kLoad));
     const auto backNavigation = events.events[before].navigation;
     EXPECT_NE(backNavigation, second);
     EXPECT_EQ(events.kindsOf(backNavigation), (std::vector<Kind>{Kind::committed, Kind::finished}));
@@ -406,15 +365,15 @@ TEST(QtWebView, CommitsThenFinishesAndGoesBackToTheFirstPage) {
     // The mouse's forward button and Alt+Left, as a user gives them.
     view->widget()->activateWindow();
     view->widget()->setFocus();
-    ASSERT_TRUE(pumpUntil([&] { return view->widget()->isActiveWindow(); }, kLoad));
+    ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return view->widget()->isActiveWindow(); }, kLoad));
     const auto env = Environment::fromProcess();
     auto forward = testsupport::runProcess({"xdotool", "mousemove", "200", "200", "click", "9"}, env);
     ASSERT_TRUE(forward.ok()) << forward.describe();
-    EXPECT_TRUE(pumpUntil(
+    EXPECT_TRUE(testsupport::runEventLoopUntil(
         [&] { return view->url() == server.url("/second") && events.events.back().kind == Kind::finished; }, kLoad));
     auto back = testsupport::runProcess({"xdotool", "key", "alt+Left"}, env);
     ASSERT_TRUE(back.ok()) << back.describe();
-    EXPECT_TRUE(pumpUntil(
+    EXPECT_TRUE(testsupport::runEventLoopUntil(
         [&] { return view->url() == server.url("/first") && events.events.back().kind == Kind::finished; }, kLoad));
 
     view.reset();

@@ -379,15 +379,9 @@ Task<std::string> ArticleCleaner::polish(std::string text) {
 }
 
 std::vector<std::string> ArticleCleaner::sentences(std::string_view text) {
-    std::string flat;
-    for (char c : text) {
-        if (c == '\n')
-            flat += ". ";
-        else
-            flat += c;
-    }
-    // ".", "!" and "?" end a sentence only before white space or the end, so
-    // "3.5 million" and "example.com" stay whole.
+    // A line feed ends a sentence; ".", "!" and "?" end one only before white
+    // space or the end, so "3.5 million" and "example.com" stay whole. The
+    // character that ends a sentence is dropped.
     std::vector<std::string> out;
     std::string piece;
     auto flush = [&] {
@@ -395,15 +389,16 @@ std::vector<std::string> ArticleCleaner::sentences(std::string_view text) {
         if (!t.empty()) out.push_back(t + ".");
         piece.clear();
     };
-    for (std::size_t i = 0; i < flat.size(); ++i) {
-        const char c = flat[i];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            flush();
+            continue;
+        }
         if (c == '.' || c == '!' || c == '?') {
-            bool atEnd = i + 1 == flat.size();
-            if (!atEnd) {
-                auto next = platform::text::decodeUtf8(flat, i + 1);
-                atEnd = platform::text::isWhitespaceOrNewline(next.codePoint);
-            }
-            if (atEnd) {
+            bool ends = i + 1 == text.size();
+            if (!ends) ends = platform::text::isWhitespaceOrNewline(platform::text::decodeUtf8(text, i + 1).codePoint);
+            if (ends) {
                 flush();
                 continue;
             }

@@ -281,6 +281,7 @@ TEST(ArticleCleanerText, SentencesEndAtPunctuationBeforeWhiteSpaceOrTheEnd) {
         {"It cost 3.5 million dollars! Visit example.com now",
          {"It cost 3.5 million dollars.", "Visit example.com now."}},
         {"Wait... what?  \n\n", {"Wait...", "what."}},
+        {"First line.\nSecond line!\n", {"First line.", "Second line."}},
         {"", {}},
     };
     for (const auto& c : cases) EXPECT_EQ(ArticleCleaner::sentences(c.text), c.sentences) << c.text;
