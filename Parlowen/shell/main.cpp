@@ -15,6 +15,7 @@
 #include "platform/values/XdgDirs.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/QtAlertPresenter.h"
+#include "platform/webview/QtWebProfile.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
         return *code;
 
     platform::startProgramLogging(environment.value("PARLOWEN_LOG_STDERR") == "1");
+    platform::prepareWebEngine();  // before the application object exists
     platform::ui::Application app(argc, argv);
     const platform::Logger log("com.kelvatrum.Parlowen", "lifecycle");
     log.notice("launch version={} pid={}", PARLOWEN_VERSION, ::getpid());

@@ -120,4 +120,23 @@ private:
     int port_ = 0;
 };
 
+// A port on 127.0.0.1 that accepts connections (the kernel does) and never
+// answers on them, held while the object lives: a server that never replies.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+
+    // "http://127.0.0.1:<port>"
+    std::string baseUrl() const;
+    // baseUrl() + path
+    std::string url(std::string_view path) const { return baseUrl() + std::string(path); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 }  // namespace testsupport

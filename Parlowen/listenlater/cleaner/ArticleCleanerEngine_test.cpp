@@ -1,0 +1,152 @@
+// The cleaner on the real web engine, the libcurl client and the bundled
+// readability script, against pages on 127.0.0.1.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+
+#include "Parlowen/listenlater/cleaner/ArticleCleaner.h"
+#include "Parlowen/listenlater/cleaner/ConnectedPublishers.h"
+#include "platform/defaults/InMemoryUserDefaults.h"
+#include "platform/http/CurlHttpClient.h"
+#include "platform/languagemodel/LanguageModel.h"
+#include "platform/log/CaptureSink.h"
+#include "platform/runtime/QtMainExecutor.h"
+#include "platform/testsupport/EventLoop.h"
+#include "platform/testsupport/LoopbackServer.h"
+#include "platform/testsupport/Services.h"
+#include "platform/testsupport/TempHome.h"
+#include "platform/webview/QtWebProfile.h"
+
+using namespace parlowen;
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The engine needs this before the test main creates the application object.
+const bool kEnginePrepared = [] {
+    prepareWebEngine();
+    return true;
+}();
+
+const std::string kArticle = R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>The River Survey</title>
+<meta property="og:image" content="/images/river.jpg">
+<SCRIPT type="text/javascript">
+  document.title = "changed by a script";
+</SCRIPT>
+</head><body>
+<nav><a href="/">Home</a> <a href="/news">News</a></nav>
+<article>
+<h1>The River Survey</h1>
+<p>Advertisement</p>
+<p>Skip to content</p>
+<p>The river survey began on a cold morning in March, when the first team set out from the old mill with nets, notebooks and a borrowed boat that leaked at the stern.</p>
+<p>Over the following weeks the volunteers counted fish, measured the water at eleven places along the bank, and wrote down every bird that came to the shallows near the bridge.</p>
+<p>By the end of the spring they had filled four notebooks, and the town council agreed to publish the results so that anyone could compare them with the counts of earlier years.</p>
+<p>The team plans to repeat the survey every year, and it is looking for more people who can spare a few mornings and do not mind getting their boots wet.</p>
+</article>
+<footer>Contact us</footer>
+</body></html>)";
+
+struct LanguageModelAbsent final : LanguageModel {
+    LanguageModelAvailability availability() const override { return LanguageModelAvailability::deviceNotEligible; }
+    std::shared_ptr<LanguageModelSession> makeSession(std::string) override { return nullptr; }
+};
+
+class ArticleCleanerEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto html = testsupport::LoopbackReply::text(200, kArticle);
+        html.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
+        server.route("GET", "/story", html);
+        profile = std::make_unique<QtWebProfile>(QtWebProfileLocation{dir / "storage", dir / "cache"});
+        cleaner = std::make_unique<ArticleCleaner>(ArticleCleaner::Dependencies{
+            .main = main,
+            .http = http,
+            .web = *profile,
+            .defaults = defaults,
+            .languageModel = model,
+            .readReadability = readBundledReadability,
+            .loadTimeout = 3s,
+        });
+        if (!readBundledReadability())
+            PARLOWEN_REQUIRE_OR_SKIP(Status(
+                fail(Error::make("readability", 0, "missing", "Readability.js is not installed (scripts/setup)"))));
+    }
+    void TearDown() override {
+        cleaner.reset();
+        profile.reset();
+    }
+
+    Result<CleanedArticle> clean(const std::string& url) {
+        auto handle = spawn(main, cleaner->clean(url));
+        EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return handle.done(); }, 90s));
+        return handle.value();
+    }
+
+    ScopedLogCapture logs;
+    testsupport::LoopbackServer server;  // ends after the profile, whose open connections would hold it up
+    testsupport::TempDir dir;
+    QtMainExecutor main;
+    CurlHttpClient http;
+    InMemoryUserDefaults defaults;
+    LanguageModelAbsent model;
+    std::unique_ptr<QtWebProfile> profile;
+    std::unique_ptr<ArticleCleaner> cleaner;
+};
+
+TEST_F(ArticleCleanerEngineTest, CleansAFetchedPageAndADirectlyLoadedOne) {
+    auto fetched = clean(server.url("/story"));
+    ASSERT_TRUE(fetched) << fetched.error().description;
+    EXPECT_EQ(fetched->title, "The River Survey");
+    EXPECT_TRUE(fetched->textContent.starts_with("The river survey began on a cold morning in March"))
+        << fetched->textContent;
+    EXPECT_NE(fetched->textContent.find("leaked at the stern. Over the following weeks"), std::string::npos);
+    EXPECT_TRUE(fetched->textContent.ends_with("getting their boots wet.")) << fetched->textContent;
+    ASSERT_TRUE(fetched->heroImageURL);
+    EXPECT_EQ(fetched->heroImageURL->absoluteString(), server.url("/images/river.jpg"));
+    EXPECT_TRUE(logs->contains("fm polish skipped: system model unavailable"));
+
+    // Connected: the page comes straight into the engine, with only the user agent of the cleaner's own.
+    ConnectedPublishers::connect(defaults, "127.0.0.1");
+    const auto before = server.requestCount();
+    auto direct = clean(server.url("/story"));
+    ASSERT_TRUE(direct) << direct.error().description;
+    // The page's own script ran this time (it renamed the document).
+    EXPECT_NE(direct->textContent.find("The river survey began"), std::string::npos) << direct->textContent;
+    EXPECT_TRUE(logs->contains("in-WebView load (authenticated=true): "));
+    const auto requests = server.requests();
+    auto story = std::find_if(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end(),
+                              [](const auto& r) { return r.path == "/story"; });
+    ASSERT_NE(story, requests.end());
+    EXPECT_EQ(story->header("User-Agent"), kBrowserUserAgent);
+    // The engine's request (it asks for compressed bodies; the cleaner's fetch does not), and no fetch besides.
+    EXPECT_TRUE(story->header("Accept-Encoding"));
+    EXPECT_EQ(std::count_if(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end(),
+                            [](const auto& r) { return r.path == "/story"; }),
+              1);
+}
+
+TEST_F(ArticleCleanerEngineTest, ARefusedPortAndAPageThatNeverArrivesFail) {
+    testsupport::RefusingPort refusing;
+    auto refused = clean(refusing.url("/story"));
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().description.find("Couldn't fetch the page: net::ERR_CONNECTION_REFUSED"),
+              std::string::npos)
+        << refused.error().description;
+
+    testsupport::SilentPort silent;
+    ConnectedPublishers::connect(defaults, "127.0.0.1");  // straight to the engine, no fetch first
+    auto waiting = clean(silent.url("/story"));
+    ASSERT_FALSE(waiting);
+    std::string timedOut = "Couldn't fetch the page: ";
+    timedOut += ArticleCleaner::kLoadTimedOut;
+    EXPECT_EQ(waiting.error().description, timedOut);
+}
+
+}  // namespace

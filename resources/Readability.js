@@ -1,0 +1,1 @@
+../.cache/readability/Readability.js
