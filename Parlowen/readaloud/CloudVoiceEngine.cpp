@@ -1,6 +1,7 @@
 #include "Parlowen/readaloud/CloudVoiceEngine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -60,6 +61,46 @@ std::string_view withoutCutCharacter(std::string_view text) {
 
 }  // namespace
 
+PcmBlockCutter::PcmBlockCutter(std::size_t blockBytes, Deliver deliver)
+    : blockBytes_(blockBytes), deliver_(std::move(deliver)) {}
+
+void PcmBlockCutter::append(const std::uint8_t* bytes, std::size_t count) {
+    total_ += static_cast<std::int64_t>(count);
+    if (filled_ > 0) {
+        const std::size_t take = std::min(count, blockBytes_ - filled_);
+        std::memcpy(pending_.data() + filled_, bytes, take);
+        filled_ += take;
+        bytes += take;
+        count -= take;
+        if (filled_ < blockBytes_) return;
+        deliverPending();
+    }
+    for (; count >= blockBytes_; bytes += blockBytes_, count -= blockBytes_)
+        if (auto block = CloudVoiceEngine::makePCMBuffer(bytes, blockBytes_)) deliver_(std::move(*block));
+    if (count == 0) return;
+    pending_ = platform::PcmBuffer::forOverwrite(CloudVoiceEngine::pcmFormat,
+                                                 static_cast<std::uint32_t>(blockBytes_ / 2));
+    if (pending_.byteCapacity() < blockBytes_) return;  // could not be made: these bytes are skipped
+    std::memcpy(pending_.data(), bytes, count);
+    filled_ = count;
+}
+
+void PcmBlockCutter::finish() {
+    if (filled_ > 0) deliverPending();
+}
+
+void PcmBlockCutter::deliverPending() {
+    const auto frames = static_cast<std::uint32_t>(filled_ / 2);
+    filled_ = 0;
+    if (frames == 0) return;
+    if constexpr (std::endian::native != std::endian::little) {
+        auto* samples = reinterpret_cast<std::uint16_t*>(pending_.data());
+        for (std::uint32_t i = 0; i < frames; ++i) samples[i] = static_cast<std::uint16_t>((samples[i] << 8) | (samples[i] >> 8));
+    }
+    pending_.setFrameLength(frames);
+    deliver_(std::move(pending_));
+}
+
 CloudVoiceEngine::CloudVoiceEngine(CloudVoiceServices services) : services_(services) {}
 
 CloudVoiceEngine::~CloudVoiceEngine() {
@@ -73,7 +114,7 @@ CloudVoiceEngine::~CloudVoiceEngine() {
 std::optional<PcmBuffer> CloudVoiceEngine::makePCMBuffer(const std::uint8_t* bytes, std::size_t count) {
     if (count < 2) return std::nullopt;
     const auto frames = static_cast<std::uint32_t>(count / 2);
-    PcmBuffer buffer(pcmFormat, frames);
+    auto buffer = PcmBuffer::forOverwrite(pcmFormat, frames);
     std::int16_t* out = buffer.int16Channel(0);
     if (!out) return std::nullopt;
     if constexpr (std::endian::native == std::endian::little) {
@@ -358,10 +399,8 @@ void CloudVoiceEngine::sentenceStreamFailed(std::int64_t index, const StreamPtr&
 
 // ---- The fetch task
 
-void CloudVoiceEngine::deliver(platform::Executor& main, std::weak_ptr<SentenceStream> weak,
-                               std::optional<PcmBuffer> buffer) {
-    if (!buffer) return;  // could not be made: those bytes are skipped
-    main.post([weak = std::move(weak), buffer = std::move(*buffer)]() mutable {
+void CloudVoiceEngine::deliver(platform::Executor& main, std::weak_ptr<SentenceStream> weak, PcmBuffer&& buffer) {
+    main.post([weak = std::move(weak), buffer = std::move(buffer)]() mutable {
         auto s = weak.lock();
         if (!s || s->cancelled) return;
         s->buffers.push_back(std::move(buffer));
@@ -416,23 +455,18 @@ Task<Status> CloudVoiceEngine::readSentence(CloudVoiceEngine* engine, std::weak_
 
     engine->logStreamStarted(fetch);
     platform::Executor& main = engine->services_.main;
-    std::vector<std::uint8_t> pending;
-    pending.reserve(kBlockBytes);
-    std::int64_t total = 0;
+    PcmBlockCutter cutter(kBlockBytes, [&main, weak = std::weak_ptr<SentenceStream>(stream)](PcmBuffer&& buffer) {
+        deliver(main, weak, std::move(buffer));
+    });
     for (;;) {
         auto chunk = co_await response->stream.next();
         if (alive.expired() || stream->cancelled) co_return platform::fail(Error::cancelled());
         if (!chunk) co_return platform::fail(chunk.error());
         if (!*chunk) break;
-        const auto& bytes = **chunk;
-        pending.insert(pending.end(), bytes.begin(), bytes.end());
-        total += static_cast<std::int64_t>(bytes.size());
-        std::size_t cut = 0;
-        for (; pending.size() - cut >= kBlockBytes; cut += kBlockBytes)
-            deliver(main, stream, makePCMBuffer(pending.data() + cut, kBlockBytes));
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(cut));
+        cutter.append((*chunk)->data(), (*chunk)->size());
     }
-    if (!pending.empty()) deliver(main, stream, makePCMBuffer(pending.data(), pending.size()));
+    cutter.finish();
+    const std::int64_t total = cutter.total();
     engine->logStreamDone(total);
     main.post([weak = std::weak_ptr<SentenceStream>(stream)] {
         auto s = weak.lock();

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,6 +44,32 @@ struct CloudVoiceServices {
     // Where "preferredOutputDeviceUID" is looked up at each output start.
     platform::AudioHardware& audioHardware;
     platform::UserDefaults& defaults;
+};
+
+// Cuts a streamed body of little-endian 16-bit samples into playable buffers
+// of a fixed (even) size in bytes, the last one holding what is left (an odd
+// last byte dropped, none for fewer than 2 bytes). Each byte is copied once:
+// a block that spans two chunks is filled in place.
+class PcmBlockCutter {
+public:
+    // Called with each buffer made (a buffer that cannot be allocated is skipped).
+    using Deliver = std::function<void(platform::PcmBuffer&&)>;
+
+    PcmBlockCutter(std::size_t blockBytes, Deliver deliver);
+    void append(const std::uint8_t* bytes, std::size_t count);
+    // The bytes left, as a last shorter buffer.
+    void finish();
+    // Every byte appended.
+    std::int64_t total() const { return total_; }
+
+private:
+    void deliverPending();
+
+    std::size_t blockBytes_;
+    Deliver deliver_;
+    platform::PcmBuffer pending_;  // the block being filled
+    std::size_t filled_ = 0;       // its bytes so far
+    std::int64_t total_ = 0;
 };
 
 class CloudVoiceEngine : public SpeechSynthesisEngine {
@@ -161,8 +188,7 @@ private:
                                               std::weak_ptr<SentenceStream> weakStream, SentenceFetch fetch);
     static platform::Task<platform::Status> readSentence(CloudVoiceEngine* engine, std::weak_ptr<void> alive,
                                                          std::shared_ptr<SentenceStream> stream, SentenceFetch fetch);
-    static void deliver(platform::Executor& main, std::weak_ptr<SentenceStream> stream,
-                        std::optional<platform::PcmBuffer> buffer);
+    static void deliver(platform::Executor& main, std::weak_ptr<SentenceStream> stream, platform::PcmBuffer&& buffer);
 
     CloudVoiceServices services_;
     std::vector<SpeechSentence> sentences_;
