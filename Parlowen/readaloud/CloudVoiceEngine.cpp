@@ -253,28 +253,15 @@ void CloudVoiceEngine::stopAudio() {
 
 bool CloudVoiceEngine::playerIsPlaying() const { return output_ && output_->isPlaying(); }
 
-void CloudVoiceEngine::apply(SentenceSkip skip) {
-    switch (skip.kind) {
-        case SentenceSkip::Kind::none: return;
-        case SentenceSkip::Kind::restart:
-            currentIndex_ = skip.index;
-            playCurrentSentence();
-            return;
-        case SentenceSkip::Kind::finish:
-            stop();
-            setState(State::finished());
-            return;
-    }
+void CloudVoiceEngine::restartSentence(std::int64_t index) {
+    currentIndex_ = index;
+    playCurrentSentence();
 }
 
-void CloudVoiceEngine::skipForwardSentence() { apply(parlowen::skipForwardSentence(sentences_, currentIndex_)); }
-void CloudVoiceEngine::skipBackSentence() { apply(parlowen::skipBackSentence(sentences_, currentIndex_)); }
-void CloudVoiceEngine::skipForwardParagraph() { apply(parlowen::skipForwardParagraph(sentences_, currentIndex_)); }
-void CloudVoiceEngine::skipBackParagraph() { apply(parlowen::skipBackParagraph(sentences_, currentIndex_)); }
-void CloudVoiceEngine::skipForward(double seconds) {
-    apply(parlowen::skipForward(sentences_, currentIndex_, seconds, rate_));
+void CloudVoiceEngine::finishAfterSkip() {
+    stop();
+    setState(State::finished());
 }
-void CloudVoiceEngine::skipBack(double seconds) { apply(parlowen::skipBack(sentences_, currentIndex_, seconds, rate_)); }
 
 void CloudVoiceEngine::setRate(float rate) {
     PARLOWEN_ASSERT_ON(services_.main);

@@ -72,7 +72,7 @@ private:
     std::int64_t total_ = 0;
 };
 
-class CloudVoiceEngine : public SpeechSynthesisEngine {
+class CloudVoiceEngine : public SentenceListEngine {
 public:
     // Signed 16-bit, 24,000 Hz, one channel, interleaved.
     static const platform::PcmFormat pcmFormat;
@@ -97,12 +97,6 @@ public:
     void pause() override;
     void resume() override;
     void stop() override;
-    void skipForwardSentence() override;
-    void skipBackSentence() override;
-    void skipForwardParagraph() override;
-    void skipBackParagraph() override;
-    void skipForward(double seconds) override;
-    void skipBack(double seconds) override;
     void setRate(float rate) override;
     // "Not set" for no or an empty id, else its first 8 characters and "…".
     std::string voiceDisplayName(const std::optional<std::string>& voiceIdentifier) override;
@@ -137,6 +131,13 @@ protected:
     };
 
     explicit CloudVoiceEngine(CloudVoiceServices services);
+
+    Sentences skipSentences() const override { return sentences_; }
+    std::int64_t skipCurrentIndex() const override { return currentIndex_; }
+    // The stored rate, unchanged (speak leaves it unclamped).
+    float skipRate() const override { return rate_; }
+    void restartSentence(std::int64_t index) override;
+    void finishAfterSkip() override;
 
     // ---- The points each voice fills in.
     virtual const platform::Logger& logger() const = 0;
@@ -181,7 +182,6 @@ private:
     // Starts the output for the current loading sentence; false when it could not.
     bool startPlayerForLoadingSentence();
     void stopAudio();
-    void apply(SentenceSkip skip);
     bool playerIsPlaying() const;
 
     static platform::Task<void> fetchSentence(CloudVoiceEngine* engine, std::weak_ptr<void> alive,
