@@ -54,6 +54,14 @@ Task<void> readAll(platform::HttpClient* http, std::string url, Read* out, std::
     response->stream.stop();
 }
 
+// Fifty chunks, 50 ms apart: still coming when the reader gives up.
+LoopbackReply slowReply() {
+    LoopbackReply slow;
+    for (int i = 0; i < 50; ++i) slow.chunks.push_back("chunk " + std::to_string(i));
+    slow.chunkDelay = 50ms;
+    return slow;
+}
+
 class ChunkedDataStreamTest : public ::testing::Test {
 protected:
     void run(std::string url, Read& read, std::size_t limit = 1000,
@@ -95,10 +103,7 @@ TEST_F(ChunkedDataStreamTest, AConnectionClosedMidBodyGivesEveryChunkThenTheErro
 }
 
 TEST_F(ChunkedDataStreamTest, AReaderThatStopsCancelsTheTransfer) {
-    LoopbackReply slow;
-    for (int i = 0; i < 50; ++i) slow.chunks.push_back("chunk " + std::to_string(i));
-    slow.chunkDelay = 50ms;
-    server.route("GET", "/slow", slow);
+    server.route("GET", "/slow", slowReply());
     Read read;
     run(server.url("/slow"), read, 1);
     EXPECT_EQ(read.chunks, (std::vector<std::string>{"chunk 0"}));
@@ -106,10 +111,7 @@ TEST_F(ChunkedDataStreamTest, AReaderThatStopsCancelsTheTransfer) {
 }
 
 TEST_F(ChunkedDataStreamTest, ACancelledReaderCancelsTheTransfer) {
-    LoopbackReply slow;
-    for (int i = 0; i < 50; ++i) slow.chunks.push_back("chunk " + std::to_string(i));
-    slow.chunkDelay = 50ms;
-    server.route("GET", "/slow", slow);
+    server.route("GET", "/slow", slowReply());
     Read read;
     auto h = platform::spawn(ex, readAll(&http, server.url("/slow"), &read, 1000, std::nullopt));
     ASSERT_TRUE(ex.runUntil([&] { return !read.chunks.empty(); }, 5000ms));
