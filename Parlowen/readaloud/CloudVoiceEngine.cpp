@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <nlohmann/json.hpp>
+
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
 #include "Parlowen/readaloud/ChunkedDataStream.h"
 #include "platform/text/Unicode.h"
@@ -60,6 +62,33 @@ std::string_view withoutCutCharacter(std::string_view text) {
 }
 
 }  // namespace
+
+namespace cloud_voice_error {
+namespace {
+// The status and message ride in the underlying error, so a log line can
+// print them apart.
+std::string statusDomain(const char* domain) { return std::string(domain) + ".httpStatus"; }
+}  // namespace
+
+Error httpStatus(const char* domain, int status, std::string message) {
+    auto e = Error::make(domain, 1, "httpStatus", "HTTP " + std::to_string(status) + ": " + message);
+    return e.withUnderlying(Error::make(statusDomain(domain), status, std::to_string(status), std::move(message)));
+}
+
+Error audioInitFailed(const char* domain) {
+    return Error::make(domain, 2, "audioInitFailed", "Audio init / playback failed");
+}
+
+Error unexpectedResponse(const char* domain) {
+    return Error::make(domain, 3, "unexpectedResponse", "URLResponse was not HTTPURLResponse");
+}
+
+std::optional<HttpStatus> httpStatusOf(const char* domain, const Error& error) {
+    if (!error.is(domain, 1) || !error.underlying || error.underlying->domain != statusDomain(domain))
+        return std::nullopt;
+    return HttpStatus{error.underlying->code, error.underlying->description};
+}
+}  // namespace cloud_voice_error
 
 PcmBlockCutter::PcmBlockCutter(std::size_t blockBytes, Deliver deliver)
     : blockBytes_(blockBytes), deliver_(std::move(deliver)) {}
@@ -137,6 +166,19 @@ std::string CloudVoiceEngine::errorMessage(std::string_view body) {
         out.push_back(c == '\n' ? ' ' : c);
     }
     return out;
+}
+
+Result<std::string> CloudVoiceEngine::serialise(const nlohmann::ordered_json& body) {
+    try {
+        return body.dump();
+    } catch (const nlohmann::json::exception& e) {
+        return platform::fail(Error::make("JSONSerialization", e.id, "invalidValue", e.what()));
+    }
+}
+
+std::string CloudVoiceEngine::shortVoiceID(std::string_view id) {
+    if (platform::text::graphemeCount(id) <= 8) return std::string(id);
+    return platform::text::graphemePrefix(id, 8) + "…";
 }
 
 std::vector<std::int64_t> CloudVoiceEngine::streamIndexes() const {

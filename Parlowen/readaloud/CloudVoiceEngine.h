@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "Parlowen/readaloud/SentenceModel.h"
 #include "Parlowen/readaloud/SpeechSynthesisEngine.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -45,6 +47,25 @@ struct CloudVoiceServices {
     platform::AudioHardware& audioHardware;
     platform::UserDefaults& defaults;
 };
+
+// The error cases the cloud voices share, each voice in its own domain
+// ("OpenAITTSError", "CartesiaTTSError", ...). Codes: httpStatus 1,
+// audioInitFailed 2, unexpectedResponse 3.
+namespace cloud_voice_error {
+// "HTTP <status>: <message>"; the status and message also ride apart.
+platform::Error httpStatus(const char* domain, int status, std::string message);
+// "Audio init / playback failed"
+platform::Error audioInitFailed(const char* domain);
+// "URLResponse was not HTTPURLResponse"
+platform::Error unexpectedResponse(const char* domain);
+
+struct HttpStatus {
+    int status = 0;
+    std::string message;
+};
+// The status and message of an httpStatus error of `domain`.
+std::optional<HttpStatus> httpStatusOf(const char* domain, const platform::Error& error);
+}  // namespace cloud_voice_error
 
 // Cuts a streamed body of little-endian 16-bit samples into playable buffers
 // of a fixed (even) size in bytes, the last one holding what is left (an odd
@@ -157,6 +178,11 @@ protected:
     virtual void logStreamStarted(const SentenceFetch& fetch) const = 0;
     virtual void logStreamDone(std::int64_t bytes) const = 0;
     virtual void logStreamFailed(std::int64_t index, const platform::Error& error) const = 0;
+
+    // A request body as compact JSON; text that cannot be serialised fails.
+    static platform::Result<std::string> serialise(const nlohmann::ordered_json& body);
+    // A voice id in a log line: its first 8 characters, and "…" only when it has more.
+    static std::string shortVoiceID(std::string_view id);
 
     // ---- Type-level operations the voices expose with their own URLs.
     // A HEAD request without headers, its answer and any error ignored.

@@ -1,4 +1,4 @@
-// The OpenAI voice end to end: a loopback server answers each sentence with a
+// The cloud voices end to end: a loopback server answers each sentence with a
 // tone of its own pitch, the real HTTP client streams it, and a private
 // PulseAudio server plays it into a null sink whose monitor the test records.
 
@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Parlowen/readaloud/CartesiaTTSEngine.h"
+#include "Parlowen/readaloud/ElevenLabsTTSEngine.h"
 #include "Parlowen/readaloud/OpenAITTSEngine.h"
 #include "platform/audio/PulseAudio.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
@@ -110,17 +112,26 @@ class CloudVoicePulseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         PARLOWEN_REQUIRE_OR_SKIP(pulseServer.start());
-        ASSERT_TRUE(keychain.write(KeychainStore::Key::openAI, "sk-test"));
-        http.route("POST", "/v1/audio/speech", [this](const testsupport::LoopbackRequest& r) {
-            auto body = nlohmann::json::parse(r.body);
-            testsupport::LoopbackReply reply;
-            std::string pcm = tone(pitchOf(body["input"]), seconds);
-            for (std::size_t at = 0; at < pcm.size(); at += 6000) reply.chunks.push_back(pcm.substr(at, 6000));
-            return reply;
-        });
+        for (auto key : {KeychainStore::Key::openAI, KeychainStore::Key::cartesia, KeychainStore::Key::elevenLabs})
+            ASSERT_TRUE(keychain.write(key, "key-test"));
+        // Every voice's synthesis path answers with the tone of the sentence it was sent.
+        for (const char* path : {"/v1/audio/speech", "/tts/bytes", "/v1/text-to-speech/voice1/stream"}) {
+            http.route("POST", path, [this](const testsupport::LoopbackRequest& r) {
+                auto body = nlohmann::json::parse(r.body);
+                std::string text = body.value("input", body.value("transcript", body.value("text", "")));
+                testsupport::LoopbackReply reply;
+                std::string pcm = tone(pitchOf(text), seconds);
+                for (std::size_t at = 0; at < pcm.size(); at += 6000) reply.chunks.push_back(pcm.substr(at, 6000));
+                return reply;
+            });
+        }
         pulse = std::make_unique<platform::PulseAudio>(pulseServer.environment());
-        engine = std::make_unique<OpenAITTSEngine>(
-            CloudVoiceServices{main, client, keychain, *pulse, *pulse, defaults}, http.baseUrl());
+        use(std::make_unique<OpenAITTSEngine>(services(), http.baseUrl()));
+    }
+    CloudVoiceServices services() { return {main, client, keychain, *pulse, *pulse, defaults}; }
+    void use(std::unique_ptr<CloudVoiceEngine> e) {
+        engine = std::move(e);
+        events.clear();
         engine->onStateChange = [this](const SpeechSynthesisState& s) {
             events.push_back(std::string(caseName(s.kind)) +
                              (s.hasSentence() ? " " + std::to_string(s.sentenceIndex) : ""));
@@ -143,7 +154,7 @@ protected:
     KeychainStore keychain{secrets};
     platform::InMemoryUserDefaults defaults;
     std::unique_ptr<platform::PulseAudio> pulse;
-    std::unique_ptr<OpenAITTSEngine> engine;
+    std::unique_ptr<CloudVoiceEngine> engine;
     std::vector<std::string> events;
 };
 
@@ -158,6 +169,24 @@ TEST_F(CloudVoicePulseTest, SpeaksThreeSentencesInOrderIntoTheSink) {
     EXPECT_EQ(recorder.tones(), (std::vector<int>{400, 800, 1200}));
     EXPECT_EQ(events, (std::vector<std::string>{"loading 0", "speaking 0", "loading 1", "speaking 1", "loading 2",
                                                 "speaking 2", "finished"}));
+}
+
+TEST_F(CloudVoicePulseTest, CartesiaAndElevenLabsSpeakTwoSentencesInOrder) {
+    for (int voice = 0; voice < 2; ++voice) {
+        SCOPED_TRACE(voice == 0 ? "Cartesia" : "ElevenLabs");
+        if (voice == 0)
+            use(std::make_unique<CartesiaTTSEngine>(services(), http.baseUrl()));
+        else
+            use(std::make_unique<ElevenLabsTTSEngine>(services(), http.baseUrl()));
+        Recorder recorder(*pulse);
+        ASSERT_TRUE(recorder.start());
+        engine->speak("One. Two.", "voice1", 0.5f);
+        ASSERT_TRUE(runUntil([&] { return finished(); })) << "still " << caseName(engine->state().kind);
+        const std::size_t end = recorder.size() + static_cast<std::size_t>(recorder.rate() * 0.3);
+        ASSERT_TRUE(runUntil([&] { return recorder.size() >= end; }, 5000ms));
+        EXPECT_EQ(recorder.tones(), (std::vector<int>{400, 800}));
+        EXPECT_EQ(events, (std::vector<std::string>{"loading 0", "speaking 0", "loading 1", "speaking 1", "finished"}));
+    }
 }
 
 TEST_F(CloudVoicePulseTest, StopMidSentenceSilencesTheSink) {

@@ -13,6 +13,7 @@
 #include "platform/keychain/SecretStore.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/text/Unicode.h"
 
 namespace parlowen::testing {
 

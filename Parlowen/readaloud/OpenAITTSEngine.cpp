@@ -18,33 +18,15 @@ const platform::Logger& openAILog() {
     return log;
 }
 
-// The status and message ride in the underlying error, so the log line can
-// print them apart.
-constexpr const char* kStatusDomain = "OpenAITTSError.httpStatus";
-
 }  // namespace
 
 Error OpenAITTSError::httpStatus(int status, std::string message) {
-    auto e = Error::make(kDomain, static_cast<int>(Case::httpStatus), "httpStatus",
-                         "HTTP " + std::to_string(status) + ": " + message);
-    return e.withUnderlying(Error::make(kStatusDomain, status, std::to_string(status), std::move(message)));
+    return cloud_voice_error::httpStatus(kDomain, status, std::move(message));
 }
-
-Error OpenAITTSError::audioInitFailed() {
-    return Error::make(kDomain, static_cast<int>(Case::audioInitFailed), "audioInitFailed",
-                       "Audio init / playback failed");
-}
-
-Error OpenAITTSError::unexpectedResponse() {
-    return Error::make(kDomain, static_cast<int>(Case::unexpectedResponse), "unexpectedResponse",
-                       "URLResponse was not HTTPURLResponse");
-}
-
-std::optional<OpenAITTSError::Status> OpenAITTSError::httpStatusOf(const Error& error) {
-    if (!error.is(kDomain, static_cast<int>(Case::httpStatus)) || !error.underlying ||
-        error.underlying->domain != kStatusDomain)
-        return std::nullopt;
-    return Status{error.underlying->code, error.underlying->description};
+Error OpenAITTSError::audioInitFailed() { return cloud_voice_error::audioInitFailed(kDomain); }
+Error OpenAITTSError::unexpectedResponse() { return cloud_voice_error::unexpectedResponse(kDomain); }
+std::optional<cloud_voice_error::HttpStatus> OpenAITTSError::httpStatusOf(const Error& error) {
+    return cloud_voice_error::httpStatusOf(kDomain, error);
 }
 
 OpenAITTSEngine::OpenAITTSEngine(CloudVoiceServices services, std::string baseURL)
@@ -62,11 +44,7 @@ platform::Result<std::string> OpenAITTSEngine::requestBody(std::string_view text
     body["voice"] = std::string(voice);
     body["response_format"] = kResponseFormat;
     body["speed"] = speed;
-    try {
-        return body.dump();
-    } catch (const nlohmann::json::exception& e) {
-        return platform::fail(Error::make("JSONSerialization", e.id, "invalidValue", e.what()));
-    }
+    return serialise(body);
 }
 
 std::string OpenAITTSEngine::voiceFor(const SentenceFetch& fetch) { return fetch.voice.value_or(kDefaultVoice); }

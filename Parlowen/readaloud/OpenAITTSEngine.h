@@ -24,12 +24,8 @@ struct OpenAITTSError {
     // "URLResponse was not HTTPURLResponse"
     static platform::Error unexpectedResponse();
 
-    struct Status {
-        int status = 0;
-        std::string message;
-    };
     // The status and message of an httpStatus error.
-    static std::optional<Status> httpStatusOf(const platform::Error& error);
+    static std::optional<cloud_voice_error::HttpStatus> httpStatusOf(const platform::Error& error);
 };
 
 class OpenAITTSEngine final : public CloudVoiceEngine {
