@@ -25,10 +25,6 @@ protected:
         rig.watch(*engine);
         rig.http.answer("POST", kSynthesis, audioAnswer(4800));
     }
-    nlohmann::json body(std::size_t request) const {
-        const auto b = rig.http.requests().at(request).body;
-        return nlohmann::json::parse(std::string(b.begin(), b.end()));
-    }
 
     testing::CloudVoiceRig rig;
     std::unique_ptr<CartesiaTTSEngine> engine;
@@ -46,7 +42,7 @@ TEST_F(CartesiaTTSEngineTest, SentenceRequestHeadersAndBody) {
     EXPECT_EQ(request.headers, (platform::HttpHeaders{{"Authorization", "Bearer ck-test"},
                                                       {"Cartesia-Version", "2024-11-13"},
                                                       {"Content-Type", "application/json"}}));
-    EXPECT_EQ(body(0), nlohmann::json::parse(R"({"model_id":"sonic-3.5","transcript":"Guten Tag.",
+    EXPECT_EQ(rig.body(0), nlohmann::json::parse(R"({"model_id":"sonic-3.5","transcript":"Guten Tag.",
         "voice":{"mode":"id","id":"   "},
         "output_format":{"container":"raw","sample_rate":24000,"encoding":"pcm_s16le"},
         "language":"en","speed":"normal"})"));
@@ -62,7 +58,7 @@ TEST_F(CartesiaTTSEngineTest, SpeedWordsFromTheRateGivenToSpeak) {
         SCOPED_TRACE(rate);
         engine->speak("One sentence.", "voice-1", rate);
         rig.main.advanceUntilIdle();
-        EXPECT_EQ(body(request++)["speed"], word);
+        EXPECT_EQ(rig.body(request++)["speed"], word);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Parlowen/readaloud/CloudVoiceEngine.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/http/FakeHttpClient.h"
@@ -63,6 +65,12 @@ struct CloudVoiceRig {
             errors.push_back(e);
             events.push_back("error: " + e.description);
         };
+    }
+
+    // The JSON body of request `index`.
+    nlohmann::json body(std::size_t index) const {
+        const auto b = http.requests().at(index).body;
+        return nlohmann::json::parse(std::string(b.begin(), b.end()));
     }
 
     // The engine's open output, or nullptr.

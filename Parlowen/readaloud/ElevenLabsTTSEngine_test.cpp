@@ -28,10 +28,6 @@ protected:
         rig.watch(*engine);
         rig.http.answer("POST", synthesis("voice123"), audioAnswer(4800));
     }
-    nlohmann::json body(std::size_t request) const {
-        const auto b = rig.http.requests().at(request).body;
-        return nlohmann::json::parse(std::string(b.begin(), b.end()));
-    }
 
     testing::CloudVoiceRig rig;
     std::unique_ptr<ElevenLabsTTSEngine> engine;
@@ -47,7 +43,7 @@ TEST_F(ElevenLabsTTSEngineTest, SentenceRequestHeadersAndBody) {
     EXPECT_EQ(request.timeout, std::chrono::seconds(30));
     EXPECT_EQ(request.headers, (platform::HttpHeaders{{"xi-api-key", "xi-test"}, {"Content-Type", "application/json"}}));
     EXPECT_FALSE(request.headers.has("Authorization"));
-    const auto b = body(0);
+    const auto b = rig.body(0);
     EXPECT_EQ(b, nlohmann::json::parse(R"({"text":"Hello there.","model_id":"eleven_multilingual_v2",
         "voice_settings":{"stability":0.5,"similarity_boost":0.75,"speed":1.0}})"));
     EXPECT_EQ(b.size(), 3u);
@@ -75,7 +71,7 @@ TEST_F(ElevenLabsTTSEngineTest, SpeedFollowsTheRateGivenToSpeak) {
         SCOPED_TRACE(rate);
         engine->speak("One sentence.", "voice123", rate);
         rig.main.advanceUntilIdle();
-        EXPECT_NEAR(body(request++)["voice_settings"]["speed"].get<double>(), speed, 1e-6);
+        EXPECT_NEAR(rig.body(request++)["voice_settings"]["speed"].get<double>(), speed, 1e-6);
     }
 }
 

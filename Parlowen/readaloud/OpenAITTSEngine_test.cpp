@@ -27,10 +27,6 @@ protected:
         rig.watch(*engine);
         rig.http.answer("POST", kSpeech, audioAnswer(4800));
     }
-    nlohmann::json body(std::size_t request) const {
-        const auto b = rig.http.requests().at(request).body;
-        return nlohmann::json::parse(std::string(b.begin(), b.end()));
-    }
 
     testing::CloudVoiceRig rig;
     std::unique_ptr<OpenAITTSEngine> engine;
@@ -46,9 +42,9 @@ TEST_F(OpenAITTSEngineTest, SentenceRequestHeadersAndBody) {
     EXPECT_EQ(request.timeout, std::chrono::seconds(30));
     EXPECT_EQ(request.headers, (platform::HttpHeaders{{"Authorization", "Bearer sk-test"},
                                                       {"Content-Type", "application/json"}}));
-    EXPECT_EQ(body(0), nlohmann::json::parse(R"({"model":"gpt-4o-mini-tts","input":"Hello there.","voice":"coral",
+    EXPECT_EQ(rig.body(0), nlohmann::json::parse(R"({"model":"gpt-4o-mini-tts","input":"Hello there.","voice":"coral",
                                                  "response_format":"pcm","speed":1.0})"));
-    EXPECT_EQ(body(1)["input"], "General Kenobi.");
+    EXPECT_EQ(rig.body(1)["input"], "General Kenobi.");
     EXPECT_TRUE(rig.logs->contains("openai stream started: model=gpt-4o-mini-tts voice=coral", platform::LogLevel::info));
 }
 
@@ -59,7 +55,7 @@ TEST_F(OpenAITTSEngineTest, SpeedFollowsTheRateGivenToSpeak) {
         SCOPED_TRACE(rate);
         engine->speak("One sentence.", "alloy", rate);
         rig.main.advanceUntilIdle();
-        auto b = body(request++);
+        auto b = rig.body(request++);
         EXPECT_EQ(b["speed"].get<double>(), speed);
         EXPECT_EQ(b.size(), 5u);  // model, input, voice, response_format, speed and nothing else
         EXPECT_EQ(engine->rate(), rate);  // speak stores it unclamped
@@ -69,12 +65,12 @@ TEST_F(OpenAITTSEngineTest, SpeedFollowsTheRateGivenToSpeak) {
 TEST_F(OpenAITTSEngineTest, NoVoiceSendsNovaAndAnEmptyOneIsSentAsItIs) {
     engine->speak("One. Two.", std::nullopt, 0.5f);
     rig.main.advanceUntilIdle();
-    EXPECT_EQ(body(0)["voice"], "nova");
-    EXPECT_EQ(body(1)["voice"], "nova");
+    EXPECT_EQ(rig.body(0)["voice"], "nova");
+    EXPECT_EQ(rig.body(1)["voice"], "nova");
     EXPECT_EQ(engine->state().kind, SpeechSynthesisState::Case::speaking);
     engine->speak("One.", "", 0.5f);
     rig.main.advanceUntilIdle();
-    EXPECT_EQ(body(2)["voice"], "");
+    EXPECT_EQ(rig.body(2)["voice"], "");
     EXPECT_EQ(engine->state().kind, SpeechSynthesisState::Case::speaking);
 }
 
