@@ -99,31 +99,14 @@ void AppleSpeechSynthesisEngine::resume() {
         setState(SpeechSynthesisState::speaking(s.sentenceIndex, s.totalSentences, s.currentText));
 }
 
-void AppleSpeechSynthesisEngine::apply(SentenceSkip skip) {
-    switch (skip.kind) {
-        case SentenceSkip::Kind::none: return;
-        case SentenceSkip::Kind::restart:
-            currentIndex_ = skip.index;
-            speakCurrentSentence();
-            return;
-        case SentenceSkip::Kind::finish:
-            stop();
-            setState(SpeechSynthesisState::finished());
-            return;
-    }
+void AppleSpeechSynthesisEngine::restartSentence(std::int64_t index) {
+    currentIndex_ = index;
+    speakCurrentSentence();
 }
 
-void AppleSpeechSynthesisEngine::skipForwardSentence() { apply(parlowen::skipForwardSentence(sentences_, currentIndex_)); }
-void AppleSpeechSynthesisEngine::skipBackSentence() { apply(parlowen::skipBackSentence(sentences_, currentIndex_)); }
-void AppleSpeechSynthesisEngine::skipForwardParagraph() {
-    apply(parlowen::skipForwardParagraph(sentences_, currentIndex_));
-}
-void AppleSpeechSynthesisEngine::skipBackParagraph() { apply(parlowen::skipBackParagraph(sentences_, currentIndex_)); }
-void AppleSpeechSynthesisEngine::skipForward(double seconds) {
-    apply(parlowen::skipForward(sentences_, currentIndex_, seconds, rate_));
-}
-void AppleSpeechSynthesisEngine::skipBack(double seconds) {
-    apply(parlowen::skipBack(sentences_, currentIndex_, seconds, rate_));
+void AppleSpeechSynthesisEngine::finishAfterSkip() {
+    stop();
+    setState(SpeechSynthesisState::finished());
 }
 
 void AppleSpeechSynthesisEngine::setRate(float rate) {

@@ -19,7 +19,7 @@
 
 namespace parlowen {
 
-class AppleSpeechSynthesisEngine final : public SpeechSynthesisEngine {
+class AppleSpeechSynthesisEngine final : public SentenceListEngine {
 public:
     // Owns `synthesizer` for its lifetime. `main` is the main executor: the
     // synthesiser's events are handled there.
@@ -32,12 +32,6 @@ public:
     void pause() override;
     void resume() override;
     void stop() override;
-    void skipForwardSentence() override;
-    void skipBackSentence() override;
-    void skipForwardParagraph() override;
-    void skipBackParagraph() override;
-    void skipForward(double seconds) override;
-    void skipBack(double seconds) override;
     void setRate(float rate) override;
     // The voice's name; for no or an unknown identifier, the current
     // language's voice; "System" when there is none.
@@ -46,10 +40,16 @@ public:
     // The synthesiser rate every utterance gets (clamped).
     float rate() const { return rate_; }
 
+protected:
+    Sentences skipSentences() const override { return sentences_; }
+    std::int64_t skipCurrentIndex() const override { return currentIndex_; }
+    float skipRate() const override { return rate_; }
+    void restartSentence(std::int64_t index) override;
+    void finishAfterSkip() override;
+
 private:
     std::optional<platform::SpeechVoice> findVoice(const std::optional<std::string>& identifier);
     void speakCurrentSentence();
-    void apply(SentenceSkip skip);
     void utteranceFinished(platform::UtteranceID utterance);
     void utteranceFailed(platform::UtteranceID utterance, const platform::Error& error);
 

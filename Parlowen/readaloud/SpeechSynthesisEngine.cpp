@@ -26,4 +26,29 @@ void SpeechSynthesisEngine::setState(SpeechSynthesisState state) {
     if (auto callback = onStateChange) callback(state_);
 }
 
+void SentenceListEngine::apply(SentenceSkip skip) {
+    switch (skip.kind) {
+        case SentenceSkip::Kind::none: return;
+        case SentenceSkip::Kind::restart: restartSentence(skip.index); return;
+        case SentenceSkip::Kind::finish: finishAfterSkip(); return;
+    }
+}
+
+void SentenceListEngine::skipForwardSentence() {
+    apply(parlowen::skipForwardSentence(skipSentences(), skipCurrentIndex()));
+}
+void SentenceListEngine::skipBackSentence() { apply(parlowen::skipBackSentence(skipSentences(), skipCurrentIndex())); }
+void SentenceListEngine::skipForwardParagraph() {
+    apply(parlowen::skipForwardParagraph(skipSentences(), skipCurrentIndex()));
+}
+void SentenceListEngine::skipBackParagraph() {
+    apply(parlowen::skipBackParagraph(skipSentences(), skipCurrentIndex()));
+}
+void SentenceListEngine::skipForward(double seconds) {
+    apply(parlowen::skipForward(skipSentences(), skipCurrentIndex(), seconds, skipRate()));
+}
+void SentenceListEngine::skipBack(double seconds) {
+    apply(parlowen::skipBack(skipSentences(), skipCurrentIndex(), seconds, skipRate()));
+}
+
 }  // namespace parlowen

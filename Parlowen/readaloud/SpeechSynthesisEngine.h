@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "Parlowen/readaloud/SentenceModel.h"
 #include "platform/runtime/Error.h"
 
 namespace parlowen {
@@ -103,6 +104,31 @@ protected:
 
 private:
     SpeechSynthesisState state_;
+};
+
+// An engine that speaks a sentence list: its six skips choose their target by
+// the shared sentence model and hand the outcome to the engine.
+class SentenceListEngine : public SpeechSynthesisEngine {
+public:
+    void skipForwardSentence() final;
+    void skipBackSentence() final;
+    void skipForwardParagraph() final;
+    void skipBackParagraph() final;
+    void skipForward(double seconds) final;
+    void skipBack(double seconds) final;
+
+protected:
+    virtual Sentences skipSentences() const = 0;
+    virtual std::int64_t skipCurrentIndex() const = 0;
+    // The rate the duration estimate of the skips by seconds uses.
+    virtual float skipRate() const = 0;
+    // Makes `index` current and starts it from its beginning.
+    virtual void restartSentence(std::int64_t index) = 0;
+    // A skip past the end: everything stop does, then finished.
+    virtual void finishAfterSkip() = 0;
+
+private:
+    void apply(SentenceSkip skip);
 };
 
 }  // namespace parlowen

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/AudioHardware.h"
 #include "platform/audio/PcmBuffer.h"
 #include "platform/runtime/Error.h"
 
@@ -27,6 +28,9 @@ struct AudioOutputOptions {
     std::uint32_t channels = 1;
     // What the sound server shows for the stream.
     std::string streamName = "Parlowen";
+    // The output device (an AudioHardware id), used when no sink is named. A
+    // device that is gone, or has no output, plays to the default output.
+    std::optional<AudioDeviceID> device;
 };
 
 // A playback stream: buffers are queued, play in order, and each reports

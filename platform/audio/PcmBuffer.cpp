@@ -21,6 +21,16 @@ PcmBuffer::PcmBuffer(PcmFormat format, std::uint32_t frameCapacity) : format_(fo
     data_ = std::make_unique<std::byte[]>(byteCapacity());  // value-initialised: silence
 }
 
+PcmBuffer::PcmBuffer(PcmFormat format, std::uint32_t frameCapacity, ForOverwrite) : format_(format) {
+    if (!format.isValid() || frameCapacity == 0) return;
+    capacity_ = frameCapacity;
+    data_ = std::make_unique_for_overwrite<std::byte[]>(byteCapacity());
+}
+
+PcmBuffer PcmBuffer::forOverwrite(PcmFormat format, std::uint32_t frameCapacity) {
+    return PcmBuffer(format, frameCapacity, ForOverwrite{});
+}
+
 PcmBuffer::PcmBuffer(const PcmBuffer& other) : format_(other.format_), capacity_(other.capacity_), length_(other.length_) {
     if (capacity_ == 0) return;
     data_ = std::make_unique_for_overwrite<std::byte[]>(byteCapacity());

@@ -22,6 +22,9 @@ public:
     PcmBuffer() = default;
     // A zeroed buffer; frameLength() is 0 until set. An invalid format gives an empty buffer.
     PcmBuffer(PcmFormat format, std::uint32_t frameCapacity);
+    // The same, with storage left as allocated: for a caller that writes every
+    // frame it then counts (zeroing first would cost as much as the copy in).
+    static PcmBuffer forOverwrite(PcmFormat format, std::uint32_t frameCapacity);
 
     PcmBuffer(const PcmBuffer& other);
     PcmBuffer& operator=(const PcmBuffer& other);
@@ -60,6 +63,8 @@ public:
     std::size_t byteCapacity() const { return static_cast<std::size_t>(capacity_) * format_.bytesPerFrame(); }
 
 private:
+    struct ForOverwrite {};
+    PcmBuffer(PcmFormat format, std::uint32_t frameCapacity, ForOverwrite);
     std::byte* run(std::uint32_t channel) const;
 
     PcmFormat format_{};

@@ -65,6 +65,7 @@ std::optional<std::string> PulseAudio::sinkName(AudioDeviceID device) {
 }
 
 Result<std::unique_ptr<AudioOutputStream>> PulseAudio::openStream(AudioOutputOptions options) {
+    if (!options.sinkName && options.device) options.sinkName = sinkName(*options.device);
     return pulse::openOutputStream(core_, std::move(options));
 }
 

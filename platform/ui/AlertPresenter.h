@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@ struct Alert {
     std::string informativeText;
     AlertStyle style = AlertStyle::informational;
     std::vector<std::string> buttons;
+    // The button Escape chooses. None: Escape chooses nothing, unless the
+    // alert has a single button.
+    std::optional<std::size_t> escapeButton;
 };
 
 // Shows alerts and blocks until the user answers.

@@ -76,6 +76,17 @@ TEST(QtAlertPresenter, ShowsTextsAndButtonsInOrderAndReturnsTheClickedIndex) {
     EXPECT_TRUE(inspected);
 }
 
+TEST(QtAlertPresenter, EscapeChoosesTheAlertsEscapeButton) {
+    QtAlertPresenter presenter;
+    whenAlertShows([](QMessageBox& box) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&box, &escape);
+    });
+    Alert alert{"Big read", "", AlertStyle::informational, {"One", "Two", "Cancel"}};
+    alert.escapeButton = 2;
+    EXPECT_EQ(presenter.run(alert), 2);
+}
+
 TEST(QtAlertPresenter, StylesMapToIcons) {
     QtAlertPresenter presenter;
     for (auto [style, icon] : {std::pair{AlertStyle::informational, QMessageBox::Information},

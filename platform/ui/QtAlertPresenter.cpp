@@ -36,7 +36,10 @@ int QtAlertPresenter::run(const Alert& alert) {
     }
     if (buttons.empty()) buttons.push_back(box.addButton(QMessageBox::Ok));
     box.setDefaultButton(buttons.front());
-    if (buttons.size() == 1) box.setEscapeButton(buttons.front());
+    if (alert.escapeButton && *alert.escapeButton < buttons.size())
+        box.setEscapeButton(buttons[*alert.escapeButton]);
+    else if (buttons.size() == 1)
+        box.setEscapeButton(buttons.front());
 
     box.exec();
     for (std::size_t i = 0; i < buttons.size(); ++i) {

@@ -6,7 +6,8 @@ namespace platform::ui {
 
 // Alerts as Qt message boxes, application-modal. Buttons appear in the order
 // given, the first one is the default (Return); Escape and the window's close
-// button choose nothing unless the alert has a single button.
+// button choose the alert's escape button, or nothing when it has none and
+// more than one button.
 class QtAlertPresenter final : public AlertPresenter {
 public:
     int run(const Alert& alert) override;
