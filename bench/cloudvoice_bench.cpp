@@ -99,7 +99,7 @@ void BM_OpenAIVoiceStream(benchmark::State& state) {
     platform::ManualExecutor main;
     platform::CurlHttpClient http;
     platform::InMemorySecretStore secrets;
-    parlowen::KeychainStore keychain(secrets);
+    parlowen::KeychainStore keychain(secrets, main);
     (void)keychain.write(parlowen::KeychainStore::Key::openAI, "sk-bench");
     platform::FakeAudioOutput output;
     platform::FakeAudioHardware hardware;

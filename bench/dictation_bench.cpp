@@ -113,7 +113,7 @@ void BM_CoordinatorOnBuffer(benchmark::State& state) {
     NoInserter inserter;
     StubFactory engines;
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
+    KeychainStore keychain(secrets, main);
     platform::ScriptedAccessibility accessibility;
     platform::ScriptedWorkspace workspace;
     DictationCoordinator coordinator({.permissions = permissions, .preferences = preferences, .hud = hud,

@@ -145,7 +145,7 @@ void AppleSpeechEngine::Core::handleRecognition(std::uint64_t generation,
                 stale = true;
             } else {
                 std::string& current = state.currentSegment;
-                if (isSilentReset(current, text)) {
+                if (recognizer->resetsTranscriptSilently() && isSilentReset(current, text)) {
                     resetSegment = current;
                     state.finalizedSegments.push_back(current);
                 }

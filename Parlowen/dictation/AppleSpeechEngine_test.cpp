@@ -123,6 +123,21 @@ TEST_F(AppleSpeechEngineTest, StitchesSegmentsAcrossResetsAndTasks) {
     }
 }
 
+// A recogniser whose pauses end the task revises its first guess into text
+// that begins differently; keeping the guess as a segment repeated words.
+TEST_F(AppleSpeechEngineTest, ARevisionIsNoResetWhenTheRecogniserNeverResetsSilently) {
+    recognizer->setResetsTranscriptSilently(false);
+    startSession();
+    say("good");
+    say("hello world");
+    say("hello world second");
+    EXPECT_EQ(lastPartial(), "hello world second");
+    say("hello world second sentence", true);
+    say("and more");
+    EXPECT_EQ(finishNow(), "hello world second sentence and more");
+    EXPECT_FALSE(log->contains("silent reset"));
+}
+
 TEST_F(AppleSpeechEngineTest, EachTaskAsksForDictationWithTheHintsAndAFinalStartsTheNext) {
     engine.setContextualStrings({"Parlowen", "Auralith"});
     startSession();

@@ -232,7 +232,7 @@ protected:
     RecordingInserter inserter{events};
     FakeEngineFactory factory{events};
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, ex};
     std::shared_ptr<platform::ScriptedAccessibleElement> element = std::make_shared<platform::ScriptedAccessibleElement>();
     platform::ScriptedAccessibility ax;
     platform::ScriptedWorkspace workspace;

@@ -128,7 +128,7 @@ protected:
     platform::InMemoryPasteboard pasteboard;
     platform::ScriptedLanguageModel languageModel;
     platform::InMemorySecretStore secrets;
-    parlowen::KeychainStore keychain{secrets};
+    parlowen::KeychainStore keychain{secrets, main};
     platform::FakeHttpClient http;
     platform::FakeAudioHardware hardware;
     platform::FakeAudioInputEngine* microphone = nullptr;

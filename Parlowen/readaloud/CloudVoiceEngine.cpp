@@ -454,7 +454,9 @@ Task<void> CloudVoiceEngine::fetchSentence(CloudVoiceEngine* engine, std::weak_p
 
 Task<Status> CloudVoiceEngine::readSentence(CloudVoiceEngine* engine, std::weak_ptr<void> alive,
                                             std::shared_ptr<SentenceStream> stream, SentenceFetch fetch) {
-    auto key = engine->services_.keychain.read(engine->keyService());
+    // The keychain may wait for an unlock prompt: never on this thread.
+    auto key = co_await engine->services_.keychain.readAsync(engine->keyService());
+    if (alive.expired() || stream->cancelled) co_return platform::fail(Error::cancelled());
     if (!key) co_return platform::fail(key.error());
     auto request = engine->sentenceRequest(fetch, *key);
     if (!request) co_return platform::fail(request.error());

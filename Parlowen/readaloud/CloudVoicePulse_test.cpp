@@ -151,7 +151,7 @@ protected:
     platform::ManualExecutor main;
     platform::CurlHttpClient client;
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, main};
     platform::InMemoryUserDefaults defaults;
     std::unique_ptr<platform::PulseAudio> pulse;
     std::unique_ptr<CloudVoiceEngine> engine;

@@ -44,7 +44,7 @@ struct CloudVoiceRig {
     platform::ManualExecutor main;
     platform::FakeHttpClient http;
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, main};
     platform::FakeAudioOutput output;
     platform::FakeAudioHardware hardware;
     platform::InMemoryUserDefaults defaults;

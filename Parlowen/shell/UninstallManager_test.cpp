@@ -8,6 +8,7 @@
 #include "platform/defaults/JsonFileUserDefaults.h"
 #include "platform/keychain/SecretStore.h"
 #include "platform/log/CaptureSink.h"
+#include "platform/runtime/ManualExecutor.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
 #include "platform/values/XdgDirs.h"
@@ -30,7 +31,8 @@ protected:
     testsupport::TempDir home;
     platform::Environment env{std::map<std::string, std::string>{{"HOME", home.path().string()}}};
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    platform::ManualExecutor keychainWork;
+    KeychainStore keychain{secrets, keychainWork};
     platform::InMemoryUserDefaults defaults;
     platform::ScriptedLoginItemService loginItems;
 
@@ -118,7 +120,8 @@ TEST(UninstallOnTheDesktop, RemovesKeysFilesAndTheAutostartEntry) {
     const platform::Environment env = keyring.environment();
     const platform::XdgDirs dirs(env);
     auto secrets = platform::makeLibsecretStore();
-    KeychainStore keychain(*secrets);
+    platform::ManualExecutor keychainWork;
+    KeychainStore keychain(*secrets, keychainWork);
     ASSERT_TRUE(keychain.write(Key::openAI, "sk-openai"));
     ASSERT_TRUE(keychain.write(Key::cartesia, "sk-cartesia"));
     ASSERT_TRUE(keychain.write(Key::groq, "gsk-groq"));

@@ -65,6 +65,9 @@ public:
 
     std::string localeIdentifier() const override;
     bool supportsOnDeviceRecognition() const override { return true; }
+    // A pause ends the task with a final result; within a task the
+    // hypothesis is only ever revised.
+    bool resetsTranscriptSilently() const override { return false; }
     std::shared_ptr<SpeechAudioRequest> makeRequest(SpeechRequestOptions options) override;
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioRequest> request,
                                                            SpeechResultHandler handler) override;

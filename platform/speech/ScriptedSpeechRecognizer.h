@@ -52,6 +52,8 @@ public:
 
     std::string localeIdentifier() const override { return locale_; }
     bool supportsOnDeviceRecognition() const override { return onDevice_; }
+    bool resetsTranscriptSilently() const override { return resetsSilently_; }
+    void setResetsTranscriptSilently(bool resets) { resetsSilently_ = resets; }
     std::shared_ptr<SpeechAudioRequest> makeRequest(SpeechRequestOptions options) override;
     std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioRequest> request,
                                                            SpeechResultHandler handler) override;
@@ -78,6 +80,7 @@ private:
 
     std::string locale_;
     bool onDevice_;
+    bool resetsSilently_ = true;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Task>> tasks_;
 

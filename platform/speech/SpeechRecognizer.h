@@ -66,6 +66,11 @@ public:
     // "en-US"
     virtual std::string localeIdentifier() const = 0;
     virtual bool supportsOnDeviceRecognition() const = 0;
+    // Whether a task's transcript may start over after a pause without
+    // ending the task, dropping what it had said. A recogniser that never
+    // does may still revise a partial into text that begins differently:
+    // that is a revision, not a new segment.
+    virtual bool resetsTranscriptSilently() const { return true; }
     virtual std::shared_ptr<SpeechAudioRequest> makeRequest(SpeechRequestOptions options) = 0;
     // Starts recognising what arrives in `request` (made by this recogniser).
     virtual std::shared_ptr<SpeechRecognitionTask> recognitionTask(std::shared_ptr<SpeechAudioRequest> request,

@@ -118,7 +118,7 @@ TEST(NotepadDesktop, DISABLED_SpeechAndTypingMixThenCopySaveAndDone) {
     platform::ScriptedLanguageModel languageModel;
     languageModel.setAvailability(platform::LanguageModelAvailability::deviceNotEligible);
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain(secrets);
+    KeychainStore keychain(secrets, background);
     platform::FakeHttpClient http;
     platform::PulseAudio pulse(env);
     platform::DocumentsNotesScripting notesFolder(env);
