@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/audio/AllocationProbe.h"
 #include "platform/audio/AudioFile.h"
 #include "platform/testsupport/TempHome.h"
 
@@ -117,6 +118,17 @@ TEST_F(OutputAudioFilePlayerTest, PauseHoldsAndASeekPlaysOnlyTheRest) {
     ASSERT_TRUE(player->play());
     EXPECT_NEAR(static_cast<double>(playToEnd()), 0.5 * kRate, 0.05 * kRate);
     EXPECT_TRUE(lastReport);
+}
+
+TEST_F(OutputAudioFilePlayerTest, CompletionsAllocateNothing) {
+    auto player = open(1.0);
+    ASSERT_TRUE(player->play());
+    auto* stream = output.lastStream();
+    ASSERT_TRUE(eventually([&] { return stream->pendingCount() >= 2; }));
+    AllocationProbe probe;  // the completions run on this thread, as on the audio thread
+    EXPECT_TRUE(stream->finishNext());
+    EXPECT_TRUE(stream->finishNext());
+    EXPECT_EQ(probe.count(), 0u);
 }
 
 TEST_F(OutputAudioFilePlayerTest, AFileThatIsNotAudioFailsWithADescription) {

@@ -74,9 +74,11 @@ void MacQueuePlayer::play(const QueueItem& item, Variant variant) {
     const double start = resumePosition(item, variant, next->duration());
     if (start > 0) next->setCurrentTime(start);
 
-    // The outgoing audio's position is saved as a pause would, so switching
-    // items or variants never loses what was heard since the last pause.
-    if (player_) {
+    // Playing audio that is replaced is saved as a pause would, so switching
+    // items or variants never loses what was heard since the last pause. Paused
+    // or finished audio was saved when it stopped (a finished one as its full
+    // length, which its rewound position must not overwrite).
+    if (player_ && isPlaying_.get()) {
         player_->pause();
         persistPosition();
     }

@@ -154,6 +154,15 @@ TEST_F(MacQueuePlayerTest, ASuccessfulFinishStoresTheLengthAndCompletesTheArticl
     EXPECT_EQ(audio.opened().size(), 1u);
 }
 
+TEST_F(MacQueuePlayerTest, ReplacingAFinishedAudioKeepsItRecordedAsFullyPlayed) {
+    const QueueItem item = article(300, 290);
+    player->play(item, Variant::article);
+    audioNow().finish(true);
+    main.runUntilIdle();
+    player->play(article(200), Variant::article);
+    EXPECT_EQ(stored(item.id).playedThru, 300);
+}
+
 TEST_F(MacQueuePlayerTest, AFailedFinishSavesTheCurrentPosition) {
     const QueueItem item = article(300);
     addPodcast(item, 600);

@@ -88,13 +88,18 @@ void paintSkip(QPainter& p, const QRectF& r, const QString& number, bool forward
     p.drawText(ring, Qt::AlignCenter, number);
 }
 
-void paintTortoise(QPainter& p, const QRectF& r) {
+// Saves the painter and sets it to fill black in a unit square centred on 0.
+void beginUnitFill(QPainter& p, const QRectF& r) {
     const double s = side(r);
     p.save();
     p.translate(r.center());
     p.scale(s, s);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
+}
+
+void paintTortoise(QPainter& p, const QRectF& r) {
+    beginUnitFill(p, r);
     p.drawChord(QRectF(-0.38, -0.3, 0.66, 0.6), 0, 180 * 16);      // shell
     p.drawEllipse(QRectF(0.24, -0.12, 0.2, 0.16));                  // head
     p.drawRect(QRectF(-0.3, 0.0, 0.1, 0.16));                       // legs
@@ -103,12 +108,7 @@ void paintTortoise(QPainter& p, const QRectF& r) {
 }
 
 void paintHare(QPainter& p, const QRectF& r) {
-    const double s = side(r);
-    p.save();
-    p.translate(r.center());
-    p.scale(s, s);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
+    beginUnitFill(p, r);
     p.drawEllipse(QRectF(-0.42, -0.08, 0.6, 0.36));   // body
     p.drawEllipse(QRectF(0.1, -0.2, 0.28, 0.24));     // head
     p.save();
