@@ -20,6 +20,7 @@
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/runtime/WorkerPool.h"
 #include "platform/testsupport/LoopbackServer.h"
+#include "platform/testsupport/NotificationServer.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
 #include "platform/values/Files.h"
@@ -32,11 +33,6 @@ using namespace std::chrono_literals;
 using platform::Result;
 using platform::Task;
 using platform::Uuid;
-
-platform::Status dunstInstalled() {
-    if (fs::exists("/usr/share/dbus-1/services/org.knopwob.dunst.service")) return platform::ok();
-    return platform::fail(platform::Error::make("test", 1, "missing", "dunst is not installed (scripts/setup installs it)"));
-}
 
 std::string stateOnDisk(const fs::path& file, const Uuid& id) {
     auto bytes = platform::readFile(file);
@@ -77,19 +73,8 @@ private:
     fs::path storeFile_, crashCopy_;
 };
 
-std::vector<std::pair<std::string, std::string>> notificationHistory(const testsupport::ServiceFixture& session) {
-    std::vector<std::pair<std::string, std::string>> out;
-    if (!session.run({"dunstctl", "close-all"}).ok()) return out;
-    auto result = session.run({"dunstctl", "history"});
-    auto json = nlohmann::json::parse(result.out, nullptr, false);
-    if (json.is_discarded()) return out;
-    for (const auto& n : json["data"][0])
-        out.emplace_back(n["summary"]["data"].get<std::string>(), n["body"]["data"].get<std::string>());
-    return out;
-}
-
 TEST(PodcastRenderIntegration, ARequestMovesThroughItsStatesOnDiskAndNotifies) {
-    PARLOWEN_REQUIRE_OR_SKIP(dunstInstalled());
+    PARLOWEN_REQUIRE_OR_SKIP(testsupport::dunstInstalled());
     testsupport::DesktopSession desktop;
     PARLOWEN_REQUIRE_OR_SKIP(desktop.start());
 
@@ -149,7 +134,8 @@ TEST(PodcastRenderIntegration, ARequestMovesThroughItsStatesOnDiskAndNotifies) {
     EXPECT_NE(server.requests()[0].body.find("Salmon find their home river by smell."), std::string::npos);
 
     // The desktop shows the notification with the item's title.
-    auto shown = notificationHistory(desktop);
+    ASSERT_TRUE(desktop.run({"dunstctl", "close-all"}).ok());
+    auto shown = testsupport::notificationHistory(desktop);
     EXPECT_NE(std::find(shown.begin(), shown.end(), std::pair<std::string, std::string>{"Podcast ready", "How salmon find home"}),
               shown.end());
 
