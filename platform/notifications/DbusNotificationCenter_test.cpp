@@ -7,6 +7,7 @@
 
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/runtime/WorkerPool.h"
+#include "platform/testsupport/NotificationServer.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 using Status = NotificationAuthorizationStatus;
 
-// dunst serves org.freedesktop.Notifications; Debian installs it for D-Bus
-// activation, which is how the request finds a server that is not running.
-platform::Status dunstInstalled() {
-    if (std::filesystem::exists("/usr/share/dbus-1/services/org.knopwob.dunst.service")) return ok();
-    return fail(Error::make("test", 1, "missing", "dunst is not installed (scripts/setup installs it)"));
-}
-
 template <class T>
 T await(ManualExecutor& main, Task<T> task) {
     auto handle = spawn(main, std::move(task));
@@ -29,20 +23,8 @@ T await(ManualExecutor& main, Task<T> task) {
     return handle.value();
 }
 
-// The summaries and bodies dunst keeps in its history, newest first.
-std::vector<std::pair<std::string, std::string>> history(const testsupport::ServiceFixture& session) {
-    auto result = session.run({"dunstctl", "history"});
-    EXPECT_TRUE(result.ok()) << result.describe();
-    std::vector<std::pair<std::string, std::string>> out;
-    auto json = nlohmann::json::parse(result.out, nullptr, false);
-    if (json.is_discarded()) return out;
-    for (const auto& n : json["data"][0])
-        out.emplace_back(n["summary"]["data"].get<std::string>(), n["body"]["data"].get<std::string>());
-    return out;
-}
-
 TEST(DbusNotificationCenter, TheFirstPostStartsTheServerAndAReusedIdentifierReplacesTheNotification) {
-    PARLOWEN_REQUIRE_OR_SKIP(dunstInstalled());
+    PARLOWEN_REQUIRE_OR_SKIP(testsupport::dunstInstalled());
     testsupport::DesktopSession desktop;
     PARLOWEN_REQUIRE_OR_SKIP(desktop.start());
     ManualExecutor main;
@@ -76,7 +58,7 @@ TEST(DbusNotificationCenter, TheFirstPostStartsTheServerAndAReusedIdentifierRepl
 
     // Closing moves them to the history, where their texts can be read.
     ASSERT_TRUE(desktop.run({"dunstctl", "close-all"}).ok());
-    auto kept = history(desktop);
+    auto kept = testsupport::notificationHistory(desktop);
     ASSERT_EQ(kept.size(), 2u);
     EXPECT_NE(std::find(kept.begin(), kept.end(), std::pair<std::string, std::string>{"Podcast ready", "Second render"}),
               kept.end());

@@ -36,6 +36,9 @@ QString initials(const std::string& name) {
 // The symbols views use that the icon theme draws, by freedesktop name.
 const std::map<std::string, std::string>& themeNames() {
     static const std::map<std::string, std::string> names{
+        {"sparkles", "starred-symbolic"},
+        {"person.wave.2.fill", "avatar-default-symbolic"},
+        {"person.wave.2", "user-info-symbolic"},
         {"sunrise", "daytime-sunrise-symbolic"},
         {"sunset", "daytime-sunset-symbolic"},
         {"sun.max", "weather-clear-symbolic"},
