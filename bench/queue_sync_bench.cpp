@@ -7,7 +7,7 @@
 
 #include <fmt/format.h>
 
-#include "Parlowen/listenlater/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 #include "bench/BenchMain.h"
 #include "platform/clouddb/InMemoryCloudDatabase.h"
 #include "platform/runtime/ManualExecutor.h"

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Parlowen/listenlater/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 #include "platform/clouddb/SqliteCloudDatabase.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"

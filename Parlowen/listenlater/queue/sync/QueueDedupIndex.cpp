@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/sync/QueueDedupIndex.h"
+#include "Parlowen/listenlater/queue/sync/QueueDedupIndex.h"
 
 #include <charconv>
 

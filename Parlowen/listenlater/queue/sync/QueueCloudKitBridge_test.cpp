@@ -3,7 +3,7 @@
 #include <clocale>
 #include <fstream>
 
-#include "Parlowen/listenlater/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 #include "platform/clouddb/InMemoryCloudDatabase.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"

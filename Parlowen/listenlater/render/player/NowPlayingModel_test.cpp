@@ -1,8 +1,8 @@
-#include "Parlowen/listenlater/player/NowPlayingModel.h"
+#include "Parlowen/listenlater/render/player/NowPlayingModel.h"
 
 #include <gtest/gtest.h>
 
-#include "Parlowen/listenlater/player/PlayerFixture.h"
+#include "Parlowen/listenlater/render/player/PlayerFixture.h"
 #include "platform/text/Unicode.h"
 
 using namespace parlowen;

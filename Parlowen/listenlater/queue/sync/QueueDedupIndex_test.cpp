@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Parlowen/listenlater/sync/QueueDedupIndex.h"
+#include "Parlowen/listenlater/queue/sync/QueueDedupIndex.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/runtime/WorkerPool.h"

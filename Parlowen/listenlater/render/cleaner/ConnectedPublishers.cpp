@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/cleaner/ConnectedPublishers.h"
+#include "Parlowen/listenlater/render/cleaner/ConnectedPublishers.h"
 
 #include <algorithm>
 #include <set>

@@ -4,8 +4,8 @@
 
 #include <QWidget>
 
-#include "Parlowen/listenlater/player/MacQueuePlayer.h"
-#include "Parlowen/listenlater/player/PodcastRenderSource.h"
+#include "Parlowen/listenlater/render/player/MacQueuePlayer.h"
+#include "Parlowen/listenlater/render/player/PodcastRenderSource.h"
 #include "Parlowen/model/QueueItem.h"
 #include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/runtime/Executor.h"

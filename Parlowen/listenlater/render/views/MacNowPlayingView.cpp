@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/views/MacNowPlayingView.h"
+#include "Parlowen/listenlater/render/views/MacNowPlayingView.h"
 
 #include <cmath>
 #include <filesystem>
@@ -16,8 +16,8 @@
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
 #include "Parlowen/brand/MascotArtwork.h"
-#include "Parlowen/listenlater/player/NowPlayingModel.h"
-#include "Parlowen/listenlater/views/NowPlayingSymbols.h"
+#include "Parlowen/listenlater/render/player/NowPlayingModel.h"
+#include "Parlowen/listenlater/render/views/NowPlayingSymbols.h"
 #include "platform/ui/Contrast.h"
 #include "platform/ui/FloatSlider.h"
 #include "platform/ui/IconRegistry.h"

@@ -1,8 +1,8 @@
-#include "Parlowen/listenlater/cleaner/ArticleCleaner.h"
+#include "Parlowen/listenlater/render/cleaner/ArticleCleaner.h"
 
 #include <gtest/gtest.h>
 
-#include "Parlowen/listenlater/cleaner/ConnectedPublishers.h"
+#include "Parlowen/listenlater/render/cleaner/ConnectedPublishers.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/http/FakeHttpClient.h"
 #include "platform/languagemodel/ScriptedLanguageModel.h"

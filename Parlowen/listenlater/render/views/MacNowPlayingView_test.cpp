@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/views/MacNowPlayingView.h"
+#include "Parlowen/listenlater/render/views/MacNowPlayingView.h"
 
 #include <QImage>
 #include <QLabel>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Parlowen/listenlater/player/PlayerFixture.h"
+#include "Parlowen/listenlater/render/player/PlayerFixture.h"
 #include "platform/ui/Animations.h"
 #include "platform/ui/FloatSlider.h"
 #include "platform/ui/ScreenshotTesting.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Parlowen/listenlater/queue/QueueService.h"
-#include "Parlowen/listenlater/sync/QueueDedupIndex.h"
+#include "Parlowen/listenlater/queue/sync/QueueDedupIndex.h"
 #include "Parlowen/model/QueueItem.h"
 #include "platform/clouddb/CloudDatabase.h"
 #include "platform/log/Log.h"

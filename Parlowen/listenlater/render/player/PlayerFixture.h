@@ -8,7 +8,7 @@
 #include <fstream>
 #include <map>
 
-#include "Parlowen/listenlater/player/MacQueuePlayer.h"
+#include "Parlowen/listenlater/render/player/MacQueuePlayer.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
 #include "platform/testsupport/TempHome.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "Parlowen/listenlater/player/PodcastRenderSource.h"
+#include "Parlowen/listenlater/render/player/PodcastRenderSource.h"
 #include "Parlowen/listenlater/queue/QueueService.h"
 #include "Parlowen/model/QueueItem.h"
 #include "platform/audio/AudioFilePlayer.h"

@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "Parlowen/listenlater/cleaner/ArticleCleaner.h"
-#include "Parlowen/listenlater/cleaner/ConnectedPublishers.h"
+#include "Parlowen/listenlater/render/cleaner/ArticleCleaner.h"
+#include "Parlowen/listenlater/render/cleaner/ConnectedPublishers.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/http/CurlHttpClient.h"
 #include "platform/languagemodel/LanguageModel.h"

@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/player/MacQueuePlayer.h"
+#include "Parlowen/listenlater/render/player/MacQueuePlayer.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/views/NowPlayingSymbols.h"
+#include "Parlowen/listenlater/render/views/NowPlayingSymbols.h"
 
 #include <algorithm>
 #include <cmath>

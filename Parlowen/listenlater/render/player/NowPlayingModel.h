@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "Parlowen/listenlater/player/MacQueuePlayer.h"
-#include "Parlowen/listenlater/player/PodcastRenderSource.h"
+#include "Parlowen/listenlater/render/player/MacQueuePlayer.h"
+#include "Parlowen/listenlater/render/player/PodcastRenderSource.h"
 #include "Parlowen/model/QueueItem.h"
 
 namespace parlowen {

@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/player/NowPlayingModel.h"
+#include "Parlowen/listenlater/render/player/NowPlayingModel.h"
 
 #include <algorithm>
 #include <cmath>

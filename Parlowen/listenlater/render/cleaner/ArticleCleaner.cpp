@@ -1,10 +1,10 @@
-#include "Parlowen/listenlater/cleaner/ArticleCleaner.h"
+#include "Parlowen/listenlater/render/cleaner/ArticleCleaner.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "Parlowen/listenlater/cleaner/ConnectedPublishers.h"
+#include "Parlowen/listenlater/render/cleaner/ConnectedPublishers.h"
 #include "Parlowen/notepad/AppleIntelligenceRefinementClient.h"
 #include "platform/log/Log.h"
 #include "platform/runtime/Channel.h"

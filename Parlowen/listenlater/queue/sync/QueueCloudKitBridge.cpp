@@ -1,4 +1,4 @@
-#include "Parlowen/listenlater/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 
 #include <cmath>
 #include <limits>

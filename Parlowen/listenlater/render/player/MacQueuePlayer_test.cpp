@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Parlowen/listenlater/player/PlayerFixture.h"
+#include "Parlowen/listenlater/render/player/PlayerFixture.h"
 
 using namespace parlowen;
 using namespace parlowen::testing;
