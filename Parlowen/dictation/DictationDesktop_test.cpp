@@ -103,7 +103,7 @@ struct LiveDictation {
                   return std::make_shared<platform::PocketSphinxRecognizer>(*model);
               },
               background, http),
-          keychain(secrets),
+          keychain(secrets, background),
           coordinator({.permissions = permissions, .preferences = preferences, .hud = hud, .audio = audio,
                        .inserter = inserter, .engines = engines, .keychain = keychain,
                        .accessibility = accessibility, .workspace = workspace, .main = main,
