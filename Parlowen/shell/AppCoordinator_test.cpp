@@ -276,7 +276,9 @@ TEST_F(AppCoordinatorTest, DictationPressArbitratesWithReadAloud) {
         c.arbitrate(GestureAction::dictation, std::nullopt);
         EXPECT_EQ(trace, k.expected);
         EXPECT_EQ(c.readAloudShouldResumeAfterDictation, k.flagAfter);
-        if (k.line) EXPECT_TRUE(logs->contains(k.line, platform::LogLevel::info));
+        if (k.line) {
+            EXPECT_TRUE(logs->contains(k.line, platform::LogLevel::info));
+        }
     }
 }
 
@@ -300,7 +302,9 @@ TEST_F(AppCoordinatorTest, RecordingDictationEndsBeforeOtherModes) {
         c.readAloudShouldResumeAfterDictation = true;
         c.arbitrate(action, std::nullopt);
         EXPECT_EQ(trace, expected);
-        if (action != GestureAction::notepad) EXPECT_FALSE(c.readAloudShouldResumeAfterDictation);
+        if (action != GestureAction::notepad) {
+            EXPECT_FALSE(c.readAloudShouldResumeAfterDictation);
+        }
     }
     EXPECT_TRUE(logs->contains("mode arbitration: dictation → read-aloud"));
     trace.clear();
@@ -327,6 +331,164 @@ TEST_F(AppCoordinatorTest, MissingReadAloudAndNotepadLogOnceAndDictationStillWor
     for (const auto& line : logs->lines())
         if (line.message.find("is not available") != std::string::npos) ++missing;
     EXPECT_EQ(missing, 2);  // read-aloud and notepad, once each
+}
+
+// ---- construction and start ----
+
+TEST_F(AppCoordinatorTest, ConstructionStartsNothingAndLazyAccessorsBuildOnce) {
+    auto& c = make();
+    EXPECT_EQ(main.runUntilIdle(), 0u);
+    EXPECT_TRUE(trace.empty());
+    EXPECT_EQ(factory.builds, 0);
+    EXPECT_FALSE(hotkey.isRunning());
+    EXPECT_EQ(keys.openCount(), 0);
+    EXPECT_TRUE(hotkey.routerSnapshot().watchedCombos.empty());
+
+    // The Notepad window is built for the Notepad that `notepad` then returns.
+    auto* window = c.notepadHUDController();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(factory.notepadWindow->owner, c.notepad());
+    EXPECT_EQ(c.notepadHUDController(), window);
+    EXPECT_EQ(&c.dictation(), &c.dictation());
+    EXPECT_EQ(c.readAloud(), c.readAloud());
+    EXPECT_EQ(c.listenLaterCloudKit(), c.listenLaterCloudKit());
+    EXPECT_EQ(factory.builds, 5);
+    EXPECT_EQ(factory.bridgeDatabases, (std::vector<bool>{true}));
+}
+
+TEST_F(AppCoordinatorTest, UnderTheTestVariableTheBridgeHasNoDatabase) {
+    environment = environment.with(AppCoordinator::kTestHarnessVariable, "/tmp/x");
+    make().listenLaterCloudKit();
+    EXPECT_EQ(factory.bridgeDatabases, (std::vector<bool>{false}));
+}
+
+TEST_F(AppCoordinatorTest, OpenPreferencesTwiceKeepsOneWindowOnTheSecondTab) {
+    auto& c = make();
+    c.openPreferences(PreferencesTab::dictation);
+    auto* first = factory.preferences;
+    c.openPreferences(PreferencesTab::about);
+    EXPECT_EQ(factory.preferences, first);
+    EXPECT_EQ(first->tab, PreferencesTab::about);
+    EXPECT_EQ(trace, (Trace{"preferences.show", "preferences.show"}));
+}
+
+TEST_F(AppCoordinatorTest, StartRunsItsStepsInOrder) {
+    orphans = 3;
+    make().start();
+    main.runUntilIdle();
+    EXPECT_EQ(trace, (Trace{"memory.start", "bridge.start", "prune", "make dictation", "dictation.bindAudioCallbacks",
+                            "make readAloud", "postLaunch"}));
+    EXPECT_EQ(logs->messages().front(), "Parlowen starting");
+    EXPECT_TRUE(logs->contains("reclaimed 3 orphaned Listen Later cache file(s)"));
+    EXPECT_TRUE(hotkey.isRunning());
+    EXPECT_EQ(hotkey.routerSnapshot().watchedCombos.size(), 4u);
+    EXPECT_EQ(automaticDownloads, (std::vector<bool>{preferences.autoUpdateEnabled()}));
+}
+
+TEST_F(AppCoordinatorTest, PruneThatRemovesNothingLogsNothing) {
+    started();
+    EXPECT_FALSE(logs->contains("orphaned Listen Later"));
+}
+
+TEST_F(AppCoordinatorTest, KeySourceFailureIsLoggedAndStartGoesOn) {
+    keys.failOpen(true);
+    started();
+    auto line = logs->find("hotkey start failed: ", platform::LogLevel::error);
+    ASSERT_TRUE(line);
+    EXPECT_NE(line->message.find(" — likely missing Input Monitoring permission"), std::string::npos);
+    EXPECT_FALSE(hotkey.isRunning());
+    EXPECT_EQ(hotkey.routerSnapshot().watchedCombos.size(), 4u);
+}
+
+TEST_F(AppCoordinatorTest, UnderTheTestVariableNoBridgeNoPruneButGesturesStart) {
+    environment = environment.with(AppCoordinator::kTestHarnessVariable, "/tmp/x");
+    make().start();
+    main.runUntilIdle();
+    EXPECT_TRUE(factory.bridgeDatabases.empty());
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "prune"), 0);
+    EXPECT_TRUE(hotkey.isRunning());
+    EXPECT_EQ(trace.back(), "postLaunch");
+}
+
+TEST_F(AppCoordinatorTest, ChangingOneGestureRegistersAllFourWithTheDeliveredValue) {
+    started();
+    preferences.readAloudGesture.set(Gesture::hold(Hotkey::rightCommand));
+    auto router = hotkey.routerSnapshot();
+    EXPECT_EQ(router.watchedHolds, (std::vector<Hotkey>{Hotkey::rightCommand}));
+    EXPECT_EQ(router.watchedCombos.size(), 3u);
+}
+
+TEST_F(AppCoordinatorTest, AutoUpdateSettingDrivesAutomaticDownloads) {
+    started();
+    preferences.autoUpdateEnabled.set(false);
+    preferences.autoUpdateEnabled.set(true);
+    EXPECT_EQ(automaticDownloads, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(AppCoordinatorTest, PanelCallbacksPickTheDeviceAndCancelDictation) {
+    started();
+    panel.onSelect(std::string("usb-mic"));
+    EXPECT_EQ(preferences.preferredInputDeviceUID(), "usb-mic");
+    panel.onCancel();
+    EXPECT_EQ(trace, (Trace{"dictation.cancel"}));
+}
+
+TEST_F(AppCoordinatorTest, ShutdownStopsTapCancelsAndFlushesPendingWrites) {
+    auto& c = started();
+    c.shutdown();
+    EXPECT_FALSE(hotkey.isRunning());
+    EXPECT_EQ(trace, (Trace{"memory.stop", "dictation.cancel", "readAloud.cancel", "usageLog.flush", "queue.flush"}));
+}
+
+struct SmartDefaultCase {
+    const char* name;
+    bool flagBefore;
+    std::optional<std::string> preferredBefore;
+    std::optional<std::string> systemDefault;
+    std::vector<InputDevice> devices;
+    std::optional<std::string> preferredAfter;
+    const char* line;
+};
+
+TEST_F(AppCoordinatorTest, SmartDefaultInputDevice) {
+    using T = platform::AudioTransport;
+    const InputDevice bt{"bt", "Ann's Headset", T::bluetooth}, builtIn{"mic", "Built-in Mic", T::builtIn},
+        usb{"usb", "USB Mic", T::usb}, other{"oth", "Other", T::other};
+    const char* overriding = "smart-default: system default input is Bluetooth (<private>); overriding to <private> "
+                             "for faster dictation startup";
+    const char* leaving =
+        "smart-default: system default is Bluetooth but no built-in/USB alternative available; leaving as-is";
+    const SmartDefaultCase cases[] = {
+        {"bluetooth with built-in", false, {}, "bt", {usb, bt, builtIn}, "mic", overriding},
+        {"bluetooth with only usb", false, {}, "bt", {bt, other, usb}, "usb", overriding},
+        {"bluetooth alone", false, {}, "bt", {bt, other}, std::nullopt, leaving},
+        {"non-bluetooth default", false, {}, "usb", {bt, usb, builtIn}, std::nullopt, nullptr},
+        {"default not listed", false, {}, "gone", {bt, builtIn}, std::nullopt, nullptr},
+        {"no default", false, {}, std::nullopt, {bt, builtIn}, std::nullopt, nullptr},
+        {"preferred already set", false, "chosen", "bt", {bt, builtIn}, "chosen", nullptr},
+        {"flag already on", true, {}, "bt", {bt, builtIn}, std::nullopt, nullptr},
+    };
+    auto& c = make();
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        logs->clear();
+        preferences.hasAutoSelectedInputDevice.set(k.flagBefore);
+        preferences.preferredInputDeviceUID.set(k.preferredBefore);
+        defaultInput = k.systemDefault;
+        devices = k.devices;
+        c.applySmartDefaultInputDevice();
+        EXPECT_EQ(preferences.preferredInputDeviceUID(), k.preferredAfter);
+        EXPECT_TRUE(preferences.hasAutoSelectedInputDevice());
+        EXPECT_EQ(logs->contains("smart-default"), k.line != nullptr);
+        if (k.line) {
+            EXPECT_TRUE(logs->contains(k.line, platform::LogLevel::info));
+        }
+    }
+    // Flag already on: nothing at all, not even a write.
+    logs->clear();
+    defaults.remove("hasAutoSelectedInputDevice");
+    c.applySmartDefaultInputDevice();
+    EXPECT_FALSE(defaults.object("hasAutoSelectedInputDevice"));
 }
 
 }  // namespace
