@@ -46,10 +46,17 @@ AppCoordinator::~AppCoordinator() {
 
 bool AppCoordinator::isTestRun() const { return environment_.has(kTestHarnessVariable); }
 
-void AppCoordinator::logMissing(bool& logged, const char* what) {
-    if (logged) return;
-    logged = true;
-    log_.info("{} is not available in this build", what);
+template <class T, class Make>
+T* AppCoordinator::lazy(std::unique_ptr<T>& slot, LazyState& state, const char* what, Make make) {
+    if (!state.tried) {
+        state.tried = true;
+        slot = make();
+    }
+    if (!slot && !state.missingLogged) {
+        state.missingLogged = true;
+        log_.info("{} is not available in this build", what);
+    }
+    return slot.get();
 }
 
 // ---- lazy components ----
@@ -60,40 +67,22 @@ DictationMode& AppCoordinator::dictation() {
 }
 
 ReadAloudMode* AppCoordinator::readAloud() {
-    if (!readAloudTried_) {
-        readAloudTried_ = true;
-        readAloud_ = factory_.makeReadAloud();
-    }
-    if (!readAloud_) logMissing(readAloudMissingLogged_, "read-aloud");
-    return readAloud_.get();
+    return lazy(readAloud_, readAloudLazy_, "read-aloud", [this] { return factory_.makeReadAloud(); });
 }
 
 NotepadMode* AppCoordinator::notepad() {
-    if (!notepadTried_) {
-        notepadTried_ = true;
-        notepad_ = factory_.makeNotepad();
-    }
-    if (!notepad_) logMissing(notepadMissingLogged_, "notepad");
-    return notepad_.get();
+    return lazy(notepad_, notepadLazy_, "notepad", [this] { return factory_.makeNotepad(); });
 }
 
 NotepadWindow* AppCoordinator::notepadHUDController() {
     auto* pad = notepad();
-    if (!notepadHUDTried_ && pad) {
-        notepadHUDTried_ = true;
-        notepadHUD_ = factory_.makeNotepadWindow(*pad);
-    }
-    if (!notepadHUD_) logMissing(notepadHUDMissingLogged_, "notepad window");
-    return notepadHUD_.get();
+    if (!pad) return nullptr;
+    return lazy(notepadHUD_, notepadHUDLazy_, "notepad window", [this, pad] { return factory_.makeNotepadWindow(*pad); });
 }
 
 CloudBridge* AppCoordinator::listenLaterCloudKit() {
-    if (!bridgeTried_) {
-        bridgeTried_ = true;
-        cloudBridge_ = factory_.makeCloudBridge(!isTestRun());
-    }
-    if (!cloudBridge_) logMissing(bridgeMissingLogged_, "listen later iCloud bridge");
-    return cloudBridge_.get();
+    return lazy(cloudBridge_, bridgeLazy_, "listen later iCloud bridge",
+                [this] { return factory_.makeCloudBridge(!isTestRun()); });
 }
 
 void AppCoordinator::openPreferences(PreferencesTab tab) {
@@ -102,7 +91,8 @@ void AppCoordinator::openPreferences(PreferencesTab tab) {
     } else {
         preferencesWindow_ = factory_.makePreferencesWindow(tab);
         if (!preferencesWindow_) {
-            logMissing(preferencesMissingLogged_, "preferences window");
+            if (!preferencesMissingLogged_) log_.info("preferences window is not available in this build");
+            preferencesMissingLogged_ = true;
             return;
         }
     }

@@ -200,7 +200,13 @@ public:
 private:
     GestureSet currentGestures() const;
     bool isTestRun() const;
-    void logMissing(bool& logged, const char* what);
+    // Whether a lazy component was asked for, and whether its absence was logged.
+    struct LazyState {
+        bool tried = false;
+        bool missingLogged = false;
+    };
+    template <class T, class Make>
+    T* lazy(std::unique_ptr<T>& slot, LazyState& state, const char* what, Make make);
 
     PreferencesStore& preferences_;
     HotkeyManager& hotkey_;
@@ -217,9 +223,8 @@ private:
     std::unique_ptr<NotepadWindow> notepadHUD_;
     std::unique_ptr<CloudBridge> cloudBridge_;
     std::unique_ptr<PreferencesWindow> preferencesWindow_;
-    bool readAloudTried_ = false, notepadTried_ = false, notepadHUDTried_ = false, bridgeTried_ = false;
-    bool readAloudMissingLogged_ = false, notepadMissingLogged_ = false, notepadHUDMissingLogged_ = false,
-         bridgeMissingLogged_ = false, preferencesMissingLogged_ = false;
+    LazyState readAloudLazy_, notepadLazy_, notepadHUDLazy_, bridgeLazy_;
+    bool preferencesMissingLogged_ = false;
 
     platform::SubscriptionSet observations_;
     platform::Lifetime lifetime_;
