@@ -39,8 +39,8 @@ void AppDelegate::launch() {
     // A program that shows no window has no taskbar entry on Linux, so there
     // is no activation policy to switch to accessory.
     if (!checkBundleLocation()) return;
-    // The settings model and the crash-reporter configuration start here,
-    // before the coordinator, once they exist.
+    if (services_.createSettings) services_.createSettings();
+    if (services_.startCrashReporter) services_.startCrashReporter();
     if (services_.makeCoordinator) coordinator_ = services_.makeCoordinator();
     if (coordinator_) coordinator_->start();
 }

@@ -40,6 +40,11 @@ public:
         std::function<std::unique_ptr<DelegateCoordinator>()> makeCoordinator;
         // The `hideMenuBarIcon` setting; absent means off.
         std::function<bool()> hideMenuBarIcon;
+        // Creates the settings model (its first use loads every setting),
+        // then starts the crash-reporter configuration with it. Both run only
+        // once the location check let launching go on.
+        std::function<void()> createSettings;
+        std::function<void()> startCrashReporter;
     };
 
     explicit AppDelegate(Services services);

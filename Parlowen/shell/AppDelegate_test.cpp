@@ -185,6 +185,39 @@ TEST_F(AppDelegateTest, ReopenOpensGeneralPreferencesOnlyWhileTheStatusItemIsHid
     EXPECT_EQ(calls.preferences, 2);
 }
 
+TEST_F(AppDelegateTest, LaunchCreatesSettingsThenReporterThenCoordinatorThenStarts) {
+    for (int choice : {1, 0}) {  // "Continue anyway", then "Quit"
+        SCOPED_TRACE(choice);
+        std::vector<std::string> order;
+        alerts.answerNext(choice);
+        class Recording final : public DelegateCoordinator {
+        public:
+            explicit Recording(std::vector<std::string>& o) : order(o) {}
+            void start() override { order.push_back("start"); }
+            void shutdown() override {}
+            void openGeneralPreferences() override {}
+            std::vector<std::string>& order;
+        };
+        AppDelegate delegate({
+            .alerts = alerts,
+            .terminate = [&order] { order.push_back("terminate"); },
+            .location = {"/home/ann/Downloads/Parlowen", Status::otherUnknown, false},
+            .makeCoordinator = [&order]() -> std::unique_ptr<DelegateCoordinator> {
+                order.push_back("coordinator");
+                return std::make_unique<Recording>(order);
+            },
+            .hideMenuBarIcon = {},
+            .createSettings = [&order] { order.push_back("settings"); },
+            .startCrashReporter = [&order] { order.push_back("reporter"); },
+        });
+        delegate.launch();
+        if (choice == 1)
+            EXPECT_EQ(order, (std::vector<std::string>{"settings", "reporter", "coordinator", "start"}));
+        else
+            EXPECT_EQ(order, (std::vector<std::string>{"terminate"}));
+    }
+}
+
 TEST_F(AppDelegateTest, WithoutACoordinatorFactoryLaunchFinishesWithNone) {
     AppDelegate delegate({
         .alerts = alerts,

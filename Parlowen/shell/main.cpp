@@ -6,12 +6,15 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Parlowen/shell/AppComposition.h"
 #include "Parlowen/shell/AppDelegate.h"
+#include "Parlowen/shell/SingleInstance.h"
 #include "Parlowen/shell/ProgramHelp.h"
 #include "platform/log/Log.h"
 #include "platform/log/LogSink.h"
 #include "platform/runtime/CommandLine.h"
 #include "platform/runtime/Environment.h"
+#include "platform/runtime/QtMainExecutor.h"
 #include "platform/values/XdgDirs.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/QtAlertPresenter.h"
@@ -50,15 +53,26 @@ int main(int argc, char** argv) {
     const platform::Logger log("com.kelvatrum.Parlowen", "lifecycle");
     log.notice("launch version={} pid={}", PARLOWEN_VERSION, ::getpid());
 
+    platform::QtMainExecutor mainExecutor;
+    // Declared before the delegate: the coordinator it holds uses these parts.
+    parlowen::AppComposition composition(environment, mainExecutor);
     platform::ui::QtAlertPresenter alerts;
     parlowen::AppDelegate delegate({
         .alerts = alerts,
         .terminate = [&app] { app.terminate(); },
         .location = parlowen::locateExecutable(executablePath(), environment.value("HOME"), buildTree()),
-        // The application coordinator is built here once it exists.
-        .makeCoordinator = {},
-        .hideMenuBarIcon = {},
+        .makeCoordinator = [&composition] { return composition.makeCoordinator(); },
+        .hideMenuBarIcon = [&composition] { return composition.hideMenuBarIcon(); },
+        .createSettings = [&composition] { composition.createSettings(); },
+        .startCrashReporter = [&composition] { composition.startCrashReporter(); },
     });
+    // One running copy: a second start hands this one a reopen request and ends.
+    parlowen::SingleInstance instance(parlowen::SingleInstance::socketPath(environment), mainExecutor,
+                                      [&delegate] { delegate.applicationShouldHandleReopen(false); });
+    if (instance.role() == parlowen::SingleInstance::Role::secondary) {
+        log.notice("another instance is running; handed it a reopen request");
+        return 0;
+    }
     app.setWillTerminate([&delegate] { delegate.applicationWillTerminate(); });
     app.whenRunning([&delegate] { delegate.launch(); });
 
