@@ -53,6 +53,7 @@ const std::map<std::string, std::string>& themeNames() {
         {"list.bullet", "view-list-bullet-symbolic"},
         {"arrow.up.left.and.arrow.down.right", "view-fullscreen-symbolic"},
         {"checklist", "checkbox-checked-symbolic"},
+        {"arrow.up.circle", "go-up-symbolic"},
     };
     return names;
 }
