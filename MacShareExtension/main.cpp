@@ -1,7 +1,22 @@
-// The share extension's program. It will take the shared link from its
-// arguments and queue it for Listen Later; for now it only records that it ran.
+// The share extension's program: takes the shared links or texts from its
+// arguments, saves the first link as a Listen Later record for Parlowen to
+// take up, shows the outcome in a small panel and ends.
 
+#include <filesystem>
 #include <string>
+
+#include <QWidget>
+
+#include "MacShareExtension/ArgumentShareContext.h"
+#include "MacShareExtension/MacShareConfirmation.h"
+#include "MacShareExtension/ShareViewController.h"
+#include "platform/clouddb/SqliteCloudDatabase.h"
+#include "platform/runtime/QtMainExecutor.h"
+#include "platform/runtime/WorkerPool.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/IconRegistry.h"
+#include "platform/ui/LinuxAnnouncer.h"
+#include "platform/values/XdgDirs.h"
 
 #include "platform/log/Log.h"
 #include "platform/log/LogSink.h"
@@ -38,5 +53,42 @@ int main(int argc, char** argv) {
     platform::startProgramLogging(environment.value("PARLOWEN_LOG_STDERR") == "1");
     const platform::Logger log("com.kelvatrum.Parlowen.MacShareExtension", "share");
     log.notice("launch arguments={}", commandLine.operands.size());
-    return 0;
+
+    platform::ui::Application application(argc, argv);
+    platform::ui::IconRegistry::shared().setEnvironment(environment);
+    platform::QtMainExecutor main;
+    platform::WorkerPool pool(1);
+    platform::SystemClock clock;
+    platform::SqliteCloudDatabase database(
+        pool, platform::SqliteCloudDatabase::containerFolder(platform::XdgDirs(environment),
+                                                              parlowen::ShareViewController::kContainerIdentifier));
+
+    std::shared_ptr<parlowen::ShareViewController> controller;
+    int exitCode = 1;
+    std::error_code ec;
+    parlowen::ArgumentShareContext context(commandLine.operands, std::filesystem::current_path(ec), [&] {
+        exitCode = controller->viewModel()->state.get().kind == parlowen::MacShareViewModel::State::Kind::success ? 0 : 1;
+        application.terminate();
+    });
+    controller = parlowen::ShareViewController::create({main, &context, database, clock});
+
+    // The panel: the confirmation view in a small window whose title follows it.
+    QWidget window;
+    window.setObjectName("sharePanel");
+    window.setWindowTitle(QStringLiteral("Add to Quon"));
+    auto* confirmation = new parlowen::MacShareConfirmation(controller->viewModel(), &window);
+    window.setFixedSize(confirmation->size());
+    const auto titleFollows = controller->viewModel()->state.subscribe([&window](const auto& state) {
+        const auto look = parlowen::MacShareConfirmation::lookOf(state.kind);
+        std::string title = look.title;
+        if (!state.message.empty()) title += ": " + state.message;
+        window.setWindowTitle(QString::fromStdString(title));
+    });
+    platform::ui::LinuxAnnouncer announcer(parlowen::ShareViewController::logger());
+    window.show();
+    controller->setWindowAnnouncer(&announcer);
+
+    application.whenRunning([&] { controller->viewDidLoad(); });
+    application.exec();
+    return exitCode;
 }

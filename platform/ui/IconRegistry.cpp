@@ -70,6 +70,7 @@ const std::map<std::string, std::string>& themeNames() {
         {"tag", "user-bookmarks-symbolic"},
         {"wand.and.stars", "starred-symbolic"},
         {"cpu", "computer-symbolic"},
+        {"arrow.up.circle", "go-up-symbolic"},
     };
     return names;
 }
