@@ -10,7 +10,7 @@
 
 #include "Parlowen/listenlater/queue/RenderProgressStore.h"
 #include "Parlowen/listenlater/render/ListenLaterCache.h"
-#include "Parlowen/listenlater/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 #include "platform/clouddb/SqliteCloudDatabase.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/log/LogSink.h"
