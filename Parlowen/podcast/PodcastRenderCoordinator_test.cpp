@@ -217,7 +217,7 @@ TEST_F(CoordinatorFixture, EachFailureEndsInErrorWithItsMessage) {
     platform::ScriptedLanguageModel languageModel;
     languageModel.setAvailability(platform::LanguageModelAvailability::deviceNotEligible);
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, main};
     platform::FakeHttpClient http;
     RefinementServices services{languageModel, keychain, http};
 

@@ -101,7 +101,7 @@ TEST(PodcastRenderIntegration, ARequestMovesThroughItsStatesOnDiskAndNotifies) {
 
     platform::CurlHttpClient http;
     platform::InMemorySecretStore secrets;
-    KeychainStore keychain{secrets};
+    KeychainStore keychain{secrets, background};
     ASSERT_TRUE(keychain.write(KeychainStore::Key::anthropic, "sk-ant-test"));
     platform::ScriptedLanguageModel onDevice;
     onDevice.setAvailability(platform::LanguageModelAvailability::deviceNotEligible);
