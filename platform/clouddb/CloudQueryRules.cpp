@@ -1,5 +1,6 @@
 #include "platform/clouddb/CloudQueryRules.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace platform {
@@ -42,6 +43,10 @@ bool recordSortsBefore(const CloudRecord& a, const CloudRecord& b, const std::ve
         return d.ascending ? *c < 0 : *c > 0;
     }
     return false;
+}
+
+std::size_t queryBatchLimit(std::size_t batchSize, std::size_t resultsLimit) {
+    return resultsLimit == kCloudMaximumResults ? batchSize : std::min(batchSize, resultsLimit);
 }
 
 CloudRecord projectRecord(const CloudRecord& record, const std::optional<std::vector<std::string>>& keys) {

@@ -22,6 +22,10 @@ bool recordMatches(const CloudRecord& record, const CloudQuery& query, const Clo
 // after those that have it, whatever the direction.
 bool recordSortsBefore(const CloudRecord& a, const CloudRecord& b, const std::vector<CloudSortDescriptor>& sort);
 
+// How many records one batch holds: the database's batch size, or fewer when
+// the caller asks for fewer (kCloudMaximumResults asks for a whole batch).
+std::size_t queryBatchLimit(std::size_t batchSize, std::size_t resultsLimit);
+
 // The record with only `keys` (all of them when none are given).
 CloudRecord projectRecord(const CloudRecord& record, const std::optional<std::vector<std::string>>& keys);
 

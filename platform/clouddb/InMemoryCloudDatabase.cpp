@@ -122,8 +122,7 @@ Task<Result<CloudQueryResult>> InMemoryCloudDatabase::queryRecords(CloudQuery qu
         return recordSortsBefore(*a, *b, query.sortDescriptors);
     });
 
-    std::size_t limit = batchSize_;
-    if (resultsLimit != kCloudMaximumResults) limit = std::min(limit, resultsLimit);
+    const std::size_t limit = queryBatchLimit(batchSize_, resultsLimit);
     CloudQueryResult out;
     out.moreComing = found.size() > limit;
     if (found.size() > limit) found.resize(limit);

@@ -140,6 +140,17 @@ std::string freshAssetName(const fs::path& source) {
     return name + assetExtension(source);
 }
 
+// The stored copies a loaded record's assets point at; with `only`, just those
+// under the keys it carries.
+std::vector<std::string> assetFileNames(const CloudRecord& stored, const CloudRecord* only = nullptr) {
+    std::vector<std::string> names;
+    for (const auto& [key, value] : stored.values()) {
+        const auto* asset = std::get_if<CloudAsset>(&value);
+        if (asset && (!only || only->contains(key))) names.push_back(asset->fileURL.filePath().filename().string());
+    }
+    return names;
+}
+
 }  // namespace
 
 struct SqliteCloudDatabase::Store {
@@ -222,6 +233,7 @@ struct SqliteCloudDatabase::Store {
         if (!row) return fail(row.error());
         if (!*row) return std::optional<CloudRecord>();
         CloudRecord record(head.text(0), id);
+        if (keys && keys->empty()) return std::optional<CloudRecord>(std::move(record));
 
         Statement values(db, "SELECT key, kind, value FROM record_values WHERE zone=?1 AND owner=?2 AND name=?3");
         if (auto s = values.prepared(); !s) return fail(s.error());
@@ -237,21 +249,6 @@ struct SqliteCloudDatabase::Store {
             if (auto v = decode(values, 1, 2)) record.set(key, std::move(*v));
         }
         return std::optional<CloudRecord>(std::move(record));
-    }
-
-    // Asset file names the stored record refers to.
-    Result<std::vector<std::string>> assetNames(const CloudRecordID& id) {
-        Statement st(db, "SELECT value FROM record_values WHERE zone=?1 AND owner=?2 AND name=?3 AND kind=4");
-        if (auto s = st.prepared(); !s) return fail(s.error());
-        st.bindName(id);
-        std::vector<std::string> names;
-        for (;;) {
-            auto next = st.step();
-            if (!next) return fail(next.error());
-            if (!*next) break;
-            names.push_back(st.text(0));
-        }
-        return names;
     }
 
     void removeAssetFiles(const std::vector<std::string>& names) const {
@@ -356,27 +353,22 @@ struct SqliteCloudDatabase::Store {
                     results.push_back({id, fail(*failures[i])});
                     continue;
                 }
-                auto existing = load(id, std::vector<std::string>{});
-                if (!existing) return fail(existing.error());
-                auto oldAssets = assetNames(id);
-                if (!oldAssets) return fail(oldAssets.error());
-                if (!*existing || (*existing)->recordType() != record.recordType()) {
-                    // A new record, or one of another type that this save replaces whole.
+                auto stored = load(id, std::nullopt);
+                if (!stored) return fail(stored.error());
+                // A new record, or one of another type, is replaced whole; otherwise
+                // only the assets under the saved keys are.
+                const bool whole = !*stored || (*stored)->recordType() != record.recordType();
+                if (*stored) {
+                    auto replaced = assetFileNames(**stored, whole ? nullptr : &record);
+                    replacedFiles.insert(replacedFiles.end(), replaced.begin(), replaced.end());
+                }
+                if (whole) {
                     if (auto s = deleteValues(id); !s) return fail(s.error());
-                    replacedFiles.insert(replacedFiles.end(), oldAssets->begin(), oldAssets->end());
                     Statement put(db, "INSERT OR REPLACE INTO records(zone, owner, name, type) VALUES(?1, ?2, ?3, ?4)");
                     if (auto s = put.prepared(); !s) return fail(s.error());
                     put.bindName(id);
                     put.bind(4, record.recordType());
                     if (auto s = put.run(); !s) return fail(s.error());
-                } else {
-                    auto stored = load(id, std::nullopt);
-                    if (!stored) return fail(stored.error());
-                    for (const auto& [key, value] : record.values()) {
-                        const CloudValue* before = (*stored)->value(key);
-                        if (!before || !std::holds_alternative<CloudAsset>(*before)) continue;
-                        replacedFiles.push_back(std::get<CloudAsset>(*before).fileURL.filePath().filename().string());
-                    }
                 }
                 for (const auto& [key, value] : record.values())
                     if (auto s = writeValue(id, key, value, copies[i]); !s) return fail(s.error());
@@ -403,12 +395,10 @@ struct SqliteCloudDatabase::Store {
         {
             Transaction tx(db, true);
             if (!tx.began()) return tx.began();
-            auto existing = load(id, std::vector<std::string>{});
+            auto existing = load(id, std::nullopt);
             if (!existing) return fail(existing.error());
             if (!*existing) return fail(cloudError(CloudErrorCode::unknownItem));
-            auto names = assetNames(id);
-            if (!names) return fail(names.error());
-            files = std::move(*names);
+            files = assetFileNames(**existing);
             if (auto s = deleteValues(id); !s) return s;
             Statement st(db, "DELETE FROM records WHERE zone=?1 AND owner=?2 AND name=?3");
             if (auto s = st.prepared(); !s) return s;
@@ -498,8 +488,7 @@ struct SqliteCloudDatabase::Store {
             return recordSortsBefore(a, b, q.sortDescriptors);
         });
 
-        std::size_t limit = batchSize;
-        if (resultsLimit != kCloudMaximumResults) limit = std::min(limit, resultsLimit);
+        const std::size_t limit = queryBatchLimit(batchSize, resultsLimit);
         CloudQueryResult out;
         out.moreComing = found.size() > limit;
         if (found.size() > limit) found.erase(found.begin() + static_cast<std::ptrdiff_t>(limit), found.end());
@@ -515,43 +504,14 @@ struct SqliteCloudDatabase::Store {
 
 namespace {
 
-Task<Result<std::vector<CloudRecordResult>>> saveOn(Executor& background,
-                                                    std::shared_ptr<SqliteCloudDatabase::Store> store,
-                                                    std::vector<CloudRecord> records) {
+// Runs `work` (which holds the store) on `background`, unless the task was
+// cancelled before it got there.
+template <class Work>
+Task<std::invoke_result_t<Work&>> onBackground(Executor& background, Work work) {
     co_await resumeOn(background);
     const std::stop_token stop = co_await currentStopToken();
     if (stop.stop_requested()) co_return fail(Error::cancelled());
-    auto result = store->save(records);
-    co_return result;
-}
-
-Task<Status> deleteOn(Executor& background, std::shared_ptr<SqliteCloudDatabase::Store> store, CloudRecordID id) {
-    co_await resumeOn(background);
-    const std::stop_token stop = co_await currentStopToken();
-    if (stop.stop_requested()) co_return fail(Error::cancelled());
-    auto result = store->remove(id);
-    co_return result;
-}
-
-Task<Result<std::vector<CloudRecordResult>>> fetchOn(Executor& background,
-                                                     std::shared_ptr<SqliteCloudDatabase::Store> store,
-                                                     std::vector<CloudRecordID> ids,
-                                                     std::optional<std::vector<std::string>> keys) {
-    co_await resumeOn(background);
-    const std::stop_token stop = co_await currentStopToken();
-    if (stop.stop_requested()) co_return fail(Error::cancelled());
-    auto result = store->fetch(ids, keys);
-    co_return result;
-}
-
-Task<Result<CloudQueryResult>> queryOn(Executor& background, std::shared_ptr<SqliteCloudDatabase::Store> store,
-                                       CloudQuery query, CloudZoneID zone,
-                                       std::optional<std::vector<std::string>> keys, std::size_t limit) {
-    co_await resumeOn(background);
-    const std::stop_token stop = co_await currentStopToken();
-    if (stop.stop_requested()) co_return fail(Error::cancelled());
-    auto result = store->query(query, zone, keys, limit);
-    co_return result;
+    co_return work();
 }
 
 }  // namespace
@@ -569,23 +529,28 @@ const std::filesystem::path& SqliteCloudDatabase::folder() const { return store_
 std::filesystem::path SqliteCloudDatabase::databaseFile() const { return store_->folder / kDatabaseFileName; }
 
 Task<Result<std::vector<CloudRecordResult>>> SqliteCloudDatabase::saveRecords(std::vector<CloudRecord> records) {
-    return saveOn(background_, store_, std::move(records));
+    return onBackground(background_, [store = store_, records = std::move(records)] { return store->save(records); });
 }
 
 Task<Status> SqliteCloudDatabase::deleteRecord(CloudRecordID recordID) {
-    return deleteOn(background_, store_, std::move(recordID));
+    return onBackground(background_, [store = store_, id = std::move(recordID)] { return store->remove(id); });
 }
 
 Task<Result<std::vector<CloudRecordResult>>> SqliteCloudDatabase::fetchRecords(
     std::vector<CloudRecordID> recordIDs, std::optional<std::vector<std::string>> desiredKeys) {
-    return fetchOn(background_, store_, std::move(recordIDs), std::move(desiredKeys));
+    return onBackground(background_, [store = store_, ids = std::move(recordIDs), keys = std::move(desiredKeys)] {
+        return store->fetch(ids, keys);
+    });
 }
 
 Task<Result<CloudQueryResult>> SqliteCloudDatabase::queryRecords(CloudQuery query, std::optional<CloudZoneID> zone,
                                                                  std::optional<std::vector<std::string>> desiredKeys,
                                                                  std::size_t resultsLimit) {
-    return queryOn(background_, store_, std::move(query), zone.value_or(CloudZoneID::defaultZone()),
-                   std::move(desiredKeys), resultsLimit);
+    return onBackground(background_, [store = store_, query = std::move(query),
+                                      zone = zone.value_or(CloudZoneID::defaultZone()),
+                                      keys = std::move(desiredKeys), resultsLimit] {
+        return store->query(query, zone, keys, resultsLimit);
+    });
 }
 
 }  // namespace platform
