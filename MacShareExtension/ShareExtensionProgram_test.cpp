@@ -8,19 +8,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Parlowen/listenlater/queue/RenderProgressStore.h"
-#include "Parlowen/listenlater/render/ListenLaterCache.h"
-#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
-#include "platform/clouddb/SqliteCloudDatabase.h"
+#include "Parlowen/listenlater/queue/sync/QueueSyncTestSupport.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/log/LogSink.h"
 #include "platform/runtime/Environment.h"
-#include "platform/runtime/ManualExecutor.h"
-#include "platform/runtime/WorkerPool.h"
 #include "platform/testsupport/LoopbackServer.h"
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
-#include "platform/testsupport/TempHome.h"
 
 namespace parlowen {
 namespace {
@@ -58,21 +52,11 @@ TEST(ShareExtensionProgram, AnswersHelpVersionAndBadOptions) {
 
 // A share on a display, in a temporary XDG home, with the application's
 // bridge over the same database file.
-class ShareExtensionEndToEnd : public ::testing::Test {
+class ShareExtensionEndToEnd : public ::testing::Test, protected queuesynctest::ApplicationSide {
 protected:
     void SetUp() override {
         PARLOWEN_REQUIRE_OR_SKIP(display.start());
         server.route("GET", "/article", testsupport::LoopbackReply::text(200, "<html><p>An article.</p></html>"));
-        bridge = std::make_unique<QueueCloudKitBridge>(
-            QueueCloudKitBridge::Dependencies{main, env,
-                                              [this](const std::string& id) {
-                                                  return std::make_shared<platform::SqliteCloudDatabase>(
-                                                      pool, platform::SqliteCloudDatabase::containerFolder(
-                                                                platform::XdgDirs(env), id));
-                                              }},
-            store, QueueCloudKitBridge::kDefaultContainerIdentifier,
-            [this](QueueItem item) { pending.push_back(std::move(item)); }, [](QueueItem) {},
-            [] { return std::string("kokoro"); }, index);
     }
 
     platform::Environment programEnvironment() const {
@@ -113,27 +97,9 @@ protected:
         return result;
     }
 
-    void runToEnd(platform::Task<void> task) {
-        auto h = platform::spawn(main, std::move(task));
-        ASSERT_TRUE(main.runUntil([&] { return h.done(); }, 20s));
-    }
-
     testsupport::XvfbDisplay display;
     testsupport::LoopbackServer server;
-    testsupport::TempDir home;
     platform::ScopedLogCapture logs;
-    platform::ManualExecutor main;
-    platform::WorkerPool pool{2};
-    platform::FixedClock clock{platform::Date::fromTimeIntervalSinceReferenceDate(800000000)};
-    RenderProgressStore progress{main};
-    ListenLaterCache cache{home / "caches"};
-    platform::Environment env = platform::Environment()
-                                    .with("HOME", home.path().string())
-                                    .with("XDG_DATA_HOME", (home / "data").string());
-    QueueService store{QueueService::Dependencies{main, clock, progress, cache, {}}, home / "queue.json"};
-    QueueDedupIndex index{pool, home / "index.json"};
-    std::vector<QueueItem> pending;
-    std::unique_ptr<QueueCloudKitBridge> bridge;
 };
 
 TEST_F(ShareExtensionEndToEnd, ALinkIsSavedAndTheApplicationsBridgeTakesItUp) {
@@ -145,7 +111,7 @@ TEST_F(ShareExtensionEndToEnd, ALinkIsSavedAndTheApplicationsBridgeTakesItUp) {
     EXPECT_LT(shared.shownFor, 10s);
     EXPECT_THAT(shared.log, HasSubstr("queued pendingRender item "));
 
-    runToEnd(bridge->refreshPendingItems());
+    runToEnd(bridge.refreshPendingItems());
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(pending[0].sourceURL->absoluteString(), link);
     EXPECT_EQ(pending[0].title, "127.0.0.1");
@@ -158,7 +124,7 @@ TEST_F(ShareExtensionEndToEnd, APlainWordFailsAfterTheLongerPause) {
     EXPECT_TRUE(shared.sawTitle) << shared.log;
     EXPECT_EQ(shared.status.code, 1) << shared.log;
     EXPECT_GE(shared.shownFor, 2000ms);
-    runToEnd(bridge->refreshPendingItems());
+    runToEnd(bridge.refreshPendingItems());
     EXPECT_TRUE(pending.empty());
 }
 

@@ -6,13 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
-#include "platform/clouddb/SqliteCloudDatabase.h"
+#include "Parlowen/listenlater/queue/sync/QueueSyncTestSupport.h"
 #include "platform/log/CaptureSink.h"
-#include "platform/runtime/ManualExecutor.h"
-#include "platform/runtime/WorkerPool.h"
 #include "platform/testsupport/Process.h"
-#include "platform/testsupport/TempHome.h"
 
 using namespace parlowen;
 using namespace std::chrono_literals;
@@ -23,66 +19,31 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class QueueSyncTwoProcessTest : public ::testing::Test {
+class QueueSyncTwoProcessTest : public ::testing::Test, protected queuesynctest::ApplicationSide {
 protected:
-    platform::ManualExecutor main;
-    platform::WorkerPool pool{3};
-    platform::FixedClock clock{Date::fromTimeIntervalSinceReferenceDate(700000000)};
-    RenderProgressStore progress{main};
-    testsupport::TempDir home;
-    ListenLaterCache cache{home / "caches"};
     platform::ScopedLogCapture logs;
-    platform::Environment env = platform::Environment().with("HOME", home.path().string())
-                                    .with("XDG_DATA_HOME", (home / "data").string());
-    fs::path container = platform::SqliteCloudDatabase::containerFolder(
-        platform::XdgDirs(env), QueueCloudKitBridge::kDefaultContainerIdentifier);
-    QueueService store{QueueService::Dependencies{main, clock, progress, cache, {}}, home / "queue.json"};
-    QueueDedupIndex index{pool, home / "index.json"};
-    std::vector<QueueItem> pending;
-    std::unique_ptr<QueueCloudKitBridge> bridge;
-
-    void SetUp() override {
-        bridge = std::make_unique<QueueCloudKitBridge>(
-            QueueCloudKitBridge::Dependencies{main, env,
-                                              [this](const std::string& id) {
-                                                  return std::make_shared<platform::SqliteCloudDatabase>(
-                                                      pool, platform::SqliteCloudDatabase::containerFolder(
-                                                                platform::XdgDirs(env), id));
-                                              }},
-            store, QueueCloudKitBridge::kDefaultContainerIdentifier,
-            [this](QueueItem item) {
-                pending.push_back(item);
-                store.ingest(std::move(item));  // the intake queues what it is given
-            },
-            [](QueueItem) {}, [] { return std::string("kokoro"); }, index);
-    }
 
     testsupport::RunResult peer(std::vector<std::string> args) {
         args.insert(args.begin(), QUEUE_SYNC_PEER);
         return testsupport::runProcess(args, env, {.timeout = 60s});
     }
-
-    void runToEnd(platform::Task<void> task) {
-        auto h = platform::spawn(main, std::move(task));
-        ASSERT_TRUE(main.runUntil([&] { return h.done(); }, 20s));
-    }
 };
 
 TEST_F(QueueSyncTwoProcessTest, ALinkSavedByTheOtherProcessIsHandedOverOnce) {
-    bridge->start();
+    bridge.start();
     ASSERT_TRUE(main.runUntil([&] { return logs->contains("started observing"); }));
     const Uuid id = Uuid::random();
     const auto saved = peer({"save-pending", container.string(), id.uuidString(), "https://example.com/shared"});
     ASSERT_TRUE(saved.ok()) << saved.describe();
 
-    runToEnd(bridge->refreshPendingItems());
+    runToEnd(bridge.refreshPendingItems());
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(pending[0].id, id);
     EXPECT_EQ(pending[0].sourceURL->absoluteString(), "https://example.com/shared");
     EXPECT_EQ(pending[0].state, QueueItem::State::pendingRender);
     EXPECT_TRUE(logs->contains("pulled 1 pendingRender items"));
 
-    runToEnd(bridge->refreshPendingItems());
+    runToEnd(bridge.refreshPendingItems());
     EXPECT_EQ(pending.size(), 1u);
 }
 
@@ -100,7 +61,7 @@ TEST_F(QueueSyncTwoProcessTest, AQueueChangeIsReadBackByTheOtherProcessWithItsAu
                                         .createdAt = clock.now(),
                                         .playedThru = 3.5});
     store.ingest(item);
-    bridge->start();
+    bridge.start();
     main.advance(QueueCloudKitBridge::kDebounce);
     const std::string pushed = "pushed " + item.id.uuidString() + " state=ready";
     ASSERT_TRUE(main.runUntil([&] { return logs->contains(pushed); }, 20s)) << ::testing::PrintToString(logs->messages());
