@@ -81,7 +81,9 @@ TEST_F(MacShareConfirmationTest, EveryThemeAndStateIsReadable) {
                 &window, kShots / ("share-" + std::string(rawValue(theme)) + "-" + name + ".png"), names);
             for (const char* label : {"shareConfirmationTitle", "shareConfirmationMessage"}) {
                 auto* l = view->findChild<QLabel*>(label);
-                if (l->isVisible()) EXPECT_GE(l->height(), l->heightForWidth(l->width())) << label << " is cut";
+                if (l->isVisible()) {
+                    EXPECT_GE(l->height(), l->heightForWidth(l->width())) << label << " is cut";
+                }
             }
         }
     }

@@ -10,11 +10,8 @@ namespace {
 constexpr const char* kPreferredTypes[] = {kTypeURL,  kTypeFileURL,     kTypeWebArchive,
                                            kTypeHTML, kTypePlainText,   kTypeText};
 
-bool passesSchemeTest(const platform::Url& url) {
-    std::string scheme = url.scheme();
-    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return scheme.starts_with("http");
-}
+// Url keeps its scheme in lower case.
+bool passesSchemeTest(const platform::Url& url) { return url.scheme().starts_with("http"); }
 
 std::string fullDescription(const platform::Error& error) {
     std::string text = fmt::format("{} (domain {}, code {}, {})", error.description, error.domain, error.code,

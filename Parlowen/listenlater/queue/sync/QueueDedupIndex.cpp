@@ -19,38 +19,32 @@ namespace {
 constexpr const char* kWrongFormat = "The data couldn’t be read because it isn’t in the correct format.";
 constexpr const char* kMissing = "The data couldn’t be read because it is missing.";
 
-// Digits only, within the unsigned 64-bit range.
+// Digits only, within the unsigned 64-bit range (no sign, blank or prefix).
 std::optional<std::uint64_t> parseHash(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
-struct Decoded {
-    std::map<Uuid, std::uint64_t> entries;
-};
+using Entries = std::map<Uuid, std::uint64_t>;
 
-platform::Result<Decoded> decode(const std::string& text) {
+platform::Result<Entries> decode(const std::string& text) {
+    auto failure = [](int code, const char* caseName, const char* description) {
+        return platform::fail(platform::Error::make("QueueDedupIndex", code, caseName, description));
+    };
     auto json = nlohmann::json::parse(text, nullptr, false);
-    if (json.is_discarded() || !json.is_object()) return platform::fail(platform::Error::make("QueueDedupIndex", 1, "dataCorrupted", kWrongFormat));
+    if (json.is_discarded() || !json.is_object()) return failure(1, "dataCorrupted", kWrongFormat);
     auto items = json.find("items");
-    if (items == json.end() || items->is_null())
-        return platform::fail(platform::Error::make("QueueDedupIndex", 2, "keyNotFound", kMissing));
-    if (!items->is_object())
-        return platform::fail(platform::Error::make("QueueDedupIndex", 3, "typeMismatch", kWrongFormat));
-    // Every value must be a string, or the whole document is of the wrong type.
-    for (const auto& [key, value] : items->items())
-        if (!value.is_string())
-            return platform::fail(platform::Error::make("QueueDedupIndex", 3, "typeMismatch", kWrongFormat));
-    Decoded out;
+    if (items == json.end() || items->is_null()) return failure(2, "keyNotFound", kMissing);
+    if (!items->is_object()) return failure(3, "typeMismatch", kWrongFormat);
+    Entries out;
     for (const auto& [key, value] : items->items()) {
+        // A value that is not a string makes the whole document of the wrong type.
+        if (!value.is_string()) return failure(3, "typeMismatch", kWrongFormat);
         auto id = Uuid::fromString(key);
-        auto hash = parseHash(value.get<std::string>());
-        if (id && hash) out.entries.insert_or_assign(*id, *hash);
+        auto hash = parseHash(value.get_ref<const std::string&>());
+        if (id && hash) out.insert_or_assign(*id, *hash);
     }
     return out;
 }
@@ -94,14 +88,12 @@ void QueueDedupIndex::loadIfNeeded() {
     std::error_code ec;
     if (!fs::exists(fileURL_, ec)) return;
     auto bytes = platform::readFile(fileURL_);
-    platform::Result<Decoded> decoded =
-        bytes ? decode(platform::toString(*bytes)) : platform::Result<Decoded>(platform::fail(bytes.error()));
+    auto decoded = bytes ? decode(platform::toString(*bytes)) : platform::fail(bytes.error());
     if (!decoded) {
         log_.error("dedup index decode failed, starting fresh: {}", decoded.error().description);
-        cache_.clear();
         return;
     }
-    cache_ = std::move(decoded->entries);
+    cache_ = std::move(*decoded);
     log_.info("loaded {} dedup entries from disk", cache_.size());
 }
 

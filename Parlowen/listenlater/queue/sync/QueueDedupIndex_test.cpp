@@ -89,7 +89,9 @@ TEST_F(QueueDedupIndexTest, ReadingTheFile) {
         // Read once: later calls neither read again nor log again.
         run(index.knownIDs());
         EXPECT_EQ(logs->messages().size(), c.lines.size());
-        if (c.file) EXPECT_EQ(fileText(), *c.file);  // reading never rewrites
+        if (c.file) {
+            EXPECT_EQ(fileText(), *c.file);  // reading never rewrites
+        }
     }
 }
 
