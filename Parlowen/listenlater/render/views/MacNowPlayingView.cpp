@@ -258,6 +258,9 @@ void MacNowPlayingView::build() {
     const int titleSize = QFontMetrics(brandTitle()).height();
     back_ = symbolButton("gobackward.15", titleSize, ink(0.75), "nowPlayingBack");
     playPause_ = symbolButton("play.circle.fill", 56, toQColor(palette_.accent), "nowPlayingPlayPause");
+    // Drawn once: the button swaps them as playback starts and stops.
+    playIcon_ = playPause_->icon();
+    pauseIcon_ = QIcon(IconRegistry::shared().templatePixmap("pause.circle.fill", {56, 56}, toQColor(palette_.accent)));
     forward_ = symbolButton("goforward.30", titleSize, ink(0.75), "nowPlayingForward");
     back_->setAccessibleName("Back 15 seconds");
     forward_->setAccessibleName("Forward 30 seconds");
@@ -381,8 +384,7 @@ void MacNowPlayingView::refresh() {
     total_->setText(QString::fromStdString(now_playing::formatTime(now_playing::totalTime(player_, item_))));
 
     const bool playingThis = now_playing::isPlayingThis(player_, item_, variant_);
-    playPause_->setIcon(QIcon(IconRegistry::shared().templatePixmap(
-        playingThis ? "pause.circle.fill" : "play.circle.fill", {56, 56}, toQColor(palette_.accent))));
+    playPause_->setIcon(playingThis ? pauseIcon_ : playIcon_);
     playPause_->setAccessibleName(playingThis ? "Pause" : "Play");
     speed_->setValue(player_.rate().get());
 
