@@ -128,11 +128,14 @@ struct AudioFileWriter::Impl {
     std::vector<float> interleaved;
     std::vector<std::int16_t> staged;  // 16-bit frames not yet handed to libsndfile
 
-    Status writeShorts(const std::int16_t* samples, std::uint32_t frames) {
-        const sf_count_t written = sf_writef_short(file.get(), samples, frames);
+    // A write that took fewer frames than it was given failed.
+    Status checked(sf_count_t written, std::uint32_t frames) {
         if (written != static_cast<sf_count_t>(frames))
             return fail(fileError(FileErrorCode::writeFailed, "Could not write", path, sf_strerror(file.get())));
         return ok();
+    }
+    Status writeShorts(const std::int16_t* samples, std::uint32_t frames) {
+        return checked(sf_writef_short(file.get(), samples, frames), frames);
     }
     Status flushStaged() {
         if (staged.empty()) return ok();
@@ -199,11 +202,7 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
     for (std::uint32_t i = 0; i < frames; ++i)
         for (std::uint32_t c = 0; c < channels; ++c)
             impl_->interleaved[static_cast<std::size_t>(i) * channels + c] = buffer.sample(c, i);
-    const sf_count_t written = sf_writef_float(impl_->file.get(), impl_->interleaved.data(), frames);
-    if (written != static_cast<sf_count_t>(frames))
-        return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
-                                   sf_strerror(impl_->file.get())));
-    return ok();
+    return impl_->checked(sf_writef_float(impl_->file.get(), impl_->interleaved.data(), frames), frames);
 }
 
 Status AudioFileWriter::close() {

@@ -13,8 +13,8 @@
 namespace platform {
 namespace {
 
-Error playerError(std::string caseName, std::string description) {
-    return Error::make("AudioFilePlayer", caseName == "openFailed" ? 1 : 2, std::move(caseName), std::move(description));
+Error openFailed(std::string description) {
+    return Error::make("AudioFilePlayer", 1, "openFailed", std::move(description));
 }
 
 class OutputAudioFilePlayer final : public AudioFilePlayer {
@@ -192,8 +192,11 @@ private:
                 wake_.notify_all();
             });
         if (!scheduled) {
+            // Ends as a failed read does: reported once, nothing more offered
+            // until a seek starts decoding afresh.
             --inFlight_;
             readFailed_ = true;
+            lastScheduled_ = true;
             ended_ = true;
         }
     }
@@ -232,10 +235,10 @@ private:
 Result<std::unique_ptr<AudioFilePlayer>> OutputAudioFilePlayerFactory::open(const std::filesystem::path& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return fail(playerError("openFailed", sf_strerror(nullptr)));
+    if (!file) return fail(openFailed(sf_strerror(nullptr)));
     if (info.samplerate <= 0 || info.channels <= 0) {
         sf_close(file);
-        return fail(playerError("openFailed", "The file has no audio."));
+        return fail(openFailed("The file has no audio."));
     }
     return std::unique_ptr<AudioFilePlayer>(new OutputAudioFilePlayer(output_, streamName_, file, info));
 }

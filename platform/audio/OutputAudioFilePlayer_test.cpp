@@ -139,6 +139,41 @@ TEST_F(OutputAudioFilePlayerTest, AFileThatIsNotAudioFailsWithADescription) {
     EXPECT_FALSE(factory.open(dir / "missing.caf"));
 }
 
+// An output whose streams refuse every buffer, as when the sound server goes away.
+struct RefusingOutput final : AudioOutput {
+    struct Stream final : FakeAudioOutputStream {
+        Stream(AudioOutputOptions options, std::atomic<int>& tries) : FakeAudioOutputStream(std::move(options)), tries_(tries) {}
+        Status schedule(PcmBuffer, Completion) override {
+            ++tries_;
+            return fail(Error::make("test", 1, "gone", "The sound server went away"));
+        }
+        std::atomic<int>& tries_;
+    };
+    Result<std::unique_ptr<AudioOutputStream>> openStream(AudioOutputOptions options) override {
+        return std::unique_ptr<AudioOutputStream>(std::make_unique<Stream>(std::move(options), tries));
+    }
+    std::atomic<int> tries{0};
+};
+
+TEST_F(OutputAudioFilePlayerTest, ARefusedBufferEndsPlaybackWithOneFailureReport) {
+    RefusingOutput refusing;
+    OutputAudioFilePlayerFactory refusingFactory{refusing};
+    auto opened = refusingFactory.open(writeTone(dir / "tone.caf", 2.0, AudioFileType::caf));
+    ASSERT_TRUE(opened);
+    auto player = std::move(*opened);
+    player->setFinishHandler([this](bool ok) {
+        lastReport = ok;
+        ++reports;
+    });
+    lastReport = true;
+    ASSERT_TRUE(player->play());
+    ASSERT_TRUE(eventually([&] { return reports > 0; }));
+    player.reset();  // joins the feeder: whatever it would still do has happened
+    EXPECT_EQ(reports, 1);
+    EXPECT_FALSE(lastReport);
+    EXPECT_EQ(refusing.tries, 1) << "the rest of the file is not offered to a refusing output";
+}
+
 TEST_F(OutputAudioFilePlayerTest, AFailedOutputMakesPlayFail) {
     output.failOpenWith(Error::make("test", 1, "noServer", "No sound server"));
     auto player = open(0.5);

@@ -1,5 +1,7 @@
 #include "platform/speechsynth/FakeSpeechSynthesizer.h"
 
+#include <iterator>
+
 namespace platform {
 
 FakeSpeechSynthesizer::FakeSpeechSynthesizer()
@@ -9,7 +11,9 @@ FakeSpeechSynthesizer::FakeSpeechSynthesizer()
                             "en-US") {}
 
 FakeSpeechSynthesizer::FakeSpeechSynthesizer(std::vector<SpeechVoice> voices, std::string languageCode)
-    : voices_(std::move(voices)), language_(std::move(languageCode)) {}
+    : voices_(std::move(voices)), language_(std::move(languageCode)) {
+    scriptWrite({});
+}
 
 std::vector<SpeechVoice> FakeSpeechSynthesizer::voices() {
     std::lock_guard lock(mutex_);
@@ -71,9 +75,7 @@ bool FakeSpeechSynthesizer::isPaused() const {
 }
 
 void FakeSpeechSynthesizer::write(SpeechUtterance utterance, BufferHandler onBuffer) {
-    std::vector<PcmBuffer> buffers;
-    std::optional<Error> failure;
-    std::optional<std::vector<Result<PcmBuffer>>> sequence;
+    std::vector<Result<PcmBuffer>> steps;
     {
         std::lock_guard lock(mutex_);
         written_.push_back(std::move(utterance));
@@ -81,17 +83,9 @@ void FakeSpeechSynthesizer::write(SpeechUtterance utterance, BufferHandler onBuf
             heldWrites_.push_back(std::move(onBuffer));
             return;
         }
-        buffers = writeBuffers_;
-        failure = writeFailure_;
-        sequence = writeSequence_;
+        steps = writeSteps_;
     }
-    if (sequence) {
-        for (auto& step : *sequence) onBuffer(std::move(step));
-        return;
-    }
-    for (auto& b : buffers) onBuffer(std::move(b));
-    if (failure) onBuffer(fail(*failure));
-    else onBuffer(PcmBuffer(PcmFormat::int16(22050, 1), 0));
+    for (auto& step : steps) onBuffer(std::move(step));
 }
 
 std::vector<FakeSpeechSynthesizer::Spoken> FakeSpeechSynthesizer::spoken() const {
@@ -138,15 +132,18 @@ bool FakeSpeechSynthesizer::endCurrent(SpeechEvent end) {
 void FakeSpeechSynthesizer::send(SpeechEvent event) { deliver(event); }
 
 void FakeSpeechSynthesizer::scriptWrite(std::vector<PcmBuffer> buffers, std::optional<Error> failure) {
-    std::lock_guard lock(mutex_);
-    writeBuffers_ = std::move(buffers);
-    writeFailure_ = std::move(failure);
-    writeSequence_.reset();
+    std::vector<Result<PcmBuffer>> steps(std::make_move_iterator(buffers.begin()),
+                                         std::make_move_iterator(buffers.end()));
+    if (failure)
+        steps.push_back(fail(std::move(*failure)));
+    else
+        steps.push_back(PcmBuffer(PcmFormat::int16(22050, 1), 0));
+    scriptWriteSequence(std::move(steps));
 }
 
 void FakeSpeechSynthesizer::scriptWriteSequence(std::vector<Result<PcmBuffer>> steps) {
     std::lock_guard lock(mutex_);
-    writeSequence_ = std::move(steps);
+    writeSteps_ = std::move(steps);
 }
 
 void FakeSpeechSynthesizer::holdWrites(bool hold) {

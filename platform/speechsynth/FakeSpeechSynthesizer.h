@@ -50,6 +50,8 @@ public:
     bool failCurrent(Error error);
     void send(SpeechEvent event);
 
+    // Writes deliver `buffers`, then `failure` or the empty end buffer (only
+    // that until scripted).
     void scriptWrite(std::vector<PcmBuffer> buffers, std::optional<Error> failure = std::nullopt);
     // Writes deliver exactly these steps, end marker and errors included, and
     // nothing after them (so a test can send buffers after the end).
@@ -75,9 +77,8 @@ private:
     std::vector<Spoken> spoken_;
     std::deque<Spoken> queue_;
     std::vector<SpeechUtterance> written_;
-    std::vector<PcmBuffer> writeBuffers_;
-    std::optional<Error> writeFailure_;
-    std::optional<std::vector<Result<PcmBuffer>>> writeSequence_;
+    // What each write delivers, end marker or error included.
+    std::vector<Result<PcmBuffer>> writeSteps_;
     bool holdWrites_ = false;
     std::vector<BufferHandler> heldWrites_;
     UtteranceID nextId_ = 0;

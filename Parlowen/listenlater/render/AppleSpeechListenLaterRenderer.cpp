@@ -26,16 +26,10 @@ const platform::Logger& logger() {
     return log;
 }
 
-// The renderer's own failures, with the texts users see after "Synthesis failed: ".
-enum class AppleSpeechRenderError { notPCMBuffer = 1, noBuffersProduced = 2 };
-
-Error toError(AppleSpeechRenderError e) {
-    switch (e) {
-        case AppleSpeechRenderError::notPCMBuffer:
-            return Error::make("AppleSpeechListenLaterRenderer", 1, "notPCMBuffer",
-                               "synth.write returned a non-PCM buffer");
-        case AppleSpeechRenderError::noBuffersProduced: break;
-    }
+// The renderer's own failure (the layer hands out PCM only, so a write can
+// fail here only by ending empty), with the text users see after
+// "Synthesis failed: ".
+Error noBuffersProduced() {
     return Error::make("AppleSpeechListenLaterRenderer", 2, "noBuffersProduced",
                        "synthesizer produced no audio (unknown voice?)");
 }
@@ -54,9 +48,8 @@ struct WriteState {
     const fs::path url;
 
     std::atomic<bool> finished{false};
+    // Created from the first buffer; none when the write ended before any.
     std::optional<platform::AudioFileWriter> file;
-    bool opened = false;
-    std::optional<Error> storedError;
     std::int64_t buffersWritten = 0;
     int lastReportedStep = -1;
     const std::int64_t expectedBuffers;
@@ -78,12 +71,8 @@ struct WriteState {
             const platform::PcmFormat& f = buffer->format();
             auto created = platform::AudioFileWriter::create(url, platform::AudioFileType::caf, f.sampleRate,
                                                              f.channelCount, f.sampleType);
-            if (!created) {
-                storedError = created.error();
-                return end(platform::fail(created.error()));
-            }
+            if (!created) return end(platform::fail(created.error()));
             file.emplace(std::move(*created));
-            opened = true;
         }
         if (auto written = file->write(*buffer); !written) return end(platform::fail(written.error()));
         ++buffersWritten;
@@ -142,9 +131,8 @@ platform::Task<Status> writePCM(platform::SpeechUtterance utterance, platform::S
     co_await write;
     if (!state->ending) co_return platform::fail(state->ending.error());
     logger().info("apple render: wrote {} PCM buffers", state->buffersWritten);
-    if (state->opened) co_return platform::ok();
-    if (state->storedError) co_return platform::fail(*state->storedError);
-    co_return platform::fail(toError(AppleSpeechRenderError::noBuffersProduced));
+    if (state->file) co_return platform::ok();
+    co_return platform::fail(noBuffersProduced());
 }
 
 // The playing time of the written file; 0, with a line in the log, when it
@@ -170,7 +158,7 @@ std::int64_t AppleSpeechListenLaterRenderer::expectedBuffers(std::size_t expecte
 
 std::optional<std::string> AppleSpeechListenLaterRenderer::voiceFor(platform::SpeechSynthesizer& synthesizer,
                                                                      const std::string& voiceID) {
-    if (voiceID.empty() || !voiceID.starts_with("com.apple.voice.")) return std::nullopt;
+    if (!voiceID.starts_with("com.apple.voice.")) return std::nullopt;
     if (!synthesizer.voice(voiceID)) return std::nullopt;
     return voiceID;
 }

@@ -22,19 +22,11 @@ MacQueuePlayer::MacQueuePlayer(Dependencies deps)
 
 MacQueuePlayer::~MacQueuePlayer() { lifetime_.end(); }
 
-std::optional<platform::Url> MacQueuePlayer::audioURL(const QueueItem& item, Variant variant) const {
-    if (variant == Variant::article) return item.audioFileURL;
+MacQueuePlayer::StoredAudio MacQueuePlayer::storedAudio(const QueueItem& item, Variant variant) const {
+    if (variant == Variant::article) return {item.audioFileURL, item.playedThru};
     const auto record = podcasts_.render(item.id);
-    return record ? record->audioURL : std::nullopt;
-}
-
-double MacQueuePlayer::resumePosition(const QueueItem& item, Variant variant, double duration) const {
-    double stored = item.playedThru;
-    if (variant == Variant::podcast) {
-        const auto record = podcasts_.render(item.id);
-        stored = record ? record->playedThru : 0;
-    }
-    return stored > 0 && duration > 0 && stored < duration ? stored : 0;
+    if (!record) return {};
+    return {record->audioURL, record->playedThru};
 }
 
 void MacQueuePlayer::play(const QueueItem& item, Variant variant) {
@@ -46,15 +38,15 @@ void MacQueuePlayer::play(const QueueItem& item, Variant variant) {
         return;
     }
 
-    const auto url = audioURL(item, variant);
+    const StoredAudio stored = storedAudio(item, variant);
     std::error_code ec;
-    if (!url || !std::filesystem::exists(url->filePath(), ec)) {
+    if (!stored.url || !std::filesystem::exists(stored.url->filePath(), ec)) {
         log_.error("can't play {} variant={} — no audio file", item.id.uuidString(), rawValue(variant));
         return;
     }
 
     stopProgressTimer();
-    auto opened = audio_.open(url->filePath());
+    auto opened = audio_.open(stored.url->filePath());
     if (!opened) {
         log_.error("AVAudioPlayer failed: {}", opened.error().description);
         return;
@@ -71,8 +63,8 @@ void MacQueuePlayer::play(const QueueItem& item, Variant variant) {
     });
     next->setEnableRate(true);
     next->setRate(rate_.get());
-    const double start = resumePosition(item, variant, next->duration());
-    if (start > 0) next->setCurrentTime(start);
+    // Resumed only inside the audio; a position at or past its end starts it over.
+    if (stored.playedThru > 0 && stored.playedThru < next->duration()) next->setCurrentTime(stored.playedThru);
 
     // Playing audio that is replaced is saved as a pause would, so switching
     // items or variants never loses what was heard since the last pause. Paused
@@ -182,8 +174,8 @@ void MacQueuePlayer::handleFinish(bool successfully, std::uint64_t generation) {
     if (!successfully || !currentItemID_.get()) {
         persistPosition();
     } else {
-        double length = duration_.get();
-        if (length <= 0 && player_) length = player_->duration();
+        // The loaded audio's length, published when it was opened.
+        const double length = duration_.get();
         if (length > 0) {
             storePosition(length);
             currentTime_.set(length);

@@ -71,8 +71,12 @@ public:
     double audioDuration() const { return player_ ? player_->duration() : 0; }
 
 private:
-    std::optional<platform::Url> audioURL(const QueueItem& item, Variant variant) const;
-    double resumePosition(const QueueItem& item, Variant variant, double duration) const;
+    struct StoredAudio {
+        std::optional<platform::Url> url;
+        double playedThru = 0;
+    };
+    // The variant's file and stored position: the item's own, or its podcast record's.
+    StoredAudio storedAudio(const QueueItem& item, Variant variant) const;
     void startProgressTimer();
     void stopProgressTimer();
     void tick();

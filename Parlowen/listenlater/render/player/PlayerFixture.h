@@ -35,13 +35,15 @@ public:
     void updatePlayedThru(const Uuid& id, double position) override {
         writes.emplace_back(id, position);
         if (auto it = records.find(id); it != records.end()) it->second.playedThru = position;
-        for (auto& f : observers) f();
+        changed_.send(true);
     }
+    // Ends with the subscription, as the store's does: a closed panel hears nothing.
     platform::Subscription onChange(std::function<void()> changed) override {
-        observers.push_back(std::move(changed));
-        return {};
+        return changed_.subscribe([changed = std::move(changed)](bool) { changed(); });
     }
-    std::vector<std::function<void()>> observers;
+
+private:
+    platform::Signal<bool> changed_;
 };
 
 class PlayerFixture : public ::testing::Test {

@@ -49,10 +49,6 @@ QLabel* label(const QFont& font, const QColor& color, const char* name) {
     return l;
 }
 
-// Qt 6.4 cannot ask for tabular figures; the desktop's sans fonts draw digits
-// of one width by default, so times and the rate do not jitter.
-const QFont& monospacedDigits(const QFont& font) { return font; }
-
 // A slider drawn for the cream background whatever the theme: light groove,
 // `tint` for the filled part.
 void tintSlider(QWidget* slider, const QColor& tint) {
@@ -97,13 +93,11 @@ public:
     }
     void showMascot() {
         image_ = IconRegistry::shared().image(kMascot, {kArtworkImage, kArtworkImage}, devicePixelRatioF());
-        fill_ = false;
         isHero_ = false;
         update();
     }
     void showHero(QImage image) {
         image_ = std::move(image);
-        fill_ = true;
         isHero_ = true;
         update();
     }
@@ -127,7 +121,8 @@ protected:
         p.setClipPath(clip);
         if (!image_.isNull()) {
             QSizeF size = image_.size();
-            size.scale(inner.size(), fill_ ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio);
+            // The hero image fills the circle; the mascot fits inside it.
+            size.scale(inner.size(), isHero_ ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio);
             QRectF target(QPointF(), size);
             target.moveCenter(inner.center());
             p.drawImage(target, image_);
@@ -143,7 +138,6 @@ protected:
 private:
     ThemePalette palette_;
     QImage image_;
-    bool fill_ = false;
     bool isHero_ = false;
 };
 
@@ -218,7 +212,9 @@ void MacNowPlayingView::build() {
     voice_ = label(brandCaption(), ink(0.55), "nowPlayingVoice");
     auto* voiceDot = label(brandCaption(), ink(0.3), "nowPlayingVoiceDot");
     voiceDot->setText(QString::fromUtf8("\u00B7"));
-    rateText_ = label(monospacedDigits(brandCaption()), ink(0.55), "nowPlayingRate");
+    // Qt 6.4 cannot ask for tabular figures; the desktop's sans fonts draw
+    // digits of one width by default, so times and the rate do not jitter.
+    rateText_ = label(brandCaption(), ink(0.55), "nowPlayingRate");
     for (QWidget* w : {static_cast<QWidget*>(source_), static_cast<QWidget*>(sourceDot_), static_cast<QWidget*>(voice_),
                        static_cast<QWidget*>(voiceDot), static_cast<QWidget*>(rateText_)})
         caption->addWidget(w);
@@ -247,8 +243,8 @@ void MacNowPlayingView::build() {
     });
     progressGroup->addWidget(progress_);
     auto* times = new QHBoxLayout;
-    elapsed_ = label(monospacedDigits(brandCaption()), ink(0.55), "nowPlayingElapsed");
-    total_ = label(monospacedDigits(brandCaption()), ink(0.55), "nowPlayingTotal");
+    elapsed_ = label(brandCaption(), ink(0.55), "nowPlayingElapsed");
+    total_ = label(brandCaption(), ink(0.55), "nowPlayingTotal");
     times->addWidget(elapsed_);
     times->addStretch();
     times->addWidget(total_);
@@ -262,7 +258,12 @@ void MacNowPlayingView::build() {
     const int titleSize = QFontMetrics(brandTitle()).height();
     back_ = symbolButton("gobackward.15", titleSize, ink(0.75), "nowPlayingBack");
     playPause_ = symbolButton("play.circle.fill", 56, toQColor(palette_.accent), "nowPlayingPlayPause");
+    // Drawn once: the button swaps them as playback starts and stops.
+    playIcon_ = playPause_->icon();
+    pauseIcon_ = QIcon(IconRegistry::shared().templatePixmap("pause.circle.fill", {56, 56}, toQColor(palette_.accent)));
     forward_ = symbolButton("goforward.30", titleSize, ink(0.75), "nowPlayingForward");
+    back_->setAccessibleName("Back 15 seconds");
+    forward_->setAccessibleName("Forward 30 seconds");
     connect(back_, &QToolButton::clicked, this, [this] { player_.skip(-15); });
     connect(playPause_, &QToolButton::clicked, this, [this] { player_.toggle(item_, variant_); });
     connect(forward_, &QToolButton::clicked, this, [this] { player_.skip(30); });
@@ -383,11 +384,8 @@ void MacNowPlayingView::refresh() {
     total_->setText(QString::fromStdString(now_playing::formatTime(now_playing::totalTime(player_, item_))));
 
     const bool playingThis = now_playing::isPlayingThis(player_, item_, variant_);
-    playPause_->setIcon(QIcon(IconRegistry::shared().templatePixmap(
-        playingThis ? "pause.circle.fill" : "play.circle.fill", {56, 56}, toQColor(palette_.accent))));
+    playPause_->setIcon(playingThis ? pauseIcon_ : playIcon_);
     playPause_->setAccessibleName(playingThis ? "Pause" : "Play");
-    back_->setAccessibleName("Back 15 seconds");
-    forward_->setAccessibleName("Forward 30 seconds");
     speed_->setValue(player_.rate().get());
 
     for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(back_),

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QIcon>
 #include <QWidget>
 
 #include "Parlowen/listenlater/render/player/MacQueuePlayer.h"
@@ -84,6 +85,8 @@ private:
     QLabel* total_ = nullptr;
     QToolButton* back_ = nullptr;
     QToolButton* playPause_ = nullptr;
+    QIcon playIcon_;
+    QIcon pauseIcon_;
     QToolButton* forward_ = nullptr;
     QWidget* speedRow_ = nullptr;
     platform::ui::FloatSlider* speed_ = nullptr;
