@@ -1,12 +1,6 @@
 #include "Parlowen/readaloud/AppleSpeechSynthesisEngine.h"
 
-#include <algorithm>
-
 namespace parlowen {
-
-namespace {
-float clampRate(float rate) { return platform::clampSpeechRate(rate); }
-}  // namespace
 
 AppleSpeechSynthesisEngine::AppleSpeechSynthesisEngine(platform::Executor& main,
                                                        std::unique_ptr<platform::SpeechSynthesizer> synthesizer)
@@ -46,7 +40,7 @@ void AppleSpeechSynthesisEngine::speak(std::string_view text, std::optional<std:
     PARLOWEN_ASSERT_ON(main_);
     stop();
     voice_ = findVoice(voiceIdentifier);
-    rate_ = clampRate(rate);
+    rate_ = platform::clampSpeechRate(rate);
     sentences_ = makeSentences(text);
     if (sentences_.empty()) {
         setState(SpeechSynthesisState::finished());
@@ -110,7 +104,7 @@ void AppleSpeechSynthesisEngine::finishAfterSkip() {
 }
 
 void AppleSpeechSynthesisEngine::setRate(float rate) {
-    rate_ = clampRate(rate);
+    rate_ = platform::clampSpeechRate(rate);
     // A paused utterance keeps its rate; the new one applies from the next sentence.
     if (state().kind == SpeechSynthesisState::Case::speaking) speakCurrentSentence();
 }

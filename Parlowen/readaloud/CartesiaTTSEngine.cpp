@@ -2,18 +2,12 @@
 
 #include <cstring>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 namespace parlowen {
 
 using platform::Error;
-
-namespace {
-const platform::Logger& cartesiaLog() {
-    static const platform::Logger log("com.kelvatrum.Parlowen", "engine.tts.cartesia");
-    return log;
-}
-}  // namespace
 
 Error CartesiaTTSError::httpStatus(int status, std::string message) {
     return cloud_voice_error::httpStatus(kDomain, status, std::move(message));
@@ -22,9 +16,7 @@ Error CartesiaTTSError::audioInitFailed() { return cloud_voice_error::audioInitF
 Error CartesiaTTSError::unexpectedResponse() { return cloud_voice_error::unexpectedResponse(kDomain); }
 
 CartesiaTTSEngine::CartesiaTTSEngine(CloudVoiceServices services, std::string baseURL)
-    : CloudVoiceEngine(services), baseURL_(std::move(baseURL)) {}
-
-const platform::Logger& CartesiaTTSEngine::logger() const { return cartesiaLog(); }
+    : CloudVoiceEngine(services, "cartesia"), baseURL_(std::move(baseURL)) {}
 
 const char* CartesiaTTSEngine::speedWord(float rate) {
     if (rate < 0.34f) return "slow";
@@ -71,19 +63,8 @@ Error CartesiaTTSEngine::httpStatusError(int status, std::string message) const 
     return CartesiaTTSError::httpStatus(status, std::move(message));
 }
 
-void CartesiaTTSEngine::logMissingVoice() const { cartesiaLog().error("cartesia speak called with no voice ID set"); }
-
-void CartesiaTTSEngine::logStreamStarted(const SentenceFetch& fetch) const {
-    cartesiaLog().info("cartesia stream started: voice={} speed={}", shortVoiceID(fetch.voice.value_or("")),
-                       speedWord(fetch.rate));
-}
-
-void CartesiaTTSEngine::logStreamDone(std::int64_t bytes) const {
-    cartesiaLog().info("cartesia stream done: {} bytes", bytes);
-}
-
-void CartesiaTTSEngine::logStreamFailed(std::int64_t index, const Error& error) const {
-    cartesiaLog().error("cartesia stream failed (sentence {}): {}", index, error.description);
+std::string CartesiaTTSEngine::streamStartedDetails(const SentenceFetch& fetch) const {
+    return fmt::format("voice={} speed={}", shortVoiceID(fetch.voice.value_or("")), speedWord(fetch.rate));
 }
 
 platform::Task<void> CartesiaTTSEngine::warmUpConnection(platform::HttpClient& http, std::string baseURL) {

@@ -44,17 +44,13 @@ public:
                                                      std::string_view speed);
 
 protected:
-    const platform::Logger& logger() const override;
     KeychainStore::Key keyService() const override { return KeychainStore::Key::cartesia; }
     bool requiresVoice() const override { return true; }
-    void logMissingVoice() const override;
     platform::Result<platform::HttpRequest> sentenceRequest(const SentenceFetch& fetch,
                                                             const std::string& apiKey) const override;
     bool rateChangeMatters(float storedRate, float newRate) const override;
     platform::Error httpStatusError(int status, std::string message) const override;
-    void logStreamStarted(const SentenceFetch& fetch) const override;
-    void logStreamDone(std::int64_t bytes) const override;
-    void logStreamFailed(std::int64_t index, const platform::Error& error) const override;
+    std::string streamStartedDetails(const SentenceFetch& fetch) const override;
 
 private:
     static platform::HttpHeaders keyHeaders(const std::string& apiKey);

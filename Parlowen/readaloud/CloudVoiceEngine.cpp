@@ -130,7 +130,8 @@ void PcmBlockCutter::deliverPending() {
     deliver_(std::move(pending_));
 }
 
-CloudVoiceEngine::CloudVoiceEngine(CloudVoiceServices services) : services_(services) {}
+CloudVoiceEngine::CloudVoiceEngine(CloudVoiceServices services, const char* logName)
+    : services_(services), logName_(logName), log_("com.kelvatrum.Parlowen", std::string("engine.tts.") + logName) {}
 
 CloudVoiceEngine::~CloudVoiceEngine() {
     lifetime_.end();
@@ -219,7 +220,7 @@ void CloudVoiceEngine::playCurrentSentence() {
         return;
     }
     if (requiresVoice() && (!voiceIdentifier_ || voiceIdentifier_->empty())) {
-        logMissingVoice();
+        log_.error("{} speak called with no voice ID set", logName_);
         stop();
         setState(State::finished());
         return;
@@ -269,7 +270,7 @@ void CloudVoiceEngine::resume() {
     PARLOWEN_ASSERT_ON(services_.main);
     if (auto started = startAudioEngineIfNeeded(); !started) {
         // Nothing can play: the player stays stopped and the state as it is.
-        logger().error("audioEngine start failed: {}", started.error().description);
+        log_.error("audioEngine start failed: {}", started.error().description);
         return;
     }
     if (!output_->isPlaying()) (void)output_->play();
@@ -363,7 +364,7 @@ Status CloudVoiceEngine::startAudioEngineIfNeeded() {
 
 bool CloudVoiceEngine::startPlayerForLoadingSentence() {
     if (auto started = startAudioEngineIfNeeded(); !started) {
-        logger().error("audioEngine start failed: {}", started.error().description);
+        log_.error("audioEngine start failed: {}", started.error().description);
         stop();
         setState(State::finished());
         return false;
@@ -428,6 +429,10 @@ void CloudVoiceEngine::sentenceStreamFailed(std::int64_t index, const StreamPtr&
 
 // ---- The fetch task
 
+void CloudVoiceEngine::logStreamFailed(std::int64_t index, const Error& error) const {
+    log_.error("{} stream failed (sentence {}): {}", logName_, index, error.description);
+}
+
 void CloudVoiceEngine::deliver(platform::Executor& main, std::weak_ptr<SentenceStream> weak, PcmBuffer&& buffer) {
     main.post([weak = std::move(weak), buffer = std::move(buffer)]() mutable {
         auto s = weak.lock();
@@ -484,7 +489,8 @@ Task<Status> CloudVoiceEngine::readSentence(CloudVoiceEngine* engine, std::weak_
         co_return platform::fail(engine->httpStatusError(status, errorMessage(body)));
     }
 
-    engine->logStreamStarted(fetch);
+    if (engine->log_.isEnabled(platform::LogLevel::info))
+        engine->log_.info("{} stream started: {}", engine->logName_, engine->streamStartedDetails(fetch));
     platform::Executor& main = engine->services_.main;
     PcmBlockCutter cutter(kBlockBytes, [&main, weak = std::weak_ptr<SentenceStream>(stream)](PcmBuffer&& buffer) {
         deliver(main, weak, std::move(buffer));
@@ -498,7 +504,7 @@ Task<Status> CloudVoiceEngine::readSentence(CloudVoiceEngine* engine, std::weak_
     }
     cutter.finish();
     const std::int64_t total = cutter.total();
-    engine->logStreamDone(total);
+    engine->log_.info("{} stream done: {} bytes", engine->logName_, total);
     main.post([weak = std::weak_ptr<SentenceStream>(stream)] {
         auto s = weak.lock();
         if (!s || s->cancelled) return;

@@ -151,7 +151,9 @@ protected:
         float rate = 0.5f;
     };
 
-    explicit CloudVoiceEngine(CloudVoiceServices services);
+    // `logName` ("openai", "cartesia", ...) starts the voice's log lines and
+    // names its log category ("engine.tts.<logName>").
+    CloudVoiceEngine(CloudVoiceServices services, const char* logName);
 
     Sentences skipSentences() const override { return sentences_; }
     std::int64_t skipCurrentIndex() const override { return currentIndex_; }
@@ -160,13 +162,12 @@ protected:
     void restartSentence(std::int64_t index) override;
     void finishAfterSkip() override;
 
+    const platform::Logger& logger() const { return log_; }
+
     // ---- The points each voice fills in.
-    virtual const platform::Logger& logger() const = 0;
     virtual KeychainStore::Key keyService() const = 0;
-    // Whether a missing or empty voice id ends playback; when it does,
-    // `logMissingVoice` writes the voice's line.
+    // Whether a missing or empty voice id ends playback (with an error line).
     virtual bool requiresVoice() const = 0;
-    virtual void logMissingVoice() const {}
     // URL, headers and body of one sentence request; the method, POST, and the
     // time-out are set here. A body that cannot be made is a fetch failure.
     virtual platform::Result<platform::HttpRequest> sentenceRequest(const SentenceFetch& fetch,
@@ -175,9 +176,10 @@ protected:
     virtual bool rateChangeMatters(float storedRate, float newRate) const = 0;
     // The voice's error for a non-2xx answer.
     virtual platform::Error httpStatusError(int status, std::string message) const = 0;
-    virtual void logStreamStarted(const SentenceFetch& fetch) const = 0;
-    virtual void logStreamDone(std::int64_t bytes) const = 0;
-    virtual void logStreamFailed(std::int64_t index, const platform::Error& error) const = 0;
+    // What the stream-started line says of the fetch after "<logName> stream started: ".
+    virtual std::string streamStartedDetails(const SentenceFetch& fetch) const = 0;
+    // "<logName> stream failed (sentence <index>): <error description>".
+    virtual void logStreamFailed(std::int64_t index, const platform::Error& error) const;
 
     // A request body as compact JSON; text that cannot be serialised fails.
     static platform::Result<std::string> serialise(const nlohmann::ordered_json& body);
@@ -217,6 +219,8 @@ private:
     static void deliver(platform::Executor& main, std::weak_ptr<SentenceStream> stream, platform::PcmBuffer&& buffer);
 
     CloudVoiceServices services_;
+    const char* logName_;
+    platform::Logger log_;
     std::vector<SpeechSentence> sentences_;
     std::int64_t currentIndex_ = 0;
     std::optional<std::string> voiceIdentifier_;

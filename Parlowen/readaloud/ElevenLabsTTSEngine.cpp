@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "platform/values/Url.h"
@@ -11,22 +12,13 @@ namespace parlowen {
 
 using platform::Error;
 
-namespace {
-const platform::Logger& elevenLabsLog() {
-    static const platform::Logger log("com.kelvatrum.Parlowen", "engine.tts.elevenlabs");
-    return log;
-}
-}  // namespace
-
 Error ElevenLabsTTSError::httpStatus(int status, std::string message) {
     return cloud_voice_error::httpStatus(kDomain, status, std::move(message));
 }
 Error ElevenLabsTTSError::unexpectedResponse() { return cloud_voice_error::unexpectedResponse(kDomain); }
 
 ElevenLabsTTSEngine::ElevenLabsTTSEngine(CloudVoiceServices services, std::string baseURL)
-    : CloudVoiceEngine(services), baseURL_(std::move(baseURL)) {}
-
-const platform::Logger& ElevenLabsTTSEngine::logger() const { return elevenLabsLog(); }
+    : CloudVoiceEngine(services, "elevenlabs"), baseURL_(std::move(baseURL)) {}
 
 double ElevenLabsTTSEngine::speed(float rate) {
     const float r = rate > 1.0f ? 1.0f : rate > 0.0f ? rate : 0.0f;
@@ -69,21 +61,8 @@ Error ElevenLabsTTSEngine::httpStatusError(int status, std::string message) cons
     return ElevenLabsTTSError::httpStatus(status, std::move(message));
 }
 
-void ElevenLabsTTSEngine::logMissingVoice() const {
-    elevenLabsLog().error("elevenlabs speak called with no voice ID set");
-}
-
-void ElevenLabsTTSEngine::logStreamStarted(const SentenceFetch& fetch) const {
-    elevenLabsLog().info("elevenlabs stream started: voice={} speed={:f}", shortVoiceID(fetch.voice.value_or("")),
-                         speed(fetch.rate));
-}
-
-void ElevenLabsTTSEngine::logStreamDone(std::int64_t bytes) const {
-    elevenLabsLog().info("elevenlabs stream done: {} bytes", bytes);
-}
-
-void ElevenLabsTTSEngine::logStreamFailed(std::int64_t index, const Error& error) const {
-    elevenLabsLog().error("elevenlabs stream failed (sentence {}): {}", index, error.description);
+std::string ElevenLabsTTSEngine::streamStartedDetails(const SentenceFetch& fetch) const {
+    return fmt::format("voice={} speed={:f}", shortVoiceID(fetch.voice.value_or("")), speed(fetch.rate));
 }
 
 platform::Task<void> ElevenLabsTTSEngine::warmUpConnection(platform::HttpClient& http, std::string baseURL) {

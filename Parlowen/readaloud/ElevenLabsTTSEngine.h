@@ -45,17 +45,13 @@ public:
     static platform::Result<std::string> requestBody(std::string_view text, double speed);
 
 protected:
-    const platform::Logger& logger() const override;
     KeychainStore::Key keyService() const override { return KeychainStore::Key::elevenLabs; }
     bool requiresVoice() const override { return true; }
-    void logMissingVoice() const override;
     platform::Result<platform::HttpRequest> sentenceRequest(const SentenceFetch& fetch,
                                                             const std::string& apiKey) const override;
     bool rateChangeMatters(float storedRate, float newRate) const override;
     platform::Error httpStatusError(int status, std::string message) const override;
-    void logStreamStarted(const SentenceFetch& fetch) const override;
-    void logStreamDone(std::int64_t bytes) const override;
-    void logStreamFailed(std::int64_t index, const platform::Error& error) const override;
+    std::string streamStartedDetails(const SentenceFetch& fetch) const override;
 
 private:
     std::string baseURL_;

@@ -11,15 +11,6 @@ namespace parlowen {
 
 using platform::Error;
 
-namespace {
-
-const platform::Logger& openAILog() {
-    static const platform::Logger log("com.kelvatrum.Parlowen", "engine.tts.openai");
-    return log;
-}
-
-}  // namespace
-
 Error OpenAITTSError::httpStatus(int status, std::string message) {
     return cloud_voice_error::httpStatus(kDomain, status, std::move(message));
 }
@@ -30,9 +21,7 @@ std::optional<cloud_voice_error::HttpStatus> OpenAITTSError::httpStatusOf(const 
 }
 
 OpenAITTSEngine::OpenAITTSEngine(CloudVoiceServices services, std::string baseURL)
-    : CloudVoiceEngine(services), baseURL_(std::move(baseURL)) {}
-
-const platform::Logger& OpenAITTSEngine::logger() const { return openAILog(); }
+    : CloudVoiceEngine(services, "openai"), baseURL_(std::move(baseURL)) {}
 
 double OpenAITTSEngine::speed(float rate) { return std::min(std::max(2.0 * static_cast<double>(rate), 0.25), 2.0); }
 
@@ -69,19 +58,17 @@ Error OpenAITTSEngine::httpStatusError(int status, std::string message) const {
     return OpenAITTSError::httpStatus(status, std::move(message));
 }
 
-void OpenAITTSEngine::logStreamStarted(const SentenceFetch& fetch) const {
-    openAILog().info("openai stream started: model={} voice={}", kModel, voiceFor(fetch));
+std::string OpenAITTSEngine::streamStartedDetails(const SentenceFetch& fetch) const {
+    return std::string("model=") + kModel + " voice=" + voiceFor(fetch);
 }
-
-void OpenAITTSEngine::logStreamDone(std::int64_t bytes) const { openAILog().info("openai stream done: {} bytes", bytes); }
 
 void OpenAITTSEngine::logStreamFailed(std::int64_t index, const Error& error) const {
     if (auto http = OpenAITTSError::httpStatusOf(error)) {
-        openAILog().error("openai stream failed (sentence {}): HTTP {}: {}", index, http->status,
-                          platform::priv(http->message));
+        logger().error("openai stream failed (sentence {}): HTTP {}: {}", index, http->status,
+                       platform::priv(http->message));
         return;
     }
-    openAILog().error("openai stream failed (sentence {}): {}", index, error.description);
+    CloudVoiceEngine::logStreamFailed(index, error);
 }
 
 std::string OpenAITTSEngine::voiceDisplayName(const std::optional<std::string>& voiceIdentifier) {

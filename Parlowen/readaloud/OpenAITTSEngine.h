@@ -15,8 +15,6 @@ namespace parlowen {
 // The voice's failures (domain "OpenAITTSError"). Only httpStatus is raised.
 struct OpenAITTSError {
     static constexpr const char* kDomain = "OpenAITTSError";
-    enum class Case { httpStatus = 1, audioInitFailed = 2, unexpectedResponse = 3 };
-
     // "HTTP <status>: <message>"
     static platform::Error httpStatus(int status, std::string message);
     // "Audio init / playback failed"
@@ -56,15 +54,14 @@ public:
     static platform::Result<std::string> requestBody(std::string_view text, std::string_view voice, double speed);
 
 protected:
-    const platform::Logger& logger() const override;
     KeychainStore::Key keyService() const override { return KeychainStore::Key::openAI; }
     bool requiresVoice() const override { return false; }
     platform::Result<platform::HttpRequest> sentenceRequest(const SentenceFetch& fetch,
                                                             const std::string& apiKey) const override;
     bool rateChangeMatters(float storedRate, float newRate) const override;
     platform::Error httpStatusError(int status, std::string message) const override;
-    void logStreamStarted(const SentenceFetch& fetch) const override;
-    void logStreamDone(std::int64_t bytes) const override;
+    std::string streamStartedDetails(const SentenceFetch& fetch) const override;
+    // An HTTP failure's message is private.
     void logStreamFailed(std::int64_t index, const platform::Error& error) const override;
 
 private:
