@@ -20,7 +20,7 @@ namespace parlowen {
 // through `create` because the share task keeps it alive while it runs.
 class ShareViewController : public std::enable_shared_from_this<ShareViewController> {
 public:
-    static constexpr const char* kContainerIdentifier = "iCloud.com.kelvatrum.Parlowen";
+    static constexpr const char* kContainerIdentifier = kCloudContainerIdentifier;
     static constexpr const char* kNoURLMessage = "Couldn't read a URL from the share.";
     static constexpr const char* kAddedAnnouncement = "Article added to Listen Later.";
     static constexpr const char* kFailureAnnouncementPrefix = "Couldn't add to Quon. ";

@@ -83,6 +83,8 @@ struct QueueItem::Fields {
 };
 
 inline constexpr const char* kQueueItemRecordType = "QueueItem";
+// The cloud container the application and the share extension both use.
+inline constexpr const char* kCloudContainerIdentifier = "iCloud.com.kelvatrum.Parlowen";
 
 // "pendingRender", "rendering", "ready", "error", "archived".
 std::string_view rawValue(QueueItem::State state);

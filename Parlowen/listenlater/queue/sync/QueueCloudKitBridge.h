@@ -31,7 +31,7 @@ namespace parlowen {
 // outlive the tasks it starts.
 class QueueCloudKitBridge {
 public:
-    static constexpr const char* kDefaultContainerIdentifier = "iCloud.com.kelvatrum.Parlowen";
+    static constexpr const char* kDefaultContainerIdentifier = kCloudContainerIdentifier;
     // Present in the environment when the process runs under the test harness.
     static constexpr const char* kTestHarnessVariable = "XCTestConfigurationFilePath";
     static constexpr platform::Duration kDebounce = std::chrono::milliseconds(250);
