@@ -42,6 +42,11 @@ std::vector<std::string> contextualStringsFor(const std::vector<std::string>& hi
     return out;
 }
 
+void cancelTask(std::optional<platform::JoinHandle<void>>& task) {
+    if (task) task->cancel();
+    task.reset();
+}
+
 void keepRunning(std::vector<platform::JoinHandle<void>>& tasks, platform::JoinHandle<void> task) {
     std::erase_if(tasks, [](const platform::JoinHandle<void>& t) { return t.done(); });
     tasks.push_back(std::move(task));
@@ -267,8 +272,7 @@ void DictationCoordinator::start(std::optional<Hotkey> activeKey) {
     lastPartial_.clear();
     partialsThisSession_ = 0;
     audibleAudioDetected_ = false;
-    if (throttleDetectionTask_) throttleDetectionTask_->cancel();
-    throttleDetectionTask_.reset();
+    cancelTask(throttleDetectionTask_);
     sessionNumber_ = session;
     audioSession_.store(session, std::memory_order_relaxed);
 
@@ -341,8 +345,7 @@ void DictationCoordinator::startFailureTeardown(const std::shared_ptr<Transcript
     audio_.stop();
     engine->cancel();
     hud_.hide();
-    if (sessionCapTask_) sessionCapTask_->cancel();
-    sessionCapTask_.reset();
+    cancelTask(sessionCapTask_);
     if (auto* pending = std::get_if<PendingFinalize>(&state_)) pending->finalizeWork.cancel();
     state_ = Idle{};
     capturedFocus_.reset();
@@ -355,8 +358,7 @@ void DictationCoordinator::handlePartial(std::int64_t session, LiveDisplayMode l
     if (text == lastPartial_) return;
     lastPartial_ = text;
     ++partialsThisSession_;
-    if (throttleDetectionTask_) throttleDetectionTask_->cancel();
-    throttleDetectionTask_.reset();
+    cancelTask(throttleDetectionTask_);
     std::string shown = applyVoiceCommands(text, preferences_.enabledVoiceCommands.get());
     if (liveMode == LiveDisplayMode::hud) hud_.updatePartial(std::move(shown));
 }
@@ -421,10 +423,8 @@ void DictationCoordinator::finishSession(std::int64_t session) {
     }
     hud_.hide();
     lastPartial_.clear();
-    if (throttleDetectionTask_) throttleDetectionTask_->cancel();
-    throttleDetectionTask_.reset();
-    if (sessionCapTask_) sessionCapTask_->cancel();
-    sessionCapTask_.reset();
+    cancelTask(throttleDetectionTask_);
+    cancelTask(sessionCapTask_);
     capturedFocus_.reset();
     state_ = Idle{};
     if (onActiveStateChange) onActiveStateChange(false);
@@ -442,8 +442,7 @@ void DictationCoordinator::cancel() {
         pending->engine->cancel();
         pending->finalizeWork.cancel();
     }
-    if (sessionCapTask_) sessionCapTask_->cancel();
-    sessionCapTask_.reset();
+    cancelTask(sessionCapTask_);
     hud_.setSessionRemainingSeconds(std::nullopt);
     state_ = Idle{};
     capturedFocus_.reset();
@@ -461,24 +460,30 @@ void DictationCoordinator::dropCachedEngine() {
 
 platform::Result<std::shared_ptr<TranscriptionEngine>> DictationCoordinator::resolveEngine(DictationEngineMode mode) {
     PARLOWEN_ASSERT_ON(main_);
-    const EngineKind wanted = mode == DictationEngineMode::groq ? EngineKind::groq : EngineKind::appleSpeech;
+    if (mode != DictationEngineMode::groq) return resolveSystemEngine();
+    // The start of a session has no await point, so this read blocks the
+    // main thread while a locked keyring shows its unlock prompt; the
+    // warm-up reads the key off the main thread instead.
+    return resolveCloudEngine(keychain_.read(KeychainStore::Key::groq));
+}
 
-    if (wanted == EngineKind::appleSpeech) {
-        if (cachedEngineKind_ == wanted && cachedEngine_) return cachedEngine_;
-        if (cachedEngine_) cachedEngine_->cancel();
-        dropCachedEngine();
-        auto made = engines_.makeSystemEngine(locale_);
-        if (!made) return platform::fail(made.error());
-        cachedEngine_ = std::move(*made);
-        cachedEngineKind_ = EngineKind::appleSpeech;
-        return cachedEngine_;
-    }
+platform::Result<std::shared_ptr<TranscriptionEngine>> DictationCoordinator::resolveSystemEngine() {
+    if (cachedEngineKind_ == EngineKind::appleSpeech && cachedEngine_) return cachedEngine_;
+    if (cachedEngine_) cachedEngine_->cancel();
+    dropCachedEngine();
+    auto made = engines_.makeSystemEngine(locale_);
+    if (!made) return platform::fail(made.error());
+    cachedEngine_ = std::move(*made);
+    cachedEngineKind_ = EngineKind::appleSpeech;
+    return cachedEngine_;
+}
 
+platform::Result<std::shared_ptr<TranscriptionEngine>> DictationCoordinator::resolveCloudEngine(
+    const platform::Result<std::string>& key) {
     // The key is read at every resolution: a cloud engine built with another
     // key or model than the stored ones is rebuilt.
-    auto key = keychain_.read(KeychainStore::Key::groq);
     const GroqTranscriptionModel model = preferences_.groqModel.get();
-    if (key && !key->empty() && cachedEngineKind_ == wanted && cachedEngine_ && cachedGroqKey_ == *key &&
+    if (key && !key->empty() && cachedEngineKind_ == EngineKind::groq && cachedEngine_ && cachedGroqKey_ == *key &&
         cachedGroqModel_ == model)
         return cachedEngine_;
     if (cachedEngine_) cachedEngine_->cancel();
@@ -502,7 +507,19 @@ void DictationCoordinator::prewarmEngine() {
 
 platform::Task<void> DictationCoordinator::runPrewarm(DictationCoordinator* self, std::weak_ptr<void> alive,
                                                       std::int64_t sessionAtStart) {
-    auto resolved = self->resolveEngine(self->preferences_.dictationEngineMode.get());
+    const DictationEngineMode mode = self->preferences_.dictationEngineMode.get();
+    std::optional<platform::Result<std::string>> groqKey;
+    if (mode == DictationEngineMode::groq) {
+        groqKey = co_await self->keychain_.readAsync(KeychainStore::Key::groq);
+        if (alive.expired()) co_return;
+    }
+    // A session that began since the warm-up was asked for records with the
+    // cached engine: resolving now could cancel it.
+    if (!self->isIdle() || self->sessionNumber_ != sessionAtStart) {
+        log().debug("prewarmEngine skipped — session active");
+        co_return;
+    }
+    auto resolved = groqKey ? self->resolveCloudEngine(*groqKey) : self->resolveSystemEngine();
     if (!resolved) {
         log().error("engine prewarm failed: {}", resolved.error().description);
         co_return;

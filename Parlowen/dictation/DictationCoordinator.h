@@ -160,7 +160,8 @@ public:
     // Warms up the engine of the current setting unless a session is under way.
     void prewarmEngine();
 
-    // The engine for a mode, from the one-engine cache or newly built.
+    // The engine for a mode, from the one-engine cache or newly built. The
+    // cloud key is read here, on the main thread.
     platform::Result<std::shared_ptr<TranscriptionEngine>> resolveEngine(DictationEngineMode mode);
 
     const State& state() const { return state_; }
@@ -194,6 +195,9 @@ private:
     void handlePartial(std::int64_t session, LiveDisplayMode liveMode, const std::string& text);
     void handleLevel(std::int64_t session, float level);
     void dropCachedEngine();
+    platform::Result<std::shared_ptr<TranscriptionEngine>> resolveSystemEngine();
+    // `key`: what the keychain read for the cloud key.
+    platform::Result<std::shared_ptr<TranscriptionEngine>> resolveCloudEngine(const platform::Result<std::string>& key);
     std::shared_ptr<TranscriptionEngine> activeEngine() const;
     bool applicationIsActive() const;
     std::optional<std::string> frontmostBundleIdentifier() const;

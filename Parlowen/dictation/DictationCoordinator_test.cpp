@@ -720,6 +720,28 @@ TEST_F(DictationCoordinatorTest, AWarmUpInFlightDoesNotCancelTheEngineASessionRe
     EXPECT_TRUE(log->contains("prewarmed engine (Apple Speech)"));
 }
 
+// The warm-up reads the cloud key off the main thread; a session that began
+// meanwhile, on another engine, keeps recording with it.
+TEST_F(DictationCoordinatorTest, AWarmUpWhoseKeyReadEndsAfterASessionBeganLeavesTheSessionsEngineAlone) {
+    storeGroqKey("gsk-1");
+    preferences.dictationEngineMode.set(DictationEngineMode::groq);
+    ex.runUntilIdle();
+    ASSERT_EQ(factory.cloudMade.size(), 1u);
+    PerAppRule rule;
+    rule.bundleId = "org.gnome.TextEditor";
+    rule.appName = "Text Editor";
+    rule.engineMode = DictationEngineMode::speed;
+    preferences.perAppRules.set({rule});
+    coordinator->prewarmEngine();
+    pressAndStart();
+    EXPECT_TRUE(log->contains("prewarmEngine skipped — session active", LogLevel::debug));
+    EXPECT_EQ(systemEngine().cancels, 0);
+    EXPECT_EQ(factory.cloudMade.size(), 1u);
+    EXPECT_EQ(coordinator->cachedEngine().get(), &systemEngine());
+    EXPECT_TRUE(coordinator->isRecording());
+    EXPECT_TRUE(audio->isRunning());
+}
+
 TEST_F(DictationCoordinatorTest, AStaleStartTaskDoesNotCancelTheEngineOfANewerSession) {
     factory.configure = [](FakeEngine& e) { e.startDelay = 1s; };
     pressAndStart();

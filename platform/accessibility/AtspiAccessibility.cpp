@@ -510,7 +510,6 @@ private:
     Duration bound_;
 };
 
-
 // ------------------------------------------------------- the focus search
 
 // The focused element below `root` through the Collection interface: a
@@ -665,12 +664,11 @@ GRef<AtspiAccessible> focusedIn(AtspiAccessible* app, gint index) {
     }
     return {};
 }
-}  // namespace
 
-namespace {
 // Searches every application on the accessibility bus but our own, the
-// frontmost first. On the AT-SPI thread.
-Result<NodePtr> searchFocus(std::optional<pid_t> front) {
+// frontmost first; the node found comes with its application's process (0
+// when the bus did not tell it). On the AT-SPI thread.
+Result<AtspiThread::Focus> searchFocus(std::optional<pid_t> front) {
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return fail(accessibilityError(AccessibilityErrorCode::failure, "no desktop"));
     GErrorHolder error;
@@ -697,20 +695,18 @@ Result<NodePtr> searchFocus(std::optional<pid_t> front) {
         apps.insert(frontmost ? apps.begin() : apps.end(), App{std::move(app), i, pidError.e ? 0 : pid});
     }
     for (auto& [app, index, pid] : apps)
-        if (auto found = focusedIn(app.get(), index)) return adoptNode(std::exchange(found.p, nullptr));
-    return NodePtr();
+        if (auto found = focusedIn(app.get(), index))
+            return AtspiThread::Focus{adoptNode(std::exchange(found.p, nullptr)), pid};
+    return AtspiThread::Focus{};
 }
 
 Result<NodePtr> searchAndLearnFocus(std::optional<pid_t> front) {
     auto& thread = AtspiThread::instance();
     const std::uint64_t events = thread.focusEvents();
     auto found = searchFocus(front);
-    if (found && *found) {
-        GErrorHolder error;
-        const auto pid = static_cast<pid_t>(atspi_accessible_get_process_id((*found)->get(), error.out()));
-        if (!error.e) thread.learnFocus({*found, pid}, events);
-    }
-    return found;
+    if (!found) return fail(found.error());
+    if (found->node && found->pid != 0) thread.learnFocus(*found, events);
+    return std::move(found->node);
 }
 
 // Whether the element that the focus events named still has the focus as
