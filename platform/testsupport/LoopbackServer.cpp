@@ -278,40 +278,24 @@ ReplyOutcome LoopbackServer::waitForOutcome(std::size_t index, std::chrono::mill
     return index < impl_->outcomes.size() ? impl_->outcomes[index] : ReplyOutcome::pending;
 }
 
-// ---- Refusing port
+// ---- Refusing and silent ports
 
-namespace {
-// A socket bound to a free port on 127.0.0.1.
-int bindLoopback(int& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+LoopbackPort::LoopbackPort(bool listening) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    if (listening) ::listen(fd_, 16);
 }
-}  // namespace
 
-RefusingPort::RefusingPort() { fd_ = bindLoopback(port_); }
-
-RefusingPort::~RefusingPort() {
+LoopbackPort::~LoopbackPort() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-SilentPort::SilentPort() {
-    fd_ = bindLoopback(port_);
-    ::listen(fd_, 16);
-}
-
-SilentPort::~SilentPort() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-std::string SilentPort::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-std::string RefusingPort::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string LoopbackPort::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 }  // namespace testsupport

@@ -101,42 +101,38 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A port on 127.0.0.1 that refuses connections (bound, never listening),
-// held while the object lives: a server that is certainly not there.
-class RefusingPort {
+// A port on 127.0.0.1, held while the object lives.
+class LoopbackPort {
 public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
+    LoopbackPort(const LoopbackPort&) = delete;
+    LoopbackPort& operator=(const LoopbackPort&) = delete;
 
     // "http://127.0.0.1:<port>"
     std::string baseUrl() const;
     // baseUrl() + path
     std::string url(std::string_view path) const { return baseUrl() + std::string(path); }
+
+protected:
+    explicit LoopbackPort(bool listening);
+    ~LoopbackPort();
 
 private:
     int fd_ = -1;
     int port_ = 0;
 };
 
-// A port on 127.0.0.1 that accepts connections (the kernel does) and never
-// answers on them, held while the object lives: a server that never replies.
-class SilentPort {
+// A port that refuses connections (bound, never listening): a server that
+// is certainly not there.
+class RefusingPort : public LoopbackPort {
 public:
-    SilentPort();
-    ~SilentPort();
-    SilentPort(const SilentPort&) = delete;
-    SilentPort& operator=(const SilentPort&) = delete;
+    RefusingPort() : LoopbackPort(false) {}
+};
 
-    // "http://127.0.0.1:<port>"
-    std::string baseUrl() const;
-    // baseUrl() + path
-    std::string url(std::string_view path) const { return baseUrl() + std::string(path); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
+// A port that accepts connections (the kernel does) and never answers on
+// them: a server that never replies.
+class SilentPort : public LoopbackPort {
+public:
+    SilentPort() : LoopbackPort(true) {}
 };
 
 }  // namespace testsupport

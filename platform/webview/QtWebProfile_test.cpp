@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <set>
@@ -66,11 +63,6 @@ LoopbackReply html(std::string body, int status = 200) {
     reply.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
     return reply;
 }
-
-Task<Result<WebScriptValue>> evaluate(WebPage& page, std::string script) {
-    co_return co_await page.evaluateJavaScript(std::move(script));
-}
-Task<std::vector<WebCookie>> cookiesOf(WebProfile& profile) { co_return co_await profile.allCookies(); }
 
 class QtWebProfileTest : public ::testing::Test {
 protected:
@@ -184,9 +176,10 @@ TEST_F(QtWebProfileTest, HtmlResolvesAgainstItsBaseURLSmallOrAboveTheEnginesData
         EXPECT_EQ(events.kindsOf(n), (std::vector<Kind>{Kind::committed, Kind::finished}))
             << events.last(n)->errorDescription;
         EXPECT_EQ(p.url(), base);
-        EXPECT_EQ(run(evaluate(p, "document.getElementById('l').href")),
+        EXPECT_EQ(run(p.evaluateJavaScript("document.getElementById('l').href")),
                   WebScriptValue::string(server.url("/dir/next.html")));
-        EXPECT_EQ(run(evaluate(p, "document.getElementById('t').textContent")), WebScriptValue::string("caf\xc3\xa9"));
+        EXPECT_EQ(run(p.evaluateJavaScript("document.getElementById('t').textContent")),
+                  WebScriptValue::string("caf\xc3\xa9"));
         const auto requests = server.requests();
         EXPECT_TRUE(std::any_of(requests.begin(), requests.end(),
                                 [&](const auto& r) { return r.path == "/dir/" + c.picture; }));
@@ -216,9 +209,9 @@ TEST_F(QtWebProfileTest, ScriptAnswersAreStringsNullsOtherValuesOrErrors) {
         {"function answer() { return 'kept'; }", WebScriptValue::null()},
         {"answer()", WebScriptValue::string("kept")},
     };
-    for (const auto& c : cases) EXPECT_EQ(run(evaluate(p, c.script)), c.expected) << c.script;
+    for (const auto& c : cases) EXPECT_EQ(run(p.evaluateJavaScript(c.script)), c.expected) << c.script;
 
-    auto syntax = run(evaluate(p, "this is not javascript("));
+    auto syntax = run(p.evaluateJavaScript("this is not javascript("));
     ASSERT_FALSE(syntax);
     EXPECT_TRUE(syntax.error().is(kWebViewErrorDomain, static_cast<int>(WebViewError::scriptFailed)));
     EXPECT_FALSE(syntax.error().description.empty());
@@ -282,7 +275,7 @@ TEST_F(QtWebProfileTest, CookiesOfResponsesStayOnDiskForTheNextProcessAndLeaveWh
     p.setNavigationObserver(events.observer());
     const auto n = loadAndWait(p, events, {.url = server.url("/login")});
     ASSERT_EQ(events.last(n)->kind, Kind::finished);
-    EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
+    EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return hasCookie(run(profile->allCookies()), kSession); }, kLoad));
 
     // Another process on the same profile folder, once this one has closed it.
     pages.clear();
@@ -296,12 +289,13 @@ TEST_F(QtWebProfileTest, CookiesOfResponsesStayOnDiskForTheNextProcessAndLeaveWh
 
     // Back in this process: the page deletes it.
     profile = std::make_unique<QtWebProfile>(location());
-    EXPECT_TRUE(hasCookie(run(cookiesOf(*profile)), kSession));
+    EXPECT_TRUE(hasCookie(run(profile->allCookies()), kSession));
     auto& again = newPage();
     Recorder againEvents;
     again.setNavigationObserver(againEvents.observer());
     loadAndWait(again, againEvents, {.url = server.url("/logout")});
-    EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return !hasCookie(run(cookiesOf(*profile)), kSession); }, kLoad));
+    EXPECT_TRUE(
+        testsupport::runEventLoopUntil([&] { return !hasCookie(run(profile->allCookies()), kSession); }, kLoad));
 }
 
 // Run by the test above in a process of its own.
@@ -310,7 +304,7 @@ TEST(QtWebProfileChild, DISABLED_SeesTheSessionCookie) {
     ASSERT_FALSE(folder.empty());
     QtMainExecutor main;
     QtWebProfile profile({std::filesystem::path(folder) / "storage", std::filesystem::path(folder) / "cache"});
-    auto handle = spawn(main, cookiesOf(profile));
+    auto handle = spawn(main, profile.allCookies());
     ASSERT_TRUE(testsupport::runEventLoopUntil([&] { return handle.done(); }, kLoad));
     EXPECT_TRUE(hasCookie(handle.value(), kSession));
 }
@@ -333,8 +327,6 @@ TEST(QtWebView, CommitsThenFinishesAndGoesBackToTheFirstPage) {
     view->widget()->resize(800, 600);
     view->widget()->show();
     Recorder events;
-    view->setNavigationObserver(events.observer());
-
     std::vector<std::optional<std::string>> committedURLs;
     view->setNavigationObserver([&](const WebNavigationEvent& e) {
         events.events.push_back(e);

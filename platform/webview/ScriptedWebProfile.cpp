@@ -27,14 +27,15 @@ class Recorded : public Base {
 public:
     Recorded(ScriptedWebProfile& profile, std::shared_ptr<ScriptedWebProfile::PageRecord> record)
         : profile_(profile), record_(std::move(record)) {}
-    ~Recorded() override { profile_.pageGone(*record_); }
+    ~Recorded() override {
+        record_->alive_ = false;
+        record_->observer_ = {};
+    }
 
     WebPageId id() const override { return record_->id(); }
-    void setNavigationObserver(WebNavigationObserver observer) override {
-        profile_.observe(*record_, std::move(observer));
-    }
+    void setNavigationObserver(WebNavigationObserver observer) override { record_->observer_ = std::move(observer); }
     WebNavigationId load(WebRequest request) override { return profile_.recordRequest(record_, std::move(request)); }
-    std::optional<std::string> url() const override { return profile_.urlOf(*record_); }
+    std::optional<std::string> url() const override { return record_->url_; }
 
 protected:
     ScriptedWebProfile& profile_;
@@ -86,15 +87,6 @@ public:
     }
     QWidget* widget() override { return nullptr; }
 };
-
-void ScriptedWebProfile::pageGone(PageRecord& record) {
-    record.alive_ = false;
-    record.observer_ = {};
-}
-void ScriptedWebProfile::observe(PageRecord& record, WebNavigationObserver observer) {
-    record.observer_ = std::move(observer);
-}
-std::optional<std::string> ScriptedWebProfile::urlOf(const PageRecord& record) const { return record.url_; }
 
 ScriptedWebProfile::ScriptedWebProfile(Executor& executor)
     : executor_(executor), defaultAnswer_{fail(toError(WebViewError::scriptFailed, "no scripted answer")), {}} {}

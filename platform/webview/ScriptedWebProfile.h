@@ -103,9 +103,6 @@ private:
     friend class Recorded;
     class Page;
     class View;
-    void pageGone(PageRecord& record);
-    void observe(PageRecord& record, WebNavigationObserver observer);
-    std::optional<std::string> urlOf(const PageRecord& record) const;
     std::shared_ptr<PageRecord> newRecord(bool isView);
     WebNavigationId startNavigation(const std::shared_ptr<PageRecord>& record);
     WebNavigationId recordRequest(const std::shared_ptr<PageRecord>& record, WebRequest request);

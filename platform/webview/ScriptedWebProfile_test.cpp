@@ -83,10 +83,6 @@ TEST(ScriptedWebProfile, DeliversWhateverTheTestSendsAndNothingOnceThePageIsGone
     EXPECT_FALSE(record->alive());
 }
 
-Task<Result<WebScriptValue>> evaluate(WebPage& page, std::string script) {
-    co_return co_await page.evaluateJavaScript(std::move(script));
-}
-
 TEST(ScriptedWebProfile, AnswersScriptsAsScriptedAndCancelsThemWhenThePageGoesFirst) {
     ManualExecutor ex;
     ScriptedWebProfile profile(ex);
@@ -94,9 +90,9 @@ TEST(ScriptedWebProfile, AnswersScriptsAsScriptedAndCancelsThemWhenThePageGoesFi
     profile.answer("throw 1", {fail(toError(WebViewError::scriptFailed, "boom")), {}});
     auto page = profile.makePage();
 
-    auto slow = spawn(ex, evaluate(*page, "'x'"));
-    auto failing = spawn(ex, evaluate(*page, "throw 1"));
-    auto unscripted = spawn(ex, evaluate(*page, "1 + 1"));
+    auto slow = spawn(ex, page->evaluateJavaScript("'x'"));
+    auto failing = spawn(ex, page->evaluateJavaScript("throw 1"));
+    auto unscripted = spawn(ex, page->evaluateJavaScript("1 + 1"));
     ex.runUntilIdle();
     EXPECT_FALSE(slow.done());
     ASSERT_TRUE(failing.done());
@@ -107,7 +103,7 @@ TEST(ScriptedWebProfile, AnswersScriptsAsScriptedAndCancelsThemWhenThePageGoesFi
     ASSERT_TRUE(slow.done());
     EXPECT_EQ(slow.value(), WebScriptValue::string("x"));
 
-    auto abandoned = spawn(ex, evaluate(*page, "'x'"));
+    auto abandoned = spawn(ex, page->evaluateJavaScript("'x'"));
     ex.runUntilIdle();
     page.reset();
     ex.runUntilIdle();
@@ -115,8 +111,6 @@ TEST(ScriptedWebProfile, AnswersScriptsAsScriptedAndCancelsThemWhenThePageGoesFi
     EXPECT_TRUE(abandoned.value().error().isCancellation());
     EXPECT_EQ(profile.pages()[0]->scripts(), (std::vector<std::string>{"'x'", "throw 1", "1 + 1", "'x'"}));
 }
-
-Task<std::vector<WebCookie>> cookiesOf(WebProfile& profile) { co_return co_await profile.allCookies(); }
 
 TEST(ScriptedWebProfile, ViewsRecordTheirHistoryRequestsAndCookiesAreAnsweredAsSet) {
     ManualExecutor ex;
@@ -133,7 +127,7 @@ TEST(ScriptedWebProfile, ViewsRecordTheirHistoryRequestsAndCookiesAreAnsweredAsS
     EXPECT_EQ(profile.pages()[0]->backRequests(), 1);
     EXPECT_TRUE(profile.pages()[0]->isView());
 
-    auto answer = spawn(ex, cookiesOf(profile));
+    auto answer = spawn(ex, profile.allCookies());
     ex.runUntilIdle();
     ASSERT_TRUE(answer.done());
     EXPECT_EQ(answer.value(), cookies);

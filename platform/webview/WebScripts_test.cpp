@@ -67,15 +67,13 @@ TEST(WebScripts, DataUrlLengthCountsEscapedBytesThreeTimes) {
     EXPECT_GT(ws::dataUrlLength(std::string(ws::kDataUrlLimit / 3 + 1, '<')), ws::kDataUrlLimit);
 }
 
-Task<Result<WebScriptValue>> awaitSlot(ws::PendingAnswers::Slot slot) { co_return co_await ws::awaitAnswer(slot); }
-
 TEST(WebScripts, PendingAnswersResolveOnceAndAreCancelledWhenTheirOwnerGoes) {
     ManualExecutor ex;
     auto pending = std::make_unique<ws::PendingAnswers>();
     auto [first, firstSlot] = pending->open();
     auto [second, secondSlot] = pending->open();
-    auto answered = spawn(ex, awaitSlot(firstSlot));
-    auto abandoned = spawn(ex, awaitSlot(secondSlot));
+    auto answered = spawn(ex, ws::awaitAnswer(firstSlot));
+    auto abandoned = spawn(ex, ws::awaitAnswer(secondSlot));
     ex.runUntilIdle();
     pending->resolve(first, WebScriptValue::string("a"));
     pending->resolve(first, WebScriptValue::string("late"));  // ignored

@@ -91,7 +91,7 @@ Task<platform::Status> waitForLoad(platform::Executor& main, platform::WebPage& 
     co_return std::move(**next);
 }
 
-std::optional<std::string> decodeBody(const platform::Bytes& body) {
+std::string decodeBody(const platform::Bytes& body) {
     std::string text(body.begin(), body.end());
     if (platform::text::isValidUtf8(text)) return text;
     // ISO Latin-1: every byte is the code point of the same number.
@@ -114,23 +114,10 @@ std::optional<std::string> trimmedMember(const nlohmann::json& object, const cha
 }
 
 std::string replaceIgnoringCase(std::string_view text, std::string_view needle, std::string_view replacement) {
-    const auto lower = platform::text::lowercased(text);
-    // Lower-casing "</input>" keeps its length, so offsets in the lowered
-    // text only stay valid when the whole text kept its length too.
-    if (lower.size() != text.size()) {
-        auto pattern = platform::text::Regex::compile(platform::text::Regex::escapedPattern(needle),
-                                                      platform::text::Regex::caseInsensitive);
-        return pattern ? pattern->replaceAll(text, platform::text::Regex::escapedTemplate(replacement))
-                       : std::string(text);
-    }
-    std::string out;
-    std::size_t from = 0;
-    for (auto at = lower.find(needle); at != std::string::npos; at = lower.find(needle, from)) {
-        out.append(text.substr(from, at - from)).append(replacement);
-        from = at + needle.size();
-    }
-    out.append(text.substr(from));
-    return out;
+    auto pattern = platform::text::Regex::compile(platform::text::Regex::escapedPattern(needle),
+                                                  platform::text::Regex::caseInsensitive);
+    return pattern ? pattern->replaceAll(text, platform::text::Regex::escapedTemplate(replacement))
+                   : std::string(text);
 }
 
 }  // namespace
@@ -269,7 +256,7 @@ Task<std::optional<std::string>> ArticleCleaner::staticFetch(Url url) {
         co_return std::nullopt;
     }
     auto text = decodeBody(response->body);
-    if (!text || text->empty()) co_return std::nullopt;
+    if (text.empty()) co_return std::nullopt;
     co_return text;
 }
 
@@ -302,14 +289,12 @@ Task<Result<CleanedArticle>> ArticleCleaner::clean(std::string urlText) {
     }
     if (auto status = co_await std::move(loaded); !status) co_return platform::fail(status.error());
 
-    auto result = co_await extract(*page, url, fetched);
-    page.reset();
-    co_return result;
+    co_return co_await extract(*page, url, fetched);
 }
 
 Task<Result<CleanedArticle>> ArticleCleaner::extract(platform::WebPage& page, const Url& url,
                                                      const std::optional<std::string>& fetched) {
-    const std::string source = readabilitySource();
+    const std::string& source = readabilitySource();
     if (source.empty())
         co_return platform::fail(toError(CleanError::scriptFailed("Readability.js missing from bundle")));
     if (auto loaded = co_await page.evaluateJavaScript(source); !loaded) {

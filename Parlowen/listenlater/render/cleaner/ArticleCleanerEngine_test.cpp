@@ -3,16 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <algorithm>
 
 #include "Parlowen/listenlater/render/cleaner/ArticleCleaner.h"
 #include "Parlowen/listenlater/render/cleaner/ConnectedPublishers.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/http/CurlHttpClient.h"
-#include "platform/languagemodel/LanguageModel.h"
+#include "platform/languagemodel/ScriptedLanguageModel.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/QtMainExecutor.h"
 #include "platform/testsupport/EventLoop.h"
@@ -53,17 +50,13 @@ const std::string kArticle = R"(<!DOCTYPE html>
 <footer>Contact us</footer>
 </body></html>)";
 
-struct LanguageModelAbsent final : LanguageModel {
-    LanguageModelAvailability availability() const override { return LanguageModelAvailability::deviceNotEligible; }
-    std::shared_ptr<LanguageModelSession> makeSession(std::string) override { return nullptr; }
-};
-
 class ArticleCleanerEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         auto html = testsupport::LoopbackReply::text(200, kArticle);
         html.headers.push_back({"Content-Type", "text/html; charset=utf-8"});
         server.route("GET", "/story", html);
+        model.setAvailability(LanguageModelAvailability::deviceNotEligible);
         profile = std::make_unique<QtWebProfile>(QtWebProfileLocation{dir / "storage", dir / "cache"});
         cleaner = std::make_unique<ArticleCleaner>(ArticleCleaner::Dependencies{
             .main = main,
@@ -95,7 +88,7 @@ protected:
     QtMainExecutor main;
     CurlHttpClient http;
     InMemoryUserDefaults defaults;
-    LanguageModelAbsent model;
+    ScriptedLanguageModel model;
     std::unique_ptr<QtWebProfile> profile;
     std::unique_ptr<ArticleCleaner> cleaner;
 };

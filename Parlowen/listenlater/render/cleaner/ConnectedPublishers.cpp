@@ -41,10 +41,8 @@ std::vector<std::string> hosts(const platform::UserDefaults& defaults) {
 }
 
 std::optional<std::string> normalizedHost(const std::optional<std::string>& host) {
-    if (!host) return std::nullopt;
-    auto lower = platform::text::lowercased(*host);
-    if (lower.empty()) return std::nullopt;
-    return dropPrefix(std::move(lower), "www.");
+    if (!host || host->empty()) return std::nullopt;
+    return normalize(*host);
 }
 
 bool isConnected(const platform::UserDefaults& defaults, const std::optional<std::string>& host) {
@@ -63,15 +61,14 @@ void connect(platform::UserDefaults& defaults, const std::optional<std::string>&
 }
 
 void disconnect(platform::UserDefaults& defaults, const std::string& host) {
-    if (platform::text::lowercased(host).empty()) return;
+    if (host.empty()) return;
     auto set = stored(defaults);
     set.erase(normalize(host));
     store(defaults, set);
 }
 
 bool hasSessionCookie(const std::vector<platform::WebCookie>& cookies, const std::optional<std::string>& host) {
-    if (!host) return false;
-    if (platform::text::lowercased(*host).empty()) return false;
+    if (!host || host->empty()) return false;
     const auto h = normalize(*host);
     for (const auto& cookie : cookies) {
         const auto domain = dropPrefix(dropPrefix(platform::text::lowercased(cookie.domain), "."), "www.");
