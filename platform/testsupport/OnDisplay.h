@@ -25,6 +25,7 @@
 
 #include "platform/runtime/Environment.h"
 #include "platform/runtime/Resources.h"
+#include "platform/testsupport/EventLoop.h"
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
@@ -54,12 +55,7 @@ inline void runCurrentTestOnDisplay(const platform::Environment& env,
 // served and its notices arrive only then).
 inline bool pumpUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    return waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return condition();
-        },
-        timeout);
+    return runEventLoopUntil(condition, timeout);
 }
 
 // Another program writes `text` to the clipboard (xclip stays behind to serve it).
