@@ -699,12 +699,10 @@ void NotepadContent::applyTheme() {
             ->setPixmap(symbol("xmark.circle.fill", 16, coral, devicePixelRatioF()));
     }
     meter_->setAccent(a.opacity(0.85));
-    showRecording();
-    showPolishing();
+    showRecording();  // and the polishing indicator
     showMicSelector();
-    showChips();
     showModelMenu();
-    setRewriteKind(rewriteKind_);
+    setRewriteKind(rewriteKind_);  // and the chips
     update();
 }
 
@@ -842,14 +840,12 @@ void NotepadContent::showChips() {
         delete item->widget();
         delete item;
     }
-    const bool enabled = !shown_.text.empty() && !shown_.polishing;
     const Color a = accent();
     if (rewriteKind_ == RewriteKind::tone) {
         std::vector<Tone> tones = builtInTones();
         tones.insert(tones.end(), shown_.customTones.begin(), shown_.customTones.end());
         for (const Tone& tone : tones) {
             auto* chip = new RewriteChip(tone, shown_.suggestedTone == tone.id, a);
-            chip->setEnabled(enabled);
             connect(chip, &QAbstractButton::clicked, this, [this, tone] {
                 coordinator_.rewrite(false, fullSystemPrompt(tone), "tone:" + tone.id);
             });
@@ -858,13 +854,13 @@ void NotepadContent::showChips() {
     } else {
         for (const AgentCommand& agent : builtInAgents()) {
             auto* chip = new RewriteChip(agent, a);
-            chip->setEnabled(enabled);
             connect(chip, &QAbstractButton::clicked, this,
                     [this, agent] { coordinator_.rewrite(true, agent.systemPrompt, "agent:" + agent.id); });
             chipLayout_->addWidget(chip);
         }
     }
     chipLayout_->addStretch(1);
+    enableChips();
 }
 
 void NotepadContent::showModelMenu() {
