@@ -81,11 +81,10 @@ void NotepadCoordinator::clearPartialSlot() {
 }
 
 void NotepadCoordinator::handleUserEdit() {
-    partialSlotStart_.reset();
+    clearPartialSlot();
     polishTask_.cancel();
     polishTask_ = {};
     isPolishing_.set(false);
-    latestPartial_.clear();
     expectedDisplayedText_ = displayedText_.get();
     restartEngineAccumulator("user edit");
     logger_.info("notepad: user edit detected; partial slot invalidated (chars={})",
@@ -142,8 +141,7 @@ void NotepadCoordinator::openWithSeedText(const std::string& text) {
 void NotepadCoordinator::close() {
     PARLOWEN_ASSERT_ON(main_);
     if (!isOpen_.get()) return;
-    stopRecording();
-    polishTask_.cancel();
+    stopRecording();  // cancels the polish too
     toneTask_.cancel();
     vocabularyLearner_.learn(displayedText_.get());
     isOpen_.set(false);
@@ -387,28 +385,17 @@ platform::Task<void> NotepadCoordinator::polishTask(std::weak_ptr<void> alive, N
     platform::Result<std::string> answer =
         co_await client->refine(text, std::string(punctuationPolishPrompt), kPolishTimeout);
     if (alive.expired()) co_return;
-    auto done = [self, generation] { self->endPass(self->polishGeneration_, generation); };
     const bool cancelled = (co_await platform::currentStopToken()).stop_requested();
     if (!answer) {
         if (!answer.error().isCancellation())
             self->logger_.debug("notepad polish bypassed: {}", answer.error().description);
-        done();
-        co_return;
+    } else if (!cancelled && self->latestPartial_ == text && slotStart && self->partialSlotStart_ == slotStart &&
+               platform::text::graphemeCount(self->displayedText_.get()) >= *slotStart) {
+        self->replaceDisplayedText(platform::text::graphemePrefix(self->displayedText_.get(), *slotStart) + *answer);
+        self->clearPartialSlot();
+        self->restartEngineAccumulator("pause-boundary polish");
     }
-    if (cancelled) {
-        done();
-        co_return;
-    }
-    const bool accepted = self->latestPartial_ == text && slotStart && self->partialSlotStart_ == slotStart &&
-                          platform::text::graphemeCount(self->displayedText_.get()) >= *slotStart;
-    if (!accepted) {
-        done();
-        co_return;
-    }
-    self->replaceDisplayedText(platform::text::graphemePrefix(self->displayedText_.get(), *slotStart) + *answer);
-    self->clearPartialSlot();
-    self->restartEngineAccumulator("pause-boundary polish");
-    done();
+    self->endPass(self->polishGeneration_, generation);
 }
 
 void NotepadCoordinator::rewrite(bool isAgent, std::string systemPrompt, std::string label) {
@@ -435,30 +422,23 @@ platform::Task<void> NotepadCoordinator::rewriteTask(std::weak_ptr<void> alive, 
     if (alive.expired()) co_return;
     platform::Result<std::string> answer = co_await client->refine(text, std::move(systemPrompt), kRewriteTimeout);
     if (alive.expired()) co_return;
-    auto done = [self, generation] { self->endPass(self->rewriteGeneration_, generation); };
     const bool cancelled = (co_await platform::currentStopToken()).stop_requested();
     if (!answer) {
         if (!answer.error().isCancellation())
             self->logger_.error("notepad rewrite failed ({}): {}", label, answer.error().description);
-        done();
-        co_return;
-    }
-    if (cancelled) {
-        done();
-        co_return;
-    }
-    // The answer stands for the text that was sent: anything typed or
-    // dictated meanwhile would be lost under it, so it is dropped instead.
-    if (self->displayedText_.get() != text) {
+    } else if (cancelled) {
+        // Replaced by a newer rewrite, or the Notepad closed: nothing lands.
+    } else if (self->displayedText_.get() != text) {
+        // The answer stands for the text that was sent: anything typed or
+        // dictated meanwhile would be lost under it, so it is dropped instead.
         self->logger_.info("notepad rewrite dropped ({}): the text changed while it ran", label);
-        done();
-        co_return;
+    } else {
+        self->clearPartialSlot();
+        self->replaceDisplayedText(std::move(*answer));
+        // The recogniser starts over, so its next partial does not bring back the words from before.
+        self->restartEngineAccumulator("rewrite");
     }
-    self->clearPartialSlot();
-    self->replaceDisplayedText(std::move(*answer));
-    // The recogniser starts over, so its next partial does not bring back the words from before.
-    self->restartEngineAccumulator("rewrite");
-    done();
+    self->endPass(self->rewriteGeneration_, generation);
 }
 
 NotepadCoordinator::EngineFactory NotepadCoordinator::systemRecognizerEngines(

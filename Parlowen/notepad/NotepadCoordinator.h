@@ -149,7 +149,6 @@ private:
     bool permissionsGranted() const;
     std::shared_ptr<TranscriptionEngine> currentEngine() const;
     void setEngine(std::shared_ptr<TranscriptionEngine> engine);
-    void publishLevels(std::vector<float> levels);
     void clearPartialSlot();
 
     static platform::Task<void> startTask(std::weak_ptr<void> alive, NotepadCoordinator* self,

@@ -28,16 +28,13 @@ Json PodcastRender::toJson() const {
 }
 
 Result<PodcastRender> PodcastRender::fromJson(const Json& json) {
-    if (!json.is_object())
-        return platform::fail(platform::jsonError(platform::JsonErrorCode::notAnObject, "a record is not an object"));
     PodcastRender render;
-    auto state = platform::requireString(json, "state");
+    // The member readers fail on a record that is not an object.
+    auto stateMember = platform::requireMember(json, "state");
+    if (!stateMember) return platform::fail(stateMember.error());
+    auto state = parlowen::fromJson<State>(**stateMember);
     if (!state) return platform::fail(state.error());
-    auto parsed = fromRawValue<State>(*state);
-    if (!parsed)
-        return platform::fail(
-            platform::jsonError(platform::JsonErrorCode::invalidValue, "\"" + *state + "\" is not a podcast state"));
-    render.state = *parsed;
+    render.state = *state;
 
     auto readText = [&](std::string_view key, std::optional<std::string>& into) -> platform::Status {
         auto value = platform::optionalString(json, key);
@@ -121,10 +118,12 @@ PodcastRenderStore::PodcastRenderStore(platform::Executor& main, const platform:
 }
 
 std::optional<PodcastRender> PodcastRenderStore::render(const platform::Uuid& itemID) const {
-    auto renders = renders_.get();
-    auto it = renders.find(itemID.uuidString());
-    if (it == renders.end()) return std::nullopt;
-    return it->second;
+    // Read in place: a playback tick asks for one record, not a copy of them all.
+    return renders_.read([key = itemID.uuidString()](const Renders& renders) -> std::optional<PodcastRender> {
+        auto it = renders.find(key);
+        if (it == renders.end()) return std::nullopt;
+        return it->second;
+    });
 }
 
 void PodcastRenderStore::store(const std::string& key, PodcastRender render) {
@@ -188,7 +187,9 @@ void PodcastRenderStore::persist() {
         log_.error("kept the file as read at {}", moved->string());
     }
     Json object = Json::object();
-    for (const auto& [key, render] : renders_.get()) object[key] = render.toJson();
+    renders_.read([&object](const Renders& renders) {
+        for (const auto& [key, render] : renders) object[key] = render.toJson();
+    });
     auto text = platform::encodeJson(object);
     if (!text) {
         log_.error("persist failed: {}", text.error().description);

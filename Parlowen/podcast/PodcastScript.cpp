@@ -18,17 +18,11 @@ const platform::Logger& scriptLog() {
     return log;
 }
 
+// The member readers fail on a value that is not an object, so the records need no check of their own.
 platform::Result<PodcastHostRole> roleFrom(const platform::Json& json) {
-    auto raw = platform::requireString(json, "role");
+    auto raw = platform::requireMember(json, "role");
     if (!raw) return platform::fail(raw.error());
-    auto role = fromRawValue<PodcastHostRole>(*raw);
-    if (!role) return platform::fail(platform::jsonError(platform::JsonErrorCode::invalidValue, "\"" + *raw + "\" is not a podcast host role"));
-    return *role;
-}
-
-platform::Result<const platform::Json*> requireObjectValue(const platform::Json& json) {
-    if (!json.is_object()) return platform::fail(platform::jsonError(platform::JsonErrorCode::notAnObject, "expected a JSON object"));
-    return &json;
+    return fromJson<PodcastHostRole>(**raw);
 }
 
 }  // namespace
@@ -55,7 +49,6 @@ platform::Json PodcastHost::toJson() const {
 }
 
 platform::Result<PodcastHost> PodcastHost::fromJson(const platform::Json& json) {
-    if (auto obj = requireObjectValue(json); !obj) return platform::fail(obj.error());
     auto role = roleFrom(json);
     if (!role) return platform::fail(role.error());
     auto name = platform::requireString(json, "displayName");
@@ -73,7 +66,6 @@ platform::Json PodcastTurn::toJson() const {
 }
 
 platform::Result<PodcastTurn> PodcastTurn::fromJson(const platform::Json& json) {
-    if (auto obj = requireObjectValue(json); !obj) return platform::fail(obj.error());
     auto role = roleFrom(json);
     if (!role) return platform::fail(role.error());
     auto spoken = platform::requireString(json, "text");
@@ -92,7 +84,6 @@ platform::Json PodcastDialogue::toJson() const {
 }
 
 platform::Result<PodcastDialogue> PodcastDialogue::fromJson(const platform::Json& json) {
-    if (auto obj = requireObjectValue(json); !obj) return platform::fail(obj.error());
     auto a = platform::requireObject(json, "hostA");
     if (!a) return platform::fail(a.error());
     auto b = platform::requireObject(json, "hostB");
@@ -196,7 +187,6 @@ std::string PodcastScriptGenerator::wrapArticle(std::string_view trimmedArticle)
 
 std::vector<PodcastTurn> PodcastScriptGenerator::parseTurns(std::string_view answer) const {
     struct Label {
-        std::string text;
         std::size_t length;  // in characters
         platform::text::Regex pattern;
         PodcastHostRole role;
@@ -205,23 +195,20 @@ std::vector<PodcastTurn> PodcastScriptGenerator::parseTurns(std::string_view ans
         std::string label = host.promptLabel + ":";
         auto pattern = platform::text::Regex::compile("^" + platform::text::Regex::escapedPattern(label),
                                                       platform::text::Regex::caseInsensitive);
-        return Label{label, text::graphemeCount(label), std::move(*pattern), host.role};
+        return Label{text::graphemeCount(label), std::move(*pattern), host.role};
     };
     const Label labels[] = {makeLabel(hostA), makeLabel(hostB)};
     static const auto foreignLabel = platform::text::Regex::compile("^[A-Z][A-Z ]{0,30}:");
 
     std::vector<PodcastTurn> finished;
-    std::optional<std::pair<PodcastHostRole, std::vector<std::string>>> open;
+    // The turn being read: its host and its lines joined by single blanks.
+    bool open = false;
+    PodcastTurn turn;
     auto close = [&] {
         if (!open) return;
-        std::string joined;
-        for (std::size_t i = 0; i < open->second.size(); ++i) {
-            if (i) joined += ' ';
-            joined += open->second[i];
-        }
-        std::string spoken = text::trim(joined);
-        if (!spoken.empty()) finished.push_back(PodcastTurn{open->first, std::move(spoken)});
-        open.reset();
+        open = false;
+        turn.text = text::trim(turn.text);
+        if (!turn.text.empty()) finished.push_back(std::move(turn));
     };
 
     std::size_t start = 0;
@@ -248,13 +235,12 @@ std::vector<PodcastTurn> PodcastScriptGenerator::parseTurns(std::string_view ans
             close();
             const auto boundaries = text::graphemeBoundaries(line);
             const std::size_t cut = boundaries[std::min(matched->length, boundaries.size() - 1)];
-            open.emplace(matched->role,
-                         std::vector<std::string>{text::trim(std::string_view(line).substr(cut),
-                                                             text::CharacterSet::whitespaces)});
+            open = true;
+            turn = {matched->role, text::trim(std::string_view(line).substr(cut), text::CharacterSet::whitespaces)};
         } else if (foreignLabel->matches(line)) {
             close();
         } else if (open) {
-            open->second.push_back(std::move(line));
+            turn.text += ' ' + line;
         }
     }
     close();

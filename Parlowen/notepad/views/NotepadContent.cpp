@@ -19,6 +19,7 @@
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
 #include "Parlowen/brand/MascotArtwork.h"
+#include "Parlowen/dictation/MicSelector.h"
 #include "Parlowen/dictation/views/MicSelectorButton.h"
 #include "Parlowen/notepad/CloudConsent.h"
 #include "Parlowen/notepad/NotesExporter.h"
@@ -296,6 +297,7 @@ QuonKind NotepadContent::headerPose(bool isPolishing, bool isRecording) {
 }
 
 namespace {
+// The device in use: the preferred one, else the system default input; none when it is not connected.
 const AudioDeviceCatalog::Device* currentDevice(const std::optional<std::string>& preferredUID,
                                                 const std::optional<std::string>& systemDefaultUID,
                                                 const std::vector<AudioDeviceCatalog::Device>& devices) {
@@ -306,20 +308,6 @@ const AudioDeviceCatalog::Device* currentDevice(const std::optional<std::string>
     return nullptr;
 }
 }  // namespace
-
-std::string NotepadContent::currentInputDeviceName(const std::optional<std::string>& preferredUID,
-                                                   const std::optional<std::string>& systemDefaultUID,
-                                                   const std::vector<AudioDeviceCatalog::Device>& devices) {
-    const auto* device = currentDevice(preferredUID, systemDefaultUID, devices);
-    return device ? device->name : "System default";
-}
-
-bool NotepadContent::currentInputIsBluetooth(const std::optional<std::string>& preferredUID,
-                                             const std::optional<std::string>& systemDefaultUID,
-                                             const std::vector<AudioDeviceCatalog::Device>& devices) {
-    const auto* device = currentDevice(preferredUID, systemDefaultUID, devices);
-    return device && device->transport == AudioDeviceCatalog::TransportType::bluetooth;
-}
 
 NotepadContent::NotepadContent(NotepadCoordinator& coordinator, PreferencesStore& preferences, Services services,
                                std::function<void()> onDone, QWidget* parent)
@@ -711,12 +699,10 @@ void NotepadContent::applyTheme() {
             ->setPixmap(symbol("xmark.circle.fill", 16, coral, devicePixelRatioF()));
     }
     meter_->setAccent(a.opacity(0.85));
-    showRecording();
-    showPolishing();
+    showRecording();  // and the polishing indicator
     showMicSelector();
-    showChips();
     showModelMenu();
-    setRewriteKind(rewriteKind_);
+    setRewriteKind(rewriteKind_);  // and the chips
     update();
 }
 
@@ -812,10 +798,11 @@ void NotepadContent::showSaveState() {
 }
 
 void NotepadContent::showMicSelector() {
+    const auto* device = currentDevice(shown_.preferredUID, shown_.systemDefaultUID, shown_.devices);
     mic_->setFields({
         .currentDeviceUID = shown_.preferredUID,
-        .currentDeviceName = currentInputDeviceName(shown_.preferredUID, shown_.systemDefaultUID, shown_.devices),
-        .currentIsBluetooth = currentInputIsBluetooth(shown_.preferredUID, shown_.systemDefaultUID, shown_.devices),
+        .currentDeviceName = device ? device->name : MicSelector::kSystemDefault,
+        .currentIsBluetooth = device && device->transport == AudioDeviceCatalog::TransportType::bluetooth,
         .availableDevices = shown_.devices,
         .accent = accent(),
         .onSelect =
@@ -853,14 +840,12 @@ void NotepadContent::showChips() {
         delete item->widget();
         delete item;
     }
-    const bool enabled = !shown_.text.empty() && !shown_.polishing;
     const Color a = accent();
     if (rewriteKind_ == RewriteKind::tone) {
         std::vector<Tone> tones = builtInTones();
         tones.insert(tones.end(), shown_.customTones.begin(), shown_.customTones.end());
         for (const Tone& tone : tones) {
             auto* chip = new RewriteChip(tone, shown_.suggestedTone == tone.id, a);
-            chip->setEnabled(enabled);
             connect(chip, &QAbstractButton::clicked, this, [this, tone] {
                 coordinator_.rewrite(false, fullSystemPrompt(tone), "tone:" + tone.id);
             });
@@ -869,13 +854,13 @@ void NotepadContent::showChips() {
     } else {
         for (const AgentCommand& agent : builtInAgents()) {
             auto* chip = new RewriteChip(agent, a);
-            chip->setEnabled(enabled);
             connect(chip, &QAbstractButton::clicked, this,
                     [this, agent] { coordinator_.rewrite(true, agent.systemPrompt, "agent:" + agent.id); });
             chipLayout_->addWidget(chip);
         }
     }
     chipLayout_->addStretch(1);
+    enableChips();
 }
 
 void NotepadContent::showModelMenu() {

@@ -114,14 +114,6 @@ public:
     ~NotepadContent() override;
 
     static QuonKind headerPose(bool isPolishing, bool isRecording);
-    // The name of the device in use (the preferred one, else the system
-    // default input), or "System default" when it is not connected.
-    static std::string currentInputDeviceName(const std::optional<std::string>& preferredUID,
-                                              const std::optional<std::string>& systemDefaultUID,
-                                              const std::vector<AudioDeviceCatalog::Device>& devices);
-    static bool currentInputIsBluetooth(const std::optional<std::string>& preferredUID,
-                                        const std::optional<std::string>& systemDefaultUID,
-                                        const std::vector<AudioDeviceCatalog::Device>& devices);
 
     RewriteKind rewriteKind() const { return rewriteKind_; }
     void setRewriteKind(RewriteKind kind);
