@@ -1,5 +1,8 @@
 #include "Parlowen/shell/AppCoordinator.h"
 
+#include <algorithm>
+#include <array>
+
 #include "Parlowen/dictation/HotkeyManager.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 
@@ -7,10 +10,15 @@ namespace parlowen {
 
 namespace {
 
+// The fixed order, which is also GestureAction's.
+std::array<const Gesture*, 4> inOrder(const GestureSet& g) {
+    return {&g.dictation, &g.readAloud, &g.notepad, &g.summarizeReadAloud};
+}
+
 template <class Match>
 std::optional<GestureAction> firstMatch(const GestureSet& g, Match match) {
-    const Gesture* order[] = {&g.dictation, &g.readAloud, &g.notepad, &g.summarizeReadAloud};
-    for (int i = 0; i < 4; ++i)
+    const auto order = inOrder(g);
+    for (std::size_t i = 0; i < order.size(); ++i)
         if (match(*order[i])) return static_cast<GestureAction>(i);
     return std::nullopt;
 }
@@ -201,7 +209,7 @@ void AppCoordinator::registerGestures(std::optional<GestureSet> delivered) {
     const GestureSet gestures = delivered ? *delivered : currentGestures();
     std::vector<Hotkey> holds;
     std::vector<KeyCombo> combos;
-    for (const Gesture* g : {&gestures.dictation, &gestures.readAloud, &gestures.notepad, &gestures.summarizeReadAloud}) {
+    for (const Gesture* g : inOrder(gestures)) {
         if (auto key = g->hotkey()) holds.push_back(*key);
         if (auto combo = g->keyCombo()) combos.push_back(*combo);
     }

@@ -5,10 +5,13 @@
 namespace parlowen {
 namespace {
 
-platform::ReportData allowedData(const platform::ReportData& data) {
-    platform::ReportData kept;
-    for (const auto& [key, value] : data)
-        if (LookoutClient::dataAllowlist().contains(key)) kept.emplace(key, value);
+// The entries whose key is allowed; missing entries become an empty map.
+template <class Map>
+Map allowedEntries(const std::optional<Map>& entries, const std::set<std::string, std::less<>>& allowlist) {
+    Map kept;
+    if (!entries) return kept;
+    for (const auto& [key, value] : *entries)
+        if (allowlist.contains(key)) kept.emplace(key, value);
     return kept;
 }
 
@@ -63,7 +66,7 @@ std::optional<platform::Breadcrumb> LookoutClient::scrubBreadcrumb(platform::Bre
     const std::string category = breadcrumb.category.value_or("");
     if (category == "http" || breadcrumb.type == "http" || category.starts_with("ui.")) return std::nullopt;
     if (breadcrumb.message) breadcrumb.message = replacingHomePath(std::move(*breadcrumb.message), home);
-    breadcrumb.data = allowedData(breadcrumb.data.value_or(platform::ReportData{}));
+    breadcrumb.data = allowedEntries(breadcrumb.data, dataAllowlist());
     return breadcrumb;
 }
 
@@ -71,11 +74,8 @@ platform::CrashEvent LookoutClient::scrubEvent(platform::CrashEvent event, std::
     event.user.reset();
     event.serverName.reset();
 
-    std::map<std::string, std::string> tags;
-    for (const auto& [key, value] : event.tags.value_or(std::map<std::string, std::string>{}))
-        if (tagAllowlist().contains(key)) tags.emplace(key, value);
-    event.tags = std::move(tags);
-    event.extra = allowedData(event.extra.value_or(platform::ReportData{}));
+    event.tags = allowedEntries(event.tags, tagAllowlist());
+    event.extra = allowedEntries(event.extra, dataAllowlist());
 
     if (event.breadcrumbs) {
         std::vector<platform::Breadcrumb> kept;
@@ -130,7 +130,7 @@ void LookoutClient::record(Category category, const std::string& message, std::o
     crumb.level = "info";
     crumb.category = std::string(categoryText(category));
     crumb.message = replacingHomePath(message, home_);
-    if (data) crumb.data = allowedData(*data);
+    if (data) crumb.data = allowedEntries(data, dataAllowlist());
     reporter_.addBreadcrumb(std::move(crumb));
 }
 

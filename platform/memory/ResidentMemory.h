@@ -14,7 +14,7 @@ namespace platform {
 // Reads the resident size in bytes; may fail. Tests pass their own.
 using ResidentSizeReader = std::function<Result<std::uint64_t>()>;
 
-// The second field of a statm file (resident pages) times `pageSize`.
+// The second field of a statm file (resident pages) times the page size.
 Result<std::uint64_t> readResidentSize(const std::filesystem::path& statm = "/proc/self/statm");
 
 // The reader of this process's resident size.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <type_traits>
 
 #include "platform/notifications/NotificationCenter.h"
 
@@ -77,6 +78,17 @@ Result<bool> hasOwner(sd_bus* bus) {
     return owned != 0;
 }
 
+// Runs the blocking `call` on `background`, then resumes on the executor
+// the task was awaited on.
+template <class Call>
+Task<std::invoke_result_t<Call&>> onBackground(Executor& background, Call call) {
+    Executor& caller = co_await currentExecutor();
+    co_await resumeOn(background);
+    auto result = call();
+    co_await resumeOn(caller);
+    co_return result;
+}
+
 }  // namespace
 
 DbusNotificationCenter::DbusNotificationCenter(Executor& background, Environment environment)
@@ -142,33 +154,20 @@ Result<std::uint32_t> DbusNotificationCenter::addNow(const NotificationRequest& 
     return id;
 }
 
-Task<NotificationAuthorizationStatus> DbusNotificationCenter::authorizationStatus() { return statusImpl(this); }
-Task<Result<bool>> DbusNotificationCenter::requestAuthorization() { return requestImpl(this); }
-Task<Status> DbusNotificationCenter::add(NotificationRequest request) { return addImpl(this, std::move(request)); }
-
-Task<NotificationAuthorizationStatus> DbusNotificationCenter::statusImpl(DbusNotificationCenter* self) {
-    Executor& caller = co_await currentExecutor();
-    co_await resumeOn(self->background_);
-    auto status = self->authorizationStatusNow();
-    co_await resumeOn(caller);
-    co_return status;
+Task<NotificationAuthorizationStatus> DbusNotificationCenter::authorizationStatus() {
+    return onBackground(background_, [this] { return authorizationStatusNow(); });
 }
 
-Task<Result<bool>> DbusNotificationCenter::requestImpl(DbusNotificationCenter* self) {
-    Executor& caller = co_await currentExecutor();
-    co_await resumeOn(self->background_);
-    auto answer = self->requestAuthorizationNow();
-    co_await resumeOn(caller);
-    co_return answer;
+Task<Result<bool>> DbusNotificationCenter::requestAuthorization() {
+    return onBackground(background_, [this] { return requestAuthorizationNow(); });
 }
 
-Task<Status> DbusNotificationCenter::addImpl(DbusNotificationCenter* self, NotificationRequest request) {
-    Executor& caller = co_await currentExecutor();
-    co_await resumeOn(self->background_);
-    auto id = self->addNow(request);
-    co_await resumeOn(caller);
-    if (!id) co_return fail(id.error());
-    co_return ok();
+Task<Status> DbusNotificationCenter::add(NotificationRequest request) {
+    return onBackground(background_, [this, request = std::move(request)]() -> Status {
+        auto id = addNow(request);
+        if (!id) return fail(id.error());
+        return ok();
+    });
 }
 
 }  // namespace platform

@@ -74,10 +74,6 @@ public:
     Result<std::uint32_t> addNow(const NotificationRequest& request);
 
 private:
-    static Task<NotificationAuthorizationStatus> statusImpl(DbusNotificationCenter* self);
-    static Task<Result<bool>> requestImpl(DbusNotificationCenter* self);
-    static Task<Status> addImpl(DbusNotificationCenter* self, NotificationRequest request);
-
     Executor& background_;
     Environment environment_;
     std::mutex mutex_;
