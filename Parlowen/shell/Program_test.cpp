@@ -122,10 +122,14 @@ platform::Environment headless() {
         .without("PARLOWEN_LOG_STDERR");
 }
 
+// The program loads some hundred and fifty libraries: on a busy machine its
+// start alone can take several seconds, even just to print its help.
+const testsupport::RunOptions kSlowStart{.timeout = std::chrono::seconds(60)};
+
 TEST(ParlowenProgram, ExplainsItselfAndItsVersionWithoutADisplay) {
     const auto env = headless();
     for (const char* option : {"--help", "-h"}) {
-        const auto help = testsupport::runProcess({PARLOWEN_EXECUTABLE, option}, env);
+        const auto help = testsupport::runProcess({PARLOWEN_EXECUTABLE, option}, env, kSlowStart);
         ASSERT_EQ(help.exitCode, 0) << help.describe();
         EXPECT_THAT(help.out, HasSubstr("Usage: Parlowen "));
         EXPECT_THAT(help.out, HasSubstr("  Dictation                 Super+Shift+D     (⇧⌘D)\n"));
@@ -139,7 +143,7 @@ TEST(ParlowenProgram, ExplainsItselfAndItsVersionWithoutADisplay) {
         EXPECT_THAT(help.out, HasSubstr("Ctrl+C"));
         EXPECT_EQ(help.err, "");
     }
-    const auto version = testsupport::runProcess({PARLOWEN_EXECUTABLE, "--version"}, env);
+    const auto version = testsupport::runProcess({PARLOWEN_EXECUTABLE, "--version"}, env, kSlowStart);
     EXPECT_EQ(version.exitCode, 0) << version.describe();
     EXPECT_THAT(version.out, MatchesRegex("Parlowen [0-9]+\\.[0-9]+\\.[0-9]+\n"));
     EXPECT_EQ(version.err, "");
@@ -158,7 +162,7 @@ TEST(ParlowenProgram, RefusesWhatItDoesNotKnowWithExitStatus2) {
     for (const auto& c : cases) {
         std::vector<std::string> argv{PARLOWEN_EXECUTABLE};
         argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-        const auto r = testsupport::runProcess(argv, headless());
+        const auto r = testsupport::runProcess(argv, headless(), kSlowStart);
         EXPECT_EQ(r.exitCode, 2) << r.describe();
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, c.error + "Try 'Parlowen --help' for more information.\n");
