@@ -86,7 +86,8 @@ struct Collector {
             changed.notify_all();
         };
     }
-    bool waitForEnd(std::chrono::seconds timeout = 30s) {
+    // Generous: the general model decodes slowly on a busy machine, and the wait ends with the result.
+    bool waitForEnd(std::chrono::seconds timeout = 120s) {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, timeout, [&] { return final || error; });
     }
