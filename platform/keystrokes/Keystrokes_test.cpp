@@ -96,7 +96,7 @@ TEST(XTestKeystrokePoster, PastesIntoAndCopiesFromAFocusedLineEdit) {
     auto window = testsupport::openFocusedTestTextWindow(wm, "window");
     ASSERT_TRUE(window) << window.error().description;
 
-    auto put = wm.run({"xclip", "-selection", "clipboard", "-i"}, {.input = "from the clipboard"});
+    auto put = testsupport::xclipWriteAndConfirm("from the clipboard", wm.environment());
     ASSERT_TRUE(put.ok()) << put.describe();
     XTestKeystrokePoster keys(wm.environment());
     ASSERT_TRUE(keys.post(SyntheticChord::paste));

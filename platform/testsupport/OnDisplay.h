@@ -60,8 +60,7 @@ inline bool pumpUntil(const std::function<bool()>& condition,
 
 // Another program writes `text` to the clipboard (xclip stays behind to serve it).
 inline void xclipWrite(const std::string& text) {
-    auto r = runProcess({"xclip", "-selection", "clipboard", "-i"}, platform::Environment::fromProcess(),
-                        RunOptions{.input = text});
+    auto r = xclipWriteAndConfirm(text, platform::Environment::fromProcess());
     ASSERT_TRUE(r.ok()) << r.describe();
 }
 

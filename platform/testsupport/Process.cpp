@@ -396,4 +396,23 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+RunResult xclipWriteAndConfirm(const std::string& text, const platform::Environment& env) {
+    auto written = runProcess({"xclip", "-selection", "clipboard", "-i"}, env, RunOptions{.input = text});
+    if (!written.ok()) return written;
+    RunResult read;
+    // Short reads: while the old owner (perhaps this very process, not serving
+    // its loop now) still holds the selection, a read may get no answer.
+    const bool seen = waitUntil(
+        [&] {
+            read = runProcess({"xclip", "-selection", "clipboard", "-o"}, env,
+                              RunOptions{.timeout = std::chrono::seconds(2)});
+            return read.ok() && read.out == text;
+        },
+        std::chrono::seconds(30));
+    if (seen) return written;
+    read.exitCode = read.exitCode == 0 ? 1 : read.exitCode;
+    read.err = "the clipboard never showed the written text; last read: " + read.describe();
+    return read;
+}
+
 }  // namespace testsupport

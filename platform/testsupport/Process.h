@@ -123,4 +123,10 @@ bool processGone(pid_t pid);
 // first) until it holds or `timeout` has passed; returns its last answer.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
+// Another program puts `text` on the clipboard of the display in `env`: xclip,
+// which stays behind to serve it. Its first process exits before the one left
+// behind owns the selection, so this returns only once a reader sees the text
+// there; the result says what went wrong otherwise.
+RunResult xclipWriteAndConfirm(const std::string& text, const platform::Environment& env);
+
 }  // namespace testsupport
