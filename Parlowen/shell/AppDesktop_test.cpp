@@ -9,17 +9,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "platform/accessibility/TestTextWindow.h"
 #include "platform/audio/AudioFile.h"
-#include "platform/audio/AudioOutputStream.h"
 #include "platform/defaults/JsonFileUserDefaults.h"
 #include "platform/speech/PocketSphinxRecognizer.h"
 #include "platform/speechsynth/EspeakSpeechSynthesizer.h"
+#include "platform/testsupport/SpokenMicrophone.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
 #include "platform/values/XdgDirs.h"
@@ -34,22 +32,7 @@ constexpr const char* kPhrase = "hello world second sentence";
 // The phrase as espeak-ng speaks it, with a second of silence before and
 // after, so the recogniser hears it start and end.
 platform::Status writeSpokenPhrase(const std::filesystem::path& wav) {
-    platform::FakeAudioOutput unused;
-    platform::EspeakSpeechSynthesizer synth(unused, platform::Environment::fromProcess().with("LANG", "en_US.UTF-8"));
-    std::mutex mutex;
-    std::condition_variable done;
-    std::vector<platform::PcmBuffer> buffers;
-    bool ended = false;
-    synth.write({.text = kPhrase, .rate = 0.4f}, [&](platform::Result<platform::PcmBuffer> b) {
-        std::lock_guard lock(mutex);
-        if (!b || b->frameLength() == 0) ended = true;
-        else buffers.push_back(std::move(*b));
-        done.notify_all();
-    });
-    {
-        std::unique_lock lock(mutex);
-        done.wait_for(lock, 30s, [&] { return ended; });
-    }
+    const auto buffers = testsupport::espeakBuffers(kPhrase);
     if (buffers.empty()) return platform::fail(platform::Error::make("test", 1, "noSpeech", "espeak-ng gave no audio"));
     const auto format = buffers.front().format();
     auto writer = platform::AudioFileWriter::create(wav, platform::AudioFileType::wav, format.sampleRate, 1);
@@ -70,14 +53,8 @@ protected:
         PARLOWEN_REQUIRE_OR_SKIP(platform::EspeakSpeechSynthesizer::available());
         PARLOWEN_REQUIRE_OR_SKIP(desktop.start());
         PARLOWEN_REQUIRE_OR_SKIP(sound.start());
-        for (std::vector<std::string> cmd : {
-                 std::vector<std::string>{"pactl", "load-module", "module-null-sink", "sink_name=speech"},
-                 std::vector<std::string>{"pactl", "load-module", "module-remap-source", "source_name=espeak_mic",
-                                          "master=speech.monitor"},
-                 std::vector<std::string>{"pactl", "set-default-source", "espeak_mic"}}) {
-            auto r = sound.run(cmd);
-            ASSERT_TRUE(r.ok()) << r.describe();
-        }
+        auto routed = testsupport::routeSpeechSinkToMicrophone(sound);
+        ASSERT_TRUE(routed.ok()) << routed.describe();
         // The user has turned assistive technology on (the accessibility permission).
         auto trusted = desktop.run({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
                                     "/org/a11y/bus", "--method", "org.freedesktop.DBus.Properties.Set",
