@@ -112,6 +112,11 @@ protected:
         auto active = desktop.run({"xdotool", "getactivewindow"});
         EXPECT_EQ(active.out, std::to_string(window->window) + "\n");
 
+        // The desktop as the user sees it now (for a look by hand).
+        std::filesystem::create_directories(PARLOWEN_SCREENSHOT_DIR);
+        desktop.run({"import", "-window", "root",
+                     std::string(PARLOWEN_SCREENSHOT_DIR) + "/" +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png"});
         auto played = sound.run({"paplay", "--device=speech", phrase.string()}, {.timeout = 60s});
         ASSERT_TRUE(played.ok()) << played.describe();
         xdotool(release);
