@@ -11,9 +11,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include <condition_variable>
 #include <fstream>
-#include <mutex>
 
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
@@ -40,6 +38,7 @@
 #include "platform/runtime/WorkerPool.h"
 #include "platform/speech/PocketSphinxRecognizer.h"
 #include "platform/speechsynth/EspeakSpeechSynthesizer.h"
+#include "platform/testsupport/SpokenMicrophone.h"
 #include "platform/testsupport/OnDisplay.h"
 #include "platform/testsupport/Services.h"
 #include "platform/testsupport/TempHome.h"
@@ -55,25 +54,6 @@ using namespace std::chrono_literals;
 constexpr const char* kPhrase = "hello world second sentence";
 // The parent tells the child which process owns the focused window.
 constexpr const char* kWindowPid = "PARLOWEN_TEST_WINDOW_PID";
-
-// The phrase as espeak-ng speaks it: 16-bit mono buffers at its own rate.
-std::vector<platform::PcmBuffer> synthesise(const std::string& text) {
-    platform::FakeAudioOutput unused;
-    platform::EspeakSpeechSynthesizer synth(unused, platform::Environment::fromProcess().with("LANG", "en_US.UTF-8"));
-    std::mutex mutex;
-    std::condition_variable done;
-    std::vector<platform::PcmBuffer> buffers;
-    bool ended = false;
-    synth.write({.text = text, .rate = 0.4f}, [&](platform::Result<platform::PcmBuffer> b) {
-        std::lock_guard lock(mutex);
-        if (!b || b->frameLength() == 0) ended = true;
-        else buffers.push_back(std::move(*b));
-        done.notify_all();
-    });
-    std::unique_lock lock(mutex);
-    done.wait_for(lock, 30s, [&] { return ended; });
-    return buffers;
-}
 
 // Everything a dictation needs, on this process's display, bus and sound server.
 struct LiveDictation {
@@ -147,7 +127,7 @@ void dictateOnThisDisplay(bool holdGesture) {
     // keeps the text it had as a segment of its own.
     std::ofstream(grammar) << "#JSGF V1.0;\ngrammar phrases;\n"
                               "public <phrase> = hello world second sentence | hello there | help me please;\n";
-    const auto speech = synthesise(kPhrase);
+    const auto speech = testsupport::espeakBuffers(kPhrase);
     ASSERT_FALSE(speech.empty()) << "espeak-ng gave no audio";
 
     LiveDictation d(grammar);
@@ -237,14 +217,8 @@ void runDictationCase(bool holdGesture) {
     PARLOWEN_REQUIRE_OR_SKIP(desktop.start());
     testsupport::PulseAudioServer sound;
     PARLOWEN_REQUIRE_OR_SKIP(sound.start());
-    for (std::vector<std::string> cmd : {
-             std::vector<std::string>{"pactl", "load-module", "module-null-sink", "sink_name=speech"},
-             std::vector<std::string>{"pactl", "load-module", "module-remap-source", "source_name=espeak_mic",
-                                      "master=speech.monitor"},
-             std::vector<std::string>{"pactl", "set-default-source", "espeak_mic"}}) {
-        auto r = sound.run(cmd);
-        ASSERT_TRUE(r.ok()) << r.describe();
-    }
+    auto routed = testsupport::routeSpeechSinkToMicrophone(sound);
+    ASSERT_TRUE(routed.ok()) << routed.describe();
     auto window = testsupport::openFocusedTestTextWindow(desktop, "window", {"--focus", "line"});
     ASSERT_TRUE(window) << window.error().description;
     testsupport::runCurrentTestOnDisplay(desktop.environment()

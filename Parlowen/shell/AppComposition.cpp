@@ -9,6 +9,11 @@
 #include "Parlowen/dictation/LivePartialHUD.h"
 #include "Parlowen/dictation/TextInserter.h"
 #include "Parlowen/dictation/views/LivePartialHUDPanel.h"
+#include "Parlowen/listenlater/queue/QueueService.h"
+#include "Parlowen/listenlater/queue/RenderProgressStore.h"
+#include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
+#include "Parlowen/listenlater/queue/sync/QueueDedupIndex.h"
+#include "Parlowen/podcast/PodcastRenderStore.h"
 #include "Parlowen/shell/AppCoordinator.h"
 #include "Parlowen/shell/BundleInfo.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -16,11 +21,13 @@
 #include "Parlowen/shell/MemoryMonitor.h"
 #include "Parlowen/shell/PasteboardArbiter.h"
 #include "Parlowen/shell/PermissionsManager.h"
+#include "Parlowen/shell/SoftwareUpdate.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "Parlowen/shell/settings/SystemNames.h"
 #include "platform/accessibility/AccessibilityPermissionSource.h"
 #include "platform/accessibility/AtspiAccessibility.h"
 #include "platform/audio/PulseAudio.h"
+#include "platform/clouddb/SqliteCloudDatabase.h"
 #include "platform/crashreporter/CrashReporter.h"
 #include "platform/defaults/JsonFileUserDefaults.h"
 #include "platform/http/CurlHttpClient.h"
@@ -36,6 +43,7 @@
 #include "platform/text/Format.h"
 #include "platform/ui/LinuxAnnouncer.h"
 #include "platform/ui/ReduceMotion.h"
+#include "platform/updater/Updater.h"
 #include "platform/values/Date.h"
 #include "platform/values/XdgDirs.h"
 #include "platform/x11/X11Workspace.h"
@@ -72,11 +80,23 @@ private:
     LivePartialHUD& hud_;
 };
 
+// The Listen Later iCloud bridge with the push-hash index it keeps.
+class CloudBridgeAdapter final : public CloudBridge {
+public:
+    CloudBridgeAdapter(std::unique_ptr<QueueDedupIndex> index, std::function<std::unique_ptr<QueueCloudKitBridge>(QueueDedupIndex&)> make)
+        : index_(std::move(index)), bridge_(make(*index_)) {}
+    void start() override { bridge_->start(); }
+
+private:
+    std::unique_ptr<QueueDedupIndex> index_;  // outlives the bridge that uses it
+    std::unique_ptr<QueueCloudKitBridge> bridge_;
+};
+
 }  // namespace
 
 struct AppComposition::Parts : AppComponentFactory {
-    Parts(platform::Environment env, platform::Executor& main)
-        : env(std::move(env)), main(main), dirs(this->env) {}
+    Parts(platform::Environment env, platform::Executor& main, platform::ui::AlertPresenter& alerts, Options options)
+        : env(std::move(env)), main(main), alerts(alerts), options(std::move(options)), dirs(this->env) {}
 
     std::unique_ptr<DictationMode> makeDictation() override {
         auto coordinator = std::make_unique<DictationCoordinator>(DictationCoordinator::Dependencies{
@@ -87,8 +107,35 @@ struct AppComposition::Parts : AppComponentFactory {
         return std::make_unique<DictationAdapter>(std::move(coordinator));
     }
 
+    std::unique_ptr<CloudBridge> makeCloudBridge(bool withDatabase) override {
+        QueueCloudKitBridge::DatabaseFactory openDatabase;
+        if (withDatabase)
+            openDatabase = [this](const std::string& container) -> std::shared_ptr<platform::CloudDatabase> {
+                return std::make_shared<platform::SqliteCloudDatabase>(
+                    background, platform::SqliteCloudDatabase::containerFolder(dirs, container));
+            };
+        auto index = std::make_unique<QueueDedupIndex>(background, QueueDedupIndex::defaultFileURL(env));
+        return std::make_unique<CloudBridgeAdapter>(std::move(index), [&, openDatabase](QueueDedupIndex& dedup) {
+            // Taking pulled items into the queue is not part of this build yet:
+            // they stay on the server and are offered again at the next pull.
+            auto notTaken = [this](const QueueItem&) {
+                if (intakeMissingLogged) return;
+                intakeMissingLogged = true;
+                log.info("listen later intake is not available in this build");
+            };
+            return std::make_unique<QueueCloudKitBridge>(
+                QueueCloudKitBridge::Dependencies{.main = main, .environment = env, .openDatabase = openDatabase},
+                *queue, QueueCloudKitBridge::kDefaultContainerIdentifier, notTaken, notTaken,
+                [this] { return std::string(rawValue(preferences->readAloudEngine())); }, dedup);
+        });
+    }
+
     platform::Environment env;
     platform::Executor& main;
+    platform::ui::AlertPresenter& alerts;
+    Options options;
+    platform::Logger log{"com.kelvatrum.Parlowen", "app"};
+    bool intakeMissingLogged = false;
     platform::XdgDirs dirs;
     platform::WorkerPool background{2};
     // Keychain calls, in order, off the main thread (one may wait for an unlock prompt).
@@ -123,10 +170,19 @@ struct AppComposition::Parts : AppComponentFactory {
     std::unique_ptr<HotkeyManager> hotkey;
     std::unique_ptr<MemoryMonitor> memory;
     std::unique_ptr<UsageLog> usageLog;
+
+    ListenLaterCache cache{ListenLaterCache::standard(dirs)};
+    std::unique_ptr<RenderProgressStore> renderProgress;
+    std::unique_ptr<PodcastRenderStore> podcasts;
+    std::unique_ptr<QueueService> queue;
+
+    UpdateAvailability updateAvailability;
+    std::unique_ptr<SoftwareUpdates> updates;
 };
 
-AppComposition::AppComposition(platform::Environment environment, platform::Executor& main)
-    : parts_(std::make_unique<Parts>(std::move(environment), main)) {}
+AppComposition::AppComposition(platform::Environment environment, platform::Executor& main,
+                               platform::ui::AlertPresenter& alerts, Options options)
+    : parts_(std::make_unique<Parts>(std::move(environment), main, alerts, std::move(options))) {}
 
 AppComposition::~AppComposition() = default;
 
@@ -169,9 +225,11 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
     p.panel = std::make_unique<PanelAdapter>(*p.hud);
     p.http = std::make_unique<platform::CurlHttpClient>();
     p.engines = std::make_unique<AppDictationEngineFactory>(
-        [](const std::optional<std::string>& locale) -> std::shared_ptr<platform::SpeechRecognizer> {
+        [grammar = p.options.recognizerGrammar](
+            const std::optional<std::string>& locale) -> std::shared_ptr<platform::SpeechRecognizer> {
             auto model = platform::PocketSphinxModel::forLocale(locale.value_or("en-US"));
             if (!model) return nullptr;
+            if (grammar) model->grammar = *grammar;
             return std::make_shared<platform::PocketSphinxRecognizer>(*model);
         },
         p.background, *p.http);
@@ -192,11 +250,28 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
         UsageLog::Dependencies{.main = p.main, .background = p.background, .clock = p.clock,
                                .timeZone = platform::text::TimeZone::system(p.env)},
         UsageLog::defaultStorageURL(p.dirs));
+    p.renderProgress = std::make_unique<RenderProgressStore>(p.main);
+    p.podcasts = std::make_unique<PodcastRenderStore>(p.main, p.clock, PodcastRenderStore::defaultStorageURL(p.dirs));
+    p.queue = std::make_unique<QueueService>(
+        QueueService::Dependencies{.main = p.main, .clock = p.clock, .renderProgress = *p.renderProgress,
+                                   .cache = p.cache,
+                                   .removePodcastRecord = [&p](const platform::Uuid& id) { p.podcasts->remove(id); }},
+        QueueService::defaultStorageURL(p.dirs));
+    p.updates = std::make_unique<SoftwareUpdates>(SoftwareUpdates::Dependencies{
+        .availability = p.updateAvailability, .preferences = *p.preferences, .main = p.main,
+        // No window of ours is up when the updater's alert shows; Qt raises the alert itself.
+        .application = {}, .location = p.options.location,
+        .makeController = [&p](platform::UpdaterDelegate& delegate) -> std::unique_ptr<platform::UpdaterController> {
+            return std::make_unique<platform::PackageManagedUpdater>(p.main, p.alerts, delegate);
+        }});
 
     AppServices services;
     services.startMemoryMonitor = [&p] { p.memory->start(); };
     services.stopMemoryMonitor = [&p] { p.memory->stop(); };
+    services.pruneOrphanedRenders = [&p] { return pruneOrphanedRenders(*p.queue, p.cache); };
     services.flushUsageLog = [&p] { p.usageLog->flush(); };
+    services.flushQueue = [&p] { p.queue->flushPendingPersist(); };
+    services.updaterController = [&p]() -> platform::UpdaterController& { return p.updates->updaterController(); };
     services.systemDefaultInputUID = [&p] { return p.catalog->systemDefaultInputUID.get(); };
     services.inputDevices = [&p] {
         std::vector<InputDevice> devices;

@@ -4,17 +4,32 @@
 // settings model, the dictation coordinator and the application coordinator
 // over them. One object, built in the delegate's launch order.
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "Parlowen/shell/AppDelegate.h"
+#include "Parlowen/shell/BundleLocation.h"
 #include "platform/runtime/Environment.h"
 #include "platform/runtime/Executor.h"
+
+namespace platform::ui {
+class AlertPresenter;
+}
 
 namespace parlowen {
 
 class AppComposition {
 public:
-    AppComposition(platform::Environment environment, platform::Executor& main);
+    struct Options {
+        // Where the program runs from: automatic update checks only from an install location.
+        BundleLocation::Status location = BundleLocation::Status::otherUnknown;
+        // A JSGF grammar the recogniser's model is narrowed to (none: the full language model).
+        std::optional<std::filesystem::path> recognizerGrammar;
+    };
+
+    AppComposition(platform::Environment environment, platform::Executor& main, platform::ui::AlertPresenter& alerts,
+                   Options options);
     ~AppComposition();
     AppComposition(const AppComposition&) = delete;
     AppComposition& operator=(const AppComposition&) = delete;

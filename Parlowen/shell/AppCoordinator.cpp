@@ -4,6 +4,7 @@
 #include <array>
 
 #include "Parlowen/dictation/HotkeyManager.h"
+#include "Parlowen/shell/SoftwareUpdate.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 
 namespace parlowen {
@@ -128,9 +129,9 @@ void AppCoordinator::start() {
     }));
     hud_.setOnCancel(lifetime_.guard([this] { dictation().cancel(); }));
 
-    observations_ += preferences_.autoUpdateEnabled.subscribe(lifetime_.guard([this](bool on) {
-        if (services_.setAutomaticDownloads) services_.setAutomaticDownloads(on);
-    }));
+    // The first delivery is what builds the updater controller.
+    if (services_.updaterController)
+        observations_ += followAutoUpdateSetting(services_.updaterController, preferences_.autoUpdateEnabled);
 
     dictation().bindAudioCallbacks();
     readAloud();

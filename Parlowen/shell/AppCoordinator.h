@@ -26,6 +26,10 @@
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Observable.h"
 
+namespace platform {
+class UpdaterController;
+}
+
 namespace parlowen {
 
 class HotkeyManager;
@@ -132,8 +136,8 @@ struct AppServices {
     // Debounced writes that quitting must not lose.
     std::function<void()> flushUsageLog;
     std::function<void()> flushQueue;
-    // Sets the software-update controller's automatic downloads.
-    std::function<void(bool)> setAutomaticDownloads;
+    // The software-update controller, built with its location guard on first use.
+    std::function<platform::UpdaterController&()> updaterController;
     // The audio device catalogue.
     std::function<std::optional<std::string>()> systemDefaultInputUID;
     std::function<std::vector<InputDevice>()> inputDevices;

@@ -2,12 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include "Parlowen/brand/UsageLog.h"
 #include "Parlowen/dictation/HotkeyManager.h"
+#include "Parlowen/listenlater/queue/QueueService.h"
+#include "Parlowen/shell/SoftwareUpdate.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/keyevents/KeyEventSource.h"
 #include "platform/log/CaptureSink.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/TempHome.h"
+#include "platform/text/Format.h"
+#include "platform/updater/Updater.h"
+#include "platform/values/Files.h"
 
 namespace parlowen {
 namespace {
@@ -147,8 +156,12 @@ protected:
     std::size_t orphans = 0;
     std::optional<std::string> defaultInput;
     std::vector<InputDevice> devices;
-    std::vector<bool> automaticDownloads;
+    UpdateAvailability availability;
+    BundleLocation::Status location = BundleLocation::Status::applications;
+    platform::ScriptedUpdaterController* updater = nullptr;  // once the coordinator asked for it
+    std::unique_ptr<SoftwareUpdates> updates;
     std::unique_ptr<AppCoordinator> coordinator;
+    std::function<void(AppServices&)> adjustServices;
 
     AppServices services() {
         AppServices s;
@@ -160,14 +173,24 @@ protected:
         };
         s.flushUsageLog = [this] { trace.push_back("usageLog.flush"); };
         s.flushQueue = [this] { trace.push_back("queue.flush"); };
-        s.setAutomaticDownloads = [this](bool on) { automaticDownloads.push_back(on); };
+        s.updaterController = [this]() -> platform::UpdaterController& { return updates->updaterController(); };
         s.systemDefaultInputUID = [this] { return defaultInput; };
         s.inputDevices = [this] { return devices; };
         s.postLaunch = [this] { trace.push_back("postLaunch"); };
+        if (adjustServices) adjustServices(s);
         return s;
     }
 
     AppCoordinator& make() {
+        coordinator.reset();
+        updater = nullptr;
+        updates = std::make_unique<SoftwareUpdates>(SoftwareUpdates::Dependencies{
+            .availability = availability, .preferences = preferences, .main = main, .application = {},
+            .location = location, .makeController = [this](platform::UpdaterDelegate&) {
+                auto controller = std::make_unique<platform::ScriptedUpdaterController>();
+                updater = controller.get();
+                return controller;
+            }});
         coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
             .preferences = preferences, .hotkey = hotkey, .hud = panel, .factory = factory,
             .environment = environment, .main = main, .services = services()});
@@ -382,7 +405,8 @@ TEST_F(AppCoordinatorTest, StartRunsItsStepsInOrder) {
     EXPECT_TRUE(logs->contains("reclaimed 3 orphaned Listen Later cache file(s)"));
     EXPECT_TRUE(hotkey.isRunning());
     EXPECT_EQ(hotkey.routerSnapshot().watchedCombos.size(), 4u);
-    EXPECT_EQ(automaticDownloads, (std::vector<bool>{preferences.autoUpdateEnabled()}));
+    ASSERT_NE(updater, nullptr);
+    EXPECT_EQ(updater->startCount(), 1);
 }
 
 TEST_F(AppCoordinatorTest, PruneThatRemovesNothingLogsNothing) {
@@ -418,11 +442,40 @@ TEST_F(AppCoordinatorTest, ChangingOneGestureRegistersAllFourWithTheDeliveredVal
     EXPECT_EQ(router.watchedCombos.size(), 3u);
 }
 
-TEST_F(AppCoordinatorTest, AutoUpdateSettingDrivesAutomaticDownloads) {
-    started();
-    preferences.autoUpdateEnabled.set(false);
-    preferences.autoUpdateEnabled.set(true);
-    EXPECT_EQ(automaticDownloads, (std::vector<bool>{true, false, true}));
+TEST_F(AppCoordinatorTest, UpdaterChecksOnlyFromAnInstallLocationAndDownloadsFollowTheSettingAlone) {
+    using Status = BundleLocation::Status;
+    const struct {
+        Status location;
+        bool autoUpdate;
+        bool checks;
+    } cases[] = {
+        {Status::applications, true, true},   {Status::applications, false, true},
+        {Status::userApplications, true, true}, {Status::userApplications, false, true},
+        {Status::derivedData, true, false},   {Status::translocated, false, false},
+        {Status::otherUnknown, true, false},  {Status::otherUnknown, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(toString(c.location)) + (c.autoUpdate ? " on" : " off"));
+        location = c.location;
+        preferences.autoUpdateEnabled.set(c.autoUpdate);
+        auto& coordinator = make();
+        EXPECT_EQ(updater, nullptr) << "construction builds no updater";
+        coordinator.start();
+        ASSERT_NE(updater, nullptr) << "the setting's first delivery builds it";
+        EXPECT_EQ(updater->startCount(), 1);
+        EXPECT_EQ(updater->automaticallyChecksForUpdates(), c.checks);
+        // The location guard wrote the download flag, then the setting alone.
+        EXPECT_EQ(updater->downloadFlagWrites(), 2);
+        EXPECT_EQ(updater->automaticallyDownloadsUpdates(), c.autoUpdate);
+
+        preferences.autoUpdateEnabled.set(!c.autoUpdate);
+        EXPECT_EQ(updater->automaticallyDownloadsUpdates(), !c.autoUpdate);
+        preferences.autoUpdateEnabled.set(c.autoUpdate);
+        EXPECT_EQ(updater->automaticallyDownloadsUpdates(), c.autoUpdate);
+        EXPECT_EQ(updater->checkFlagWrites(), 1) << "the setting never touches automatic checks";
+        EXPECT_EQ(updater->automaticallyChecksForUpdates(), c.checks);
+        coordinator.shutdown();
+    }
 }
 
 TEST_F(AppCoordinatorTest, PanelCallbacksPickTheDeviceAndCancelDictation) {
@@ -438,6 +491,46 @@ TEST_F(AppCoordinatorTest, ShutdownStopsTapCancelsAndFlushesPendingWrites) {
     c.shutdown();
     EXPECT_FALSE(hotkey.isRunning());
     EXPECT_EQ(trace, (Trace{"memory.stop", "dictation.cancel", "readAloud.cancel", "usageLog.flush", "queue.flush"}));
+}
+
+TEST_F(AppCoordinatorTest, ShutdownRightAfterStartPutsDebouncedWritesOnDisk) {
+    testsupport::TempDir dir;
+    platform::FixedClock clock{platform::Date::fromTimeIntervalSince1970(1760000000)};
+    const auto usageFile = dir / "usage.json";
+    const auto queueFile = dir / "listen-later-queue.json";
+    RenderProgressStore progress{main};
+    ListenLaterCache cache{dir / "caches"};
+    auto usage = std::make_unique<UsageLog>(UsageLog::Dependencies{main, main, clock, platform::text::TimeZone::utc()},
+                                            usageFile);
+    auto queue = std::make_unique<QueueService>(QueueService::Dependencies{main, clock, progress, cache, {}}, queueFile);
+    adjustServices = [&](AppServices& s) {
+        s.flushUsageLog = [&] { usage->flush(); };
+        s.flushQueue = [&] { queue->flushPendingPersist(); };
+    };
+    auto& c = started();
+
+    // A dictation and a play position recorded just before quitting.
+    const auto item = queue->add({.text = "An article to hear later", .voiceEngine = "appleSpeech", .voiceID = "v"});
+    queue->markAudioReady(item.id, cache.audioFileURL(item.id, "caf"), 600);
+    queue->updatePlayedThru(item.id, 42);
+    usage->recordDictation("three words here");
+    ASSERT_TRUE(queue->persistPending());
+    ASSERT_TRUE(usage->persistPending());
+
+    c.shutdown();
+    EXPECT_FALSE(hotkey.isRunning());
+    EXPECT_FALSE(keys.isOpen());
+    // No session was running: nothing else happened that a user would see.
+    EXPECT_EQ(trace, (Trace{"memory.stop", "dictation.cancel", "readAloud.cancel"}));
+
+    // On disk with no timer run; the stores read back what was recorded.
+    usage.reset();
+    queue.reset();
+    UsageLog reread({main, main, clock, platform::text::TimeZone::utc()}, usageFile);
+    EXPECT_EQ(reread.lifetimeTotals().dictation.wordCount, 3);
+    QueueService requeued({main, clock, progress, cache, {}}, queueFile);
+    ASSERT_EQ(requeued.items().size(), 1u);
+    EXPECT_EQ(requeued.items()[0].playedThru, 42);
 }
 
 struct SmartDefaultCase {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "Parlowen/shell/AppDelegate.h"
+#include "Parlowen/shell/SingleInstance.h"
 #include "platform/log/CaptureSink.h"
+#include "platform/runtime/ManualExecutor.h"
+#include "platform/testsupport/TempHome.h"
 #include "platform/ui/ScriptedAlertPresenter.h"
 
 namespace parlowen {
@@ -183,6 +186,31 @@ TEST_F(AppDelegateTest, ReopenOpensGeneralPreferencesOnlyWhileTheStatusItemIsHid
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(true));
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
     EXPECT_EQ(calls.preferences, 2);
+}
+
+TEST_F(AppDelegateTest, ASecondStartHandsItsReopenToTheRunningDelegate) {
+    platform::ManualExecutor main;
+    testsupport::TempDir runtime;
+    const std::string socket =
+        SingleInstance::socketPath(platform::Environment().with("XDG_RUNTIME_DIR", runtime.path().string()));
+    auto delegate = makeDelegate({"/usr/bin/Parlowen", Status::applications, true});
+    // As the program wires it: the reopen requests of later starts reach the delegate.
+    std::vector<bool> answers;
+    SingleInstance running(socket, main,
+                           [&] { answers.push_back(delegate.applicationShouldHandleReopen(false)); });
+    ASSERT_EQ(running.role(), SingleInstance::Role::primary);
+    delegate.launch();
+
+    hideMenuBarIcon = true;
+    EXPECT_EQ(SingleInstance(socket, main, {}).role(), SingleInstance::Role::secondary);
+    ASSERT_TRUE(main.runUntil([&] { return answers.size() == 1; }));
+    EXPECT_EQ(calls.preferences, 1);
+
+    hideMenuBarIcon = false;
+    EXPECT_EQ(SingleInstance(socket, main, {}).role(), SingleInstance::Role::secondary);
+    ASSERT_TRUE(main.runUntil([&] { return answers.size() == 2; }));
+    EXPECT_EQ(calls.preferences, 1) << "with the status item shown a reopen opens nothing";
+    EXPECT_EQ(answers, (std::vector<bool>{true, true}));
 }
 
 TEST_F(AppDelegateTest, LaunchCreatesSettingsThenReporterThenCoordinatorThenStarts) {

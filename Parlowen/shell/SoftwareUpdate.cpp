@@ -50,9 +50,30 @@ void applyUpdaterLocationGuard(platform::UpdaterController& controller, BundleLo
     controller.setAutomaticallyDownloadsUpdates(autoUpdateEnabled && installed);
 }
 
-platform::Subscription followAutoUpdateSetting(platform::UpdaterController& controller,
+platform::Subscription followAutoUpdateSetting(std::function<platform::UpdaterController&()> controller,
                                                const Setting<bool>& autoUpdateEnabled) {
-    return autoUpdateEnabled.subscribe([&controller](const bool& on) { controller.setAutomaticallyDownloadsUpdates(on); });
+    return autoUpdateEnabled.subscribe(
+        [controller = std::move(controller)](const bool& on) { controller().setAutomaticallyDownloadsUpdates(on); });
+}
+
+SoftwareUpdates::SoftwareUpdates(Dependencies dependencies) : d_(std::move(dependencies)) {}
+
+// The controller goes first: it holds the bridge as its delegate.
+SoftwareUpdates::~SoftwareUpdates() { controller_.reset(); }
+
+UpdaterBridge& SoftwareUpdates::updaterBridge() {
+    if (!bridge_) bridge_ = std::make_unique<UpdaterBridge>(d_.availability, d_.preferences, d_.main, d_.application);
+    return *bridge_;
+}
+
+platform::UpdaterController& SoftwareUpdates::updaterController() {
+    if (!controller_) {
+        auto& bridge = updaterBridge();
+        controller_ = d_.makeController(bridge);
+        controller_->startUpdater();
+        applyUpdaterLocationGuard(*controller_, d_.location, d_.preferences.autoUpdateEnabled());
+    }
+    return *controller_;
 }
 
 }  // namespace parlowen

@@ -5,6 +5,7 @@
 // update waits and which version it is.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -72,7 +73,39 @@ void applyUpdaterLocationGuard(platform::UpdaterController& controller, BundleLo
 
 // Sets automatic downloads to the setting's value, at once and at every
 // change, without the location condition; automatic checks are never touched.
-[[nodiscard]] platform::Subscription followAutoUpdateSetting(platform::UpdaterController& controller,
+// `controller` is read at each delivery, so the first one may create it.
+[[nodiscard]] platform::Subscription followAutoUpdateSetting(std::function<platform::UpdaterController&()> controller,
                                                              const Setting<bool>& autoUpdateEnabled);
+
+// The update machinery, built on first use and kept: the bridge, then the
+// updater controller with the bridge as its delegate, started at once, then
+// the location guard. Main thread only.
+class SoftwareUpdates {
+public:
+    using MakeController =
+        std::function<std::unique_ptr<platform::UpdaterController>(platform::UpdaterDelegate& delegate)>;
+
+    struct Dependencies {
+        UpdateAvailability& availability;
+        PreferencesStore& preferences;
+        platform::Executor& main;
+        UpdaterBridge::Application application;
+        BundleLocation::Status location;
+        MakeController makeController;
+    };
+
+    explicit SoftwareUpdates(Dependencies dependencies);
+    ~SoftwareUpdates();
+    SoftwareUpdates(const SoftwareUpdates&) = delete;
+    SoftwareUpdates& operator=(const SoftwareUpdates&) = delete;
+
+    UpdaterBridge& updaterBridge();
+    platform::UpdaterController& updaterController();
+
+private:
+    Dependencies d_;
+    std::unique_ptr<UpdaterBridge> bridge_;
+    std::unique_ptr<platform::UpdaterController> controller_;
+};
 
 }  // namespace parlowen

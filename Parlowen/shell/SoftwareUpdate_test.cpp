@@ -118,7 +118,8 @@ TEST(UpdaterFlags, TheSettingChangesOnlyTheDownloadFlag) {
     PreferencesStore preferences(defaults, {});
     platform::ScriptedUpdaterController controller;
     applyUpdaterLocationGuard(controller, Status::otherUnknown, preferences.autoUpdateEnabled());
-    auto follow = followAutoUpdateSetting(controller, preferences.autoUpdateEnabled);
+    auto follow = followAutoUpdateSetting([&]() -> platform::UpdaterController& { return controller; },
+                                          preferences.autoUpdateEnabled);
     EXPECT_TRUE(controller.automaticallyDownloadsUpdates()) << "the setting's current value at once, alone";
     preferences.autoUpdateEnabled.set(false);
     EXPECT_FALSE(controller.automaticallyDownloadsUpdates());

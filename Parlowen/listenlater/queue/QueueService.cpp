@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -238,6 +239,17 @@ void QueueService::updatePlayedThru(const Uuid& id, double position) {
         return;
     }
     schedulePersist(false);
+}
+
+std::size_t pruneOrphanedRenders(const QueueService& queue, const ListenLaterCache& cache) {
+    if (!queue.lastLoadWasClean()) {
+        platform::Logger("com.kelvatrum.Parlowen", "listen-later")
+            .info("queue did not load cleanly; render cache left as it is");
+        return 0;
+    }
+    std::unordered_set<platform::Uuid> live;
+    for (const auto& item : queue.items()) live.insert(item.id);
+    return cache.pruneOrphans(live);
 }
 
 }  // namespace parlowen

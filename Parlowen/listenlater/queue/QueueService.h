@@ -122,4 +122,9 @@ private:
     platform::Lifetime lifetime_;
 };
 
+// Deletes the render-cache files of no queued item and returns how many went.
+// Nothing after a queue file that could not be read: the queue is empty then,
+// and its items' audio would go with it.
+std::size_t pruneOrphanedRenders(const QueueService& queue, const ListenLaterCache& cache);
+
 }  // namespace parlowen

@@ -308,6 +308,29 @@ TEST_F(QueueServiceTest, AnUnreadableQueueFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(platform::toString(*platform::readFile(aside)), bad);  // the user's data is still there
 }
 
+TEST_F(QueueServiceTest, PruningRemovesOnlyOrphansAndNothingAfterAnUnreadableQueueFile) {
+    const Uuid orphan = Uuid::random();
+    auto touch = [](const Url& u) { std::ofstream(u.filePath()) << "x"; };
+    {
+        auto store = makeStore();
+        const QueueItem kept = addItem(*store);
+        touch(cache.audioFileURL(kept.id, "caf"));
+        touch(cache.audioFileURL(orphan, "caf"));
+        touch(cache.heroImageURL(orphan, "jpg"));
+        EXPECT_EQ(pruneOrphanedRenders(*store, cache), 2u);
+        EXPECT_TRUE(fs::exists(cache.audioFileURL(kept.id, "caf").filePath()));
+        EXPECT_FALSE(fs::exists(cache.audioFileURL(orphan, "caf").filePath()));
+    }
+    // The queue file is unreadable: the empty queue is no reason to delete audio.
+    ASSERT_TRUE(platform::writeFileAtomically(file, std::string_view("[{\"text\":")));
+    touch(cache.audioFileURL(orphan, "caf"));
+    auto store = makeStore();
+    ASSERT_FALSE(store->lastLoadWasClean());
+    EXPECT_EQ(pruneOrphanedRenders(*store, cache), 0u);
+    EXPECT_TRUE(fs::exists(cache.audioFileURL(orphan, "caf").filePath()));
+    EXPECT_TRUE(logs->contains("queue did not load cleanly; render cache left as it is"));
+}
+
 TEST_F(QueueServiceTest, InvalidJsonAndWrongShapesAreUnreadableToo) {
     for (const char* text : {"[{\"text\":", "{\"text\":\"t\"}", "[{\"durationSec\":\"12\"}]", ""}) {
         fs::remove_all(file.parent_path());
