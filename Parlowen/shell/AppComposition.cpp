@@ -82,6 +82,15 @@ ReadAloudEngineState engineStateOf(SpeechSynthesisState::Case kind) {
     return ReadAloudEngineState::idle;
 }
 
+// The cloud voices' hosts; the environment may point them elsewhere (a test server).
+AppReadAloudEngineFactory::Hosts readAloudHosts(const platform::Environment& env) {
+    AppReadAloudEngineFactory::Hosts hosts;
+    if (auto v = env.get("PARLOWEN_OPENAI_BASE_URL")) hosts.openAI = *v;
+    if (auto v = env.get("PARLOWEN_CARTESIA_BASE_URL")) hosts.cartesia = *v;
+    if (auto v = env.get("PARLOWEN_ELEVENLABS_BASE_URL")) hosts.elevenLabs = *v;
+    return hosts;
+}
+
 class ReadAloudAdapter final : public ReadAloudMode {
 public:
     explicit ReadAloudAdapter(std::unique_ptr<ReadAloudCoordinator> c) : c_(std::move(c)) {}
@@ -131,7 +140,7 @@ struct AppComposition::Parts : AppComponentFactory {
             [this]() -> std::unique_ptr<platform::SpeechSynthesizer> {
                 return std::make_unique<platform::EspeakSpeechSynthesizer>(*pulse, env);
             },
-            AppReadAloudEngineFactory::Hosts{});
+            readAloudHosts(env));
         std::string locale = platform::languageCodeFromEnvironment(env);
         std::replace(locale.begin(), locale.end(), '-', '_');
         costGuard = std::make_unique<ReadAloudCostGuard>(alerts, std::move(locale));
