@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "Parlowen/readaloud/FakeSpeechEngine.h"
 #include "Parlowen/readaloud/ReadAloudCoordinator.h"
 #include "Parlowen/readaloud/ReadAloudCostGuard.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -24,29 +25,10 @@ namespace {
 
 using namespace parlowen;
 
-// Speaks nothing; the benchmark reports the sentence itself.
-class SilentEngine : public SpeechSynthesisEngine {
-public:
-    std::string name() const override { return "silent"; }
-    void speak(std::string_view, std::optional<std::string>, float) override {}
-    void pause() override {}
-    void resume() override {}
-    void stop() override {}
-    void skipForwardSentence() override {}
-    void skipBackSentence() override {}
-    void skipForwardParagraph() override {}
-    void skipBackParagraph() override {}
-    void skipForward(double) override {}
-    void skipBack(double) override {}
-    void setRate(float) override {}
-    std::string voiceDisplayName(const std::optional<std::string>&) override { return "Silent"; }
-    void report(SpeechSynthesisState s) { setState(std::move(s)); }
-};
-
 class SilentFactory : public ReadAloudEngineFactory {
 public:
     std::unique_ptr<SpeechSynthesisEngine> makeEngine(ReadAloudEngineKind) override {
-        return std::make_unique<SilentEngine>();
+        return std::make_unique<FakeSpeechEngine>("silent");
     }
     platform::Task<void> warmUpConnection(ReadAloudEngineKind) override { return nothing(); }
     std::vector<platform::SpeechVoice> systemVoices() override { return {{"en", "English", "en-US", "default"}}; }
@@ -91,7 +73,7 @@ struct Rig {
         coordinator->handlePress(false);
         ex.runUntilIdle();
         const std::string spoken = coordinator->lastSpeakText().value_or("");
-        static_cast<SilentEngine&>(coordinator->engine())
+        static_cast<FakeSpeechEngine&>(coordinator->engine())
             .report(SpeechSynthesisState::speaking(999, 1000, "The last sentence is here."));
         if (coordinator->spokenMarks().empty() || spoken.size() < 400'000) std::abort();
     }

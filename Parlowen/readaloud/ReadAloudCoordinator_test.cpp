@@ -8,6 +8,7 @@
 #include <map>
 
 #include "Parlowen/notepad/ModelChoice.h"
+#include "Parlowen/readaloud/FakeSpeechEngine.h"
 #include "Parlowen/notepad/Summarizer.h"
 #include "Parlowen/readaloud/ReadAloudCostGuard.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -41,53 +42,7 @@ std::string words(std::size_t n) {
     return out;
 }
 
-// An engine that records what it is asked and reports what a test tells it to.
-class FakeEngine : public SpeechSynthesisEngine {
-public:
-    FakeEngine(Kind kind, Events& events) : kind(kind), events_(events) {}
-    ~FakeEngine() override { events_.push_back(name() + ".destroyed"); }
-
-    std::string name() const override { return kindName(kind); }
-
-    struct Spoken {
-        std::string text;
-        std::optional<std::string> voice;
-        float rate = 0;
-    };
-    void speak(std::string_view text, std::optional<std::string> voice, float rate) override {
-        spoken.push_back({std::string(text), std::move(voice), rate});
-        events_.push_back(name() + ".speak");
-    }
-    void pause() override { events_.push_back(name() + ".pause"); }
-    void resume() override { events_.push_back(name() + ".resume"); }
-    void stop() override {
-        events_.push_back(name() + ".stop");
-        setState(SpeechSynthesisState::idle());
-    }
-    void skipForwardSentence() override {}
-    void skipBackSentence() override {}
-    void skipForwardParagraph() override {}
-    void skipBackParagraph() override {}
-    void skipForward(double) override {}
-    void skipBack(double) override {}
-    void setRate(float) override {}
-    std::string voiceDisplayName(const std::optional<std::string>& id) override {
-        return name() + ":" + id.value_or("none");
-    }
-
-    void report(SpeechSynthesisState state) { setState(std::move(state)); }
-    // Fails the way an engine does, from inside its own callback; notes when the callback has returned.
-    void fail(const std::string& description) {
-        if (onError) onError(platform::Error::make("FakeEngine", 1, "failed", description));
-        events_.push_back(name() + ".errorReturned");
-    }
-
-    Kind kind;
-    std::vector<Spoken> spoken;
-
-private:
-    Events& events_;
-};
+using FakeEngine = FakeSpeechEngine;
 
 // The on-device voice as this build has it, with its status settable.
 class TestKokoroEngine : public KokoroEngine {
@@ -103,7 +58,7 @@ public:
     std::unique_ptr<SpeechSynthesisEngine> makeEngine(Kind kind) override {
         made.push_back(kind);
         if (kind == Kind::kokoro) return std::make_unique<TestKokoroEngine>(main_);
-        return std::make_unique<FakeEngine>(kind, events_);
+        return std::make_unique<FakeEngine>(kindName(kind), &events_);
     }
     platform::Task<void> warmUpConnection(Kind kind) override {
         warmUps.push_back(kind);
