@@ -1,5 +1,7 @@
 #include "Parlowen/shell/AppComposition.h"
 
+#include <algorithm>
+
 #include "Parlowen/brand/UsageLog.h"
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
@@ -7,6 +9,7 @@
 #include "Parlowen/dictation/DictationEngines.h"
 #include "Parlowen/dictation/HotkeyManager.h"
 #include "Parlowen/dictation/LivePartialHUD.h"
+#include "Parlowen/dictation/SelectionCapture.h"
 #include "Parlowen/dictation/TextInserter.h"
 #include "Parlowen/dictation/views/LivePartialHUDPanel.h"
 #include "Parlowen/listenlater/queue/QueueService.h"
@@ -14,6 +17,10 @@
 #include "Parlowen/listenlater/queue/sync/QueueCloudKitBridge.h"
 #include "Parlowen/listenlater/queue/sync/QueueDedupIndex.h"
 #include "Parlowen/podcast/PodcastRenderStore.h"
+#include "Parlowen/notepad/ModelChoice.h"
+#include "Parlowen/readaloud/ReadAloudCoordinator.h"
+#include "Parlowen/readaloud/ReadAloudCostGuard.h"
+#include "Parlowen/readaloud/ReadAloudEngines.h"
 #include "Parlowen/shell/AppCoordinator.h"
 #include "Parlowen/shell/BundleInfo.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -34,18 +41,22 @@
 #include "platform/keychain/SecretStore.h"
 #include "platform/keyevents/KeyEventSource.h"
 #include "platform/keystrokes/XTestKeystrokePoster.h"
+#include "platform/languagemodel/LanguageModel.h"
 #include "platform/memory/ResidentMemory.h"
 #include "platform/pasteboard/QtPasteboard.h"
 #include "platform/runtime/Strand.h"
 #include "platform/runtime/WorkerPool.h"
 #include "platform/speech/PocketSphinxRecognizer.h"
 #include "platform/speech/SpeechPermissionSource.h"
+#include "platform/speechsynth/EspeakSpeechSynthesizer.h"
 #include "platform/text/Format.h"
 #include "platform/ui/LinuxAnnouncer.h"
+#include "platform/ui/QtAlertPresenter.h"
 #include "platform/ui/ReduceMotion.h"
 #include "platform/updater/Updater.h"
 #include "platform/values/Date.h"
 #include "platform/values/XdgDirs.h"
+#include "platform/x11/X11Selection.h"
 #include "platform/x11/X11Workspace.h"
 
 namespace parlowen {
@@ -66,6 +77,39 @@ public:
 
 private:
     std::unique_ptr<DictationCoordinator> c_;
+};
+
+ReadAloudEngineState engineStateOf(SpeechSynthesisState::Case kind) {
+    switch (kind) {
+        case SpeechSynthesisState::Case::loading: return ReadAloudEngineState::loading;
+        case SpeechSynthesisState::Case::speaking: return ReadAloudEngineState::speaking;
+        case SpeechSynthesisState::Case::paused: return ReadAloudEngineState::paused;
+        case SpeechSynthesisState::Case::idle: return ReadAloudEngineState::idle;
+        case SpeechSynthesisState::Case::finished: return ReadAloudEngineState::finished;
+    }
+    return ReadAloudEngineState::idle;
+}
+
+// The cloud voices' hosts; the environment may point them elsewhere (a test server).
+AppReadAloudEngineFactory::Hosts readAloudHosts(const platform::Environment& env) {
+    AppReadAloudEngineFactory::Hosts hosts;
+    if (auto v = env.get("PARLOWEN_OPENAI_BASE_URL")) hosts.openAI = *v;
+    if (auto v = env.get("PARLOWEN_CARTESIA_BASE_URL")) hosts.cartesia = *v;
+    if (auto v = env.get("PARLOWEN_ELEVENLABS_BASE_URL")) hosts.elevenLabs = *v;
+    return hosts;
+}
+
+class ReadAloudAdapter final : public ReadAloudMode {
+public:
+    explicit ReadAloudAdapter(std::unique_ptr<ReadAloudCoordinator> c) : c_(std::move(c)) {}
+    ReadAloudState state() const override { return static_cast<ReadAloudState>(c_->state()); }
+    ReadAloudEngineState engineState() const override { return engineStateOf(c_->engineState().kind); }
+    void pauseForArbitration() override { c_->pauseForArbitration(); }
+    void cancel() override { c_->cancel(); }
+    void handlePress(bool summarize) override { c_->handlePress(summarize); }
+
+private:
+    std::unique_ptr<ReadAloudCoordinator> c_;
 };
 
 class PanelAdapter final : public DictationPanel {
@@ -130,6 +174,35 @@ struct AppComposition::Parts : AppComponentFactory {
         });
     }
 
+    std::unique_ptr<ReadAloudMode> makeReadAloud() override {
+        primarySelection = std::make_unique<platform::X11PrimarySelection>(env);
+        selectionCapture = std::make_unique<SelectionCapture>(*arbiter, *pasteboard, *accessibility, *keystrokes,
+                                                              *workspace, *primarySelection);
+        readAloudEngines = std::make_unique<AppReadAloudEngineFactory>(
+            CloudVoiceServices{main, *http, *keychain, *pulse, *pulse, *defaults},
+            [this]() -> std::unique_ptr<platform::SpeechSynthesizer> {
+                return std::make_unique<platform::EspeakSpeechSynthesizer>(*pulse, env);
+            },
+            readAloudHosts(env));
+        std::string locale = platform::languageCodeFromEnvironment(env);
+        std::replace(locale.begin(), locale.end(), '-', '_');
+        costGuard = std::make_unique<ReadAloudCostGuard>(alerts, std::move(locale));
+        languageModel = platform::makeSystemLanguageModel();
+        auto reader = std::make_unique<ReadAloudCoordinator>(ReadAloudCoordinator::Dependencies{
+            .preferences = *preferences, .permissions = *permissions, .engines = *readAloudEngines,
+            .keychain = *keychain, .workspace = *workspace, .costGuard = *costGuard,
+            .record = [this](LookoutClient::Category category, const std::string& message,
+                             platform::ReportData data) { lookout->record(category, message, std::move(data)); },
+            .main = main, .background = background,
+            .captureSelection = [this] { return selectionCapture->capture(); },
+            .onDeviceClient = [this] { return onDeviceClient(RefinementServices{*languageModel, *keychain, *http}); },
+            .presentPermissionPreScreen = {},
+            .openReadAloudPreferences = [this] {
+                if (coordinator) coordinator->openPreferences(PreferencesTab::readAloud);
+            }});
+        return std::make_unique<ReadAloudAdapter>(std::move(reader));
+    }
+
     platform::Environment env;
     platform::Executor& main;
     platform::ui::AlertPresenter& alerts;
@@ -178,6 +251,13 @@ struct AppComposition::Parts : AppComponentFactory {
 
     UpdateAvailability updateAvailability;
     std::unique_ptr<SoftwareUpdates> updates;
+    std::unique_ptr<platform::X11PrimarySelection> primarySelection;
+    std::unique_ptr<SelectionCapture> selectionCapture;
+    std::unique_ptr<AppReadAloudEngineFactory> readAloudEngines;
+    std::unique_ptr<ReadAloudCostGuard> costGuard;
+    std::unique_ptr<platform::LanguageModel> languageModel;
+    // The application coordinator, once made (the read-aloud opens its preferences).
+    AppCoordinator* coordinator = nullptr;
 };
 
 AppComposition::AppComposition(platform::Environment environment, platform::Executor& main,
@@ -278,9 +358,11 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
         for (const auto& d : p.catalog->inputDevices.get()) devices.push_back({d.uid, d.name, d.transport});
         return devices;
     };
-    return std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
+    auto coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
         .preferences = *p.preferences, .hotkey = *p.hotkey, .hud = *p.panel, .factory = p,
         .environment = p.env, .main = p.main, .services = std::move(services)});
+    p.coordinator = coordinator.get();
+    return coordinator;
 }
 
 bool AppComposition::hideMenuBarIcon() const {

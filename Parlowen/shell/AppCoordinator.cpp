@@ -250,7 +250,7 @@ void AppCoordinator::arbitrate(GestureAction action, std::optional<Hotkey> holdK
         }
         if (auto* reader = readAloud()) {
             const auto state = reader->state();
-            if (state == ReadAloudState::speaking && reader->engineState() == SpeechSynthesisState::speaking) {
+            if (state == ReadAloudState::speaking && reader->engineState() == ReadAloudEngineState::speaking) {
                 log_.info("mode arbitration: read-aloud pause → dictation");
                 reader->pauseForArbitration();
                 readAloudShouldResumeAfterDictation = true;

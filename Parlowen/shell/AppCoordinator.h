@@ -50,14 +50,15 @@ public:
 };
 
 enum class ReadAloudState { idle, capturing, summarizing, speaking, userPaused, pausedForArbitration };
-enum class SpeechSynthesisState { loading, speaking, paused, idle, finished };
+// What the read-aloud engine last reported (the cases of its playback state).
+enum class ReadAloudEngineState { loading, speaking, paused, idle, finished };
 
 // What the coordinator asks of the read-aloud coordinator.
 class ReadAloudMode {
 public:
     virtual ~ReadAloudMode() = default;
     virtual ReadAloudState state() const = 0;
-    virtual SpeechSynthesisState engineState() const = 0;
+    virtual ReadAloudEngineState engineState() const = 0;
     virtual void pauseForArbitration() = 0;
     virtual void cancel() = 0;
     virtual void handlePress(bool summarize) = 0;

@@ -40,10 +40,10 @@ struct FakeDictation : DictationMode {
 struct FakeReadAloud : ReadAloudMode {
     Trace& trace;
     ReadAloudState st = ReadAloudState::idle;
-    SpeechSynthesisState engine = SpeechSynthesisState::idle;
+    ReadAloudEngineState engine = ReadAloudEngineState::idle;
     explicit FakeReadAloud(Trace& t) : trace(t) {}
     ReadAloudState state() const override { return st; }
-    SpeechSynthesisState engineState() const override { return engine; }
+    ReadAloudEngineState engineState() const override { return engine; }
     void pauseForArbitration() override { trace.push_back("readAloud.pause"); }
     void cancel() override { trace.push_back("readAloud.cancel"); }
     void handlePress(bool summarize) override {
@@ -265,7 +265,7 @@ TEST_F(AppCoordinatorTest, NotepadOpenRefusesPressesWithLineAndReleasesSilently)
 struct DictationPressCase {
     const char* name;
     ReadAloudState state;
-    SpeechSynthesisState engine;
+    ReadAloudEngineState engine;
     bool flagBefore;
     Trace expected;
     bool flagAfter;
@@ -274,7 +274,7 @@ struct DictationPressCase {
 
 TEST_F(AppCoordinatorTest, DictationPressArbitratesWithReadAloud) {
     using RS = ReadAloudState;
-    using ES = SpeechSynthesisState;
+    using ES = ReadAloudEngineState;
     const DictationPressCase cases[] = {
         {"speaking aloud", RS::speaking, ES::speaking, false, {"readAloud.pause", "dictation.toggle"}, true,
          "mode arbitration: read-aloud pause → dictation"},

@@ -391,7 +391,11 @@ PreferencesStore::MigratedGestures PreferencesStore::migrateLegacyGestures(const
 // ---- Derived values ------------------------------------------------------------------
 
 std::optional<std::string> PreferencesStore::activeVoiceIdentifier() const {
-    switch (readAloudEngine.get()) {
+    return voiceIdentifier(readAloudEngine.get());
+}
+
+std::optional<std::string> PreferencesStore::voiceIdentifier(ReadAloudEngineKind kind) const {
+    switch (kind) {
         case ReadAloudEngineKind::appleSpeech: return readAloudVoiceIdentifier.get();
         case ReadAloudEngineKind::kokoro: return kokoroVoiceIdentifier.get();
         case ReadAloudEngineKind::openai: return std::string(rawValue(openAIVoice.get()));

@@ -160,6 +160,8 @@ public:
 
     // The voice identifier of the current read-aloud engine.
     std::optional<std::string> activeVoiceIdentifier() const;
+    // The stored voice of one read-aloud engine.
+    std::optional<std::string> voiceIdentifier(ReadAloudEngineKind kind) const;
 
     // The default recognition hints for this user and computer.
     std::vector<std::string> defaultContextualPhrases() const;
