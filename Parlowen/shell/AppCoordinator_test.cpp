@@ -26,6 +26,10 @@ struct FakeDictation : DictationMode {
     void toggle() override { trace.push_back("dictation.toggle"); }
     void finalizeForModeArbitration() override { trace.push_back("dictation.finalize"); }
     void cancel() override { trace.push_back("dictation.cancel"); }
+    void setCallbacks(DictationCallbacks c) override { callbacks = std::move(c); }
+    void prewarmMicrophone() override { trace.push_back("dictation.prewarmMicrophone"); }
+    void prewarmEngine() override { trace.push_back("dictation.prewarmEngine"); }
+    DictationCallbacks callbacks;
 };
 
 struct FakeReadAloud : ReadAloudMode {
@@ -49,6 +53,7 @@ struct FakeNotepad : NotepadMode {
     bool isOpen() const override { return openFlag; }
     bool isRecording() const override { return recording; }
     void open() override { trace.push_back("notepad.open"); }
+    void openWithSeedText(const std::string& text) override { trace.push_back("notepad.seed " + text); }
 };
 
 struct FakeNotepadWindow : NotepadWindow {
@@ -427,8 +432,10 @@ TEST_F(AppCoordinatorTest, AutoUpdateSettingDrivesAutomaticDownloads) {
 
 TEST_F(AppCoordinatorTest, PanelCallbacksPickTheDeviceAndCancelDictation) {
     started();
+    preferences.hasAutoSelectedInputDevice.set(false);
     panel.onSelect(std::string("usb-mic"));
     EXPECT_EQ(preferences.preferredInputDeviceUID(), "usb-mic");
+    EXPECT_TRUE(preferences.hasAutoSelectedInputDevice());
     panel.onCancel();
     EXPECT_EQ(trace, (Trace{"dictation.cancel"}));
 }
