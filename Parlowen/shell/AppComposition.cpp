@@ -1,6 +1,22 @@
 #include "Parlowen/shell/AppComposition.h"
 
+#include <algorithm>
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
+
+#include "Parlowen/brand/QuonReportWindow.h"
 #include "Parlowen/brand/UsageLog.h"
+#include "Parlowen/dictation/DictationHistory.h"
+#include "Parlowen/dictation/views/QuickAddHintPanelController.h"
+#include "Parlowen/shell/SoftwareUpdate.h"
+#include "Parlowen/shell/views/NoSelectionToast.h"
+#include "Parlowen/shell/views/ThemePalette.h"
+#include "platform/languagemodel/LanguageModel.h"
+#include "platform/statusitem/QtStatusItem.h"
+#include "platform/statusitem/StatusIconArt.h"
+#include "platform/ui/ThemeScope.h"
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
 #include "Parlowen/dictation/DictationCoordinator.h"
@@ -46,7 +62,8 @@ namespace {
 
 class DictationAdapter final : public DictationMode {
 public:
-    explicit DictationAdapter(std::unique_ptr<DictationCoordinator> c) : c_(std::move(c)) {}
+    DictationAdapter(std::unique_ptr<DictationCoordinator> c, AudioCapture& audio, TextInserter& inserter)
+        : c_(std::move(c)), audio_(audio), inserter_(inserter) {}
     bool isRecording() const override { return c_->isRecording(); }
     bool isPendingFinalize() const override { return c_->isPendingFinalize(); }
     void bindAudioCallbacks() override { c_->bindAudioCallbacks(); }
@@ -55,10 +72,71 @@ public:
     void toggle() override { c_->toggle(); }
     void finalizeForModeArbitration() override { c_->finalizeForModeArbitration(); }
     void cancel() override { c_->cancel(); }
+    void setCallbacks(DictationCallbacks callbacks) override {
+        c_->onActiveStateChange = std::move(callbacks.onActiveStateChange);
+        c_->onSessionFinalized = std::move(callbacks.onSessionFinalized);
+        c_->onSessionFinalizedWithText = std::move(callbacks.onSessionFinalizedWithText);
+        c_->onFinalizeError = std::move(callbacks.onFinalizeError);
+        c_->onStartError = std::move(callbacks.onStartError);
+        c_->onNotepadRequested = std::move(callbacks.onNotepadRequested);
+        inserter_.setOnNoFocusedField(std::move(callbacks.onNoFocusedField));
+        inserter_.setOnFocusStolen(std::move(callbacks.onFocusStolen));
+    }
+    void prewarmMicrophone() override { audio_.prewarm(); }
+    void prewarmEngine() override { c_->prewarmEngine(); }
 
 private:
     std::unique_ptr<DictationCoordinator> c_;
+    AudioCapture& audio_;
+    TextInserter& inserter_;
 };
+
+// The quick-add panel, in the selected theme's palette whenever it changes.
+class QuickAddPanelAdapter final : public QuickAddPanel {
+public:
+    QuickAddPanelAdapter(PreferencesStore& preferences, std::function<std::vector<std::string>()> words,
+                         platform::Executor& main)
+        : controller_(preferences, std::move(words), main) {
+        // The stream hands over the new theme before the setting holds it.
+        theme_ = preferences.selectedTheme.stream().subscribe([this](const Theme& theme) {
+            platform::ui::ThemeScope::apply(controller_.panel(), palette(theme));
+        });
+    }
+    void show() override { controller_.show(); }
+
+private:
+    QuickAddHintPanelController controller_;
+    platform::Subscription theme_;
+};
+
+class ReportWindowAdapter final : public ReportWindow {
+public:
+    ReportWindowAdapter(UsageLog& log, PreferencesStore& preferences, QuonReportDependencies deps)
+        : controller_(log, preferences, std::move(deps)) {}
+    void show() override {
+        QWidget* window = controller_.window();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+
+private:
+    QuonReportWindowController controller_;
+};
+
+// Raises the application's window the user is most likely to want: the
+// active one, else the newest visible one.
+void activateApplicationWindows() {
+    QWidget* target = QApplication::activeWindow();
+    if (!target) {
+        const auto windows = QApplication::topLevelWidgets();
+        for (auto it = windows.rbegin(); it != windows.rend() && !target; ++it)
+            if ((*it)->isVisible() && (*it)->isWindow() && !(*it)->windowFlags().testFlag(Qt::ToolTip)) target = *it;
+    }
+    if (!target) return;
+    target->raise();
+    target->activateWindow();
+}
 
 class PanelAdapter final : public DictationPanel {
 public:
@@ -84,7 +162,21 @@ struct AppComposition::Parts : AppComponentFactory {
             .inserter = *inserter, .engines = *engines, .keychain = *keychain, .accessibility = *accessibility,
             .workspace = *workspace, .main = main,
             .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env)});
-        return std::make_unique<DictationAdapter>(std::move(coordinator));
+        return std::make_unique<DictationAdapter>(std::move(coordinator), *audio, *inserter);
+    }
+    // "en_US" from the desktop's "en-US".
+    std::string reportLocale() const {
+        std::string locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env);
+        std::replace(locale.begin(), locale.end(), '-', '_');
+        return locale;
+    }
+    std::unique_ptr<QuickAddPanel> makeQuickAddHintPanel(std::function<std::vector<std::string>()> words) override {
+        return std::make_unique<QuickAddPanelAdapter>(*preferences, std::move(words), main);
+    }
+    std::unique_ptr<ReportWindow> makeQuonReportWindow() override {
+        return std::make_unique<ReportWindowAdapter>(
+            *usageLog, *preferences,
+            QuonReportDependencies{.main = main, .clock = clock, .locale = reportLocale()});
     }
 
     platform::Environment env;
@@ -123,6 +215,10 @@ struct AppComposition::Parts : AppComponentFactory {
     std::unique_ptr<HotkeyManager> hotkey;
     std::unique_ptr<MemoryMonitor> memory;
     std::unique_ptr<UsageLog> usageLog;
+    DictationHistory history{clock};
+    std::unique_ptr<platform::LanguageModel> languageModel;
+    std::unique_ptr<platform::QtStatusItem> statusItem;
+    std::unique_ptr<NoSelectionToast> toast;
 };
 
 AppComposition::AppComposition(platform::Environment environment, platform::Executor& main)
@@ -136,7 +232,7 @@ void AppComposition::createSettings() {
         platform::JsonFileUserDefaults::pathForDomain(p.dirs, platform::JsonFileUserDefaults::kApplicationDomain));
     p.preferences = std::make_unique<PreferencesStore>(
         *p.defaults, PreferencesStore::Dependencies{
-                         .clearDictationHistory = {},
+                         .clearDictationHistory = [&p] { p.history.clear(); },
                          .isOnDeviceModelAvailable = [] { return false; },
                          .fullUserName = systemFullUserName,
                          .computerName = systemComputerName});
@@ -203,13 +299,41 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
         for (const auto& d : p.catalog->inputDevices.get()) devices.push_back({d.uid, d.name, d.transport});
         return devices;
     };
+    services.showToast = [&p](const std::string& message) {
+        if (!p.toast) p.toast = std::make_unique<NoSelectionToast>(p.main);
+        p.toast->show(message);
+    };
+    services.activateIgnoringOtherApps = [] { activateApplicationWindows(); };
+    services.terminate = [this] {
+        if (terminate_) terminate_();
+    };
+    services.observeDidBecomeActive = [](std::function<void()> handler) {
+        auto* app = qApp;
+        auto connection = QObject::connect(app, &QGuiApplication::applicationStateChanged,
+                                           [handler = std::move(handler)](Qt::ApplicationState state) {
+                                               if (state == Qt::ApplicationActive) handler();
+                                           });
+        return platform::Subscription([connection] { QObject::disconnect(connection); });
+    };
+
+    platform::registerMenuBarIconArtwork();
+    p.statusItem = std::make_unique<platform::QtStatusItem>();
+    p.languageModel = platform::makeSystemLanguageModel();
     return std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
         .preferences = *p.preferences, .hotkey = *p.hotkey, .hud = *p.panel, .factory = p,
-        .environment = p.env, .main = p.main, .services = std::move(services)});
+        .environment = p.env, .main = p.main, .services = std::move(services), .permissions = p.permissions.get(),
+        .history = &p.history, .usageLog = p.usageLog.get(), .updateAvailability = nullptr,
+        .languageModel = p.languageModel.get(), .background = &p.background, .clock = &p.clock,
+        .statusBarParts = StatusBarParts{*p.statusItem, *p.pasteboard, *p.announcer, p.motion}});
 }
 
 bool AppComposition::hideMenuBarIcon() const {
+    // Without a tray the item cannot be seen: a second start opens the
+    // preferences, as it does for a hidden item.
+    if (parts_->statusItem && !parts_->statusItem->isAvailable()) return true;
     return parts_->preferences && parts_->preferences->hideMenuBarIcon();
 }
+
+void AppComposition::setTerminate(std::function<void()> terminate) { terminate_ = std::move(terminate); }
 
 }  // namespace parlowen

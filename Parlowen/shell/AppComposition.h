@@ -4,6 +4,7 @@
 // settings model, the dictation coordinator and the application coordinator
 // over them. One object, built in the delegate's launch order.
 
+#include <functional>
 #include <memory>
 
 #include "Parlowen/shell/AppDelegate.h"
@@ -26,10 +27,13 @@ public:
 
     // The `hideMenuBarIcon` setting (off before the settings exist).
     bool hideMenuBarIcon() const;
+    // How "Quit Parlowen" ends the program (the delegate's terminate path).
+    void setTerminate(std::function<void()> terminate);
 
 private:
     struct Parts;
     std::unique_ptr<Parts> parts_;
+    std::function<void()> terminate_;
 };
 
 }  // namespace parlowen

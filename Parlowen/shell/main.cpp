@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     platform::QtMainExecutor mainExecutor;
     // Declared before the delegate: the coordinator it holds uses these parts.
     parlowen::AppComposition composition(environment, mainExecutor);
+    composition.setTerminate([&app] { app.terminate(); });
     platform::ui::QtAlertPresenter alerts;
     parlowen::AppDelegate delegate({
         .alerts = alerts,
