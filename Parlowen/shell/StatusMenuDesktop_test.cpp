@@ -104,7 +104,9 @@ TEST(StatusMenuDesktop, MenuOpensTheQuickAddPanelAndTheReportAndQuits) {
     Window icon{};
     ASSERT_TRUE(eventually([&] {
         for (const auto& w : programWindows(display))
-            if (w.width > 1 && w.width < 64 && w.height < 64) {
+            // Until the tray takes it in, the icon's window sits at the origin;
+            // trayer is at the top right.
+            if (w.width > 1 && w.width < 64 && w.height < 64 && w.x > 100) {
                 icon = w;
                 return true;
             }

@@ -28,7 +28,9 @@ std::optional<QPoint> iconCentreOnScreen() {
     std::string rest = r.out;
     while (std::regex_search(rest, m, line)) {
         const int w = std::stoi(m[1]), h = std::stoi(m[2]), x = std::stoi(m[3]), y = std::stoi(m[4]);
-        if (w > 1 && h > 1 && w < 64 && h < 64) return QPoint(x + w / 2, y + h / 2);
+        // Until the tray takes it in, the icon's window sits at the origin;
+        // trayer is at the top right.
+        if (w > 1 && h > 1 && w < 64 && h < 64 && x > 100) return QPoint(x + w / 2, y + h / 2);
         rest = m.suffix();
     }
     return std::nullopt;
