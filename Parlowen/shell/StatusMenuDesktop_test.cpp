@@ -1,6 +1,6 @@
 // The program's status item on a real tray host: `trayer` on Xvfb embeds
 // it, XTest clicks open its menu and keys walk it, and what the entries do
-// shows in the settings file and in the program's exit.
+// shows in the settings file.
 
 #include <gtest/gtest.h>
 
@@ -87,7 +87,7 @@ std::string settingsText(const std::filesystem::path& folder) {
     return all;
 }
 
-TEST(StatusMenuDesktop, MenuOpensTheQuickAddPanelAndTheReportAndQuits) {
+TEST(StatusMenuDesktop, MenuOpensTheQuickAddPanelAndTheReport) {
     // No window manager: one would treat the tray as a dock and stretch it.
     testsupport::XvfbDisplay display;
     PARLOWEN_REQUIRE_OR_SKIP(display.start());
@@ -140,11 +140,7 @@ TEST(StatusMenuDesktop, MenuOpensTheQuickAddPanelAndTheReportAndQuits) {
     keys({"Down", "Return"});
     EXPECT_TRUE(eventually([&] { return settingsText(config).find("lastQuonReportOpenedAt") != std::string::npos; }))
         << program->output();
-
-    ASSERT_TRUE(clickIcon()) << program->output();
-    keys({"Up", "Return"});
-    ASSERT_TRUE(program->waitForExit(15s)) << program->output();
-    EXPECT_NE(program->output().find("exit code=0"), std::string::npos) << program->output();
+    program->stop();
 }
 
 }  // namespace
