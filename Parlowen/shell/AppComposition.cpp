@@ -2,7 +2,21 @@
 
 #include <algorithm>
 
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
+
+#include "Parlowen/brand/QuonReportWindow.h"
 #include "Parlowen/brand/UsageLog.h"
+#include "Parlowen/dictation/DictationHistory.h"
+#include "Parlowen/dictation/views/QuickAddHintPanelController.h"
+#include "Parlowen/shell/SoftwareUpdate.h"
+#include "Parlowen/shell/views/NoSelectionToast.h"
+#include "Parlowen/shell/views/ThemePalette.h"
+#include "platform/languagemodel/LanguageModel.h"
+#include "platform/statusitem/QtStatusItem.h"
+#include "platform/statusitem/StatusIconArt.h"
+#include "platform/ui/ThemeScope.h"
 #include "Parlowen/dictation/AudioCapture.h"
 #include "Parlowen/dictation/AudioDeviceCatalog.h"
 #include "Parlowen/dictation/DictationCoordinator.h"
@@ -65,7 +79,8 @@ namespace {
 
 class DictationAdapter final : public DictationMode {
 public:
-    explicit DictationAdapter(std::unique_ptr<DictationCoordinator> c) : c_(std::move(c)) {}
+    DictationAdapter(std::unique_ptr<DictationCoordinator> c, AudioCapture& audio, TextInserter& inserter)
+        : c_(std::move(c)), audio_(audio), inserter_(inserter) {}
     bool isRecording() const override { return c_->isRecording(); }
     bool isPendingFinalize() const override { return c_->isPendingFinalize(); }
     void bindAudioCallbacks() override { c_->bindAudioCallbacks(); }
@@ -74,9 +89,23 @@ public:
     void toggle() override { c_->toggle(); }
     void finalizeForModeArbitration() override { c_->finalizeForModeArbitration(); }
     void cancel() override { c_->cancel(); }
+    void setCallbacks(DictationCallbacks callbacks) override {
+        c_->onActiveStateChange = std::move(callbacks.onActiveStateChange);
+        c_->onSessionFinalized = std::move(callbacks.onSessionFinalized);
+        c_->onSessionFinalizedWithText = std::move(callbacks.onSessionFinalizedWithText);
+        c_->onFinalizeError = std::move(callbacks.onFinalizeError);
+        c_->onStartError = std::move(callbacks.onStartError);
+        c_->onNotepadRequested = std::move(callbacks.onNotepadRequested);
+        inserter_.setOnNoFocusedField(std::move(callbacks.onNoFocusedField));
+        inserter_.setOnFocusStolen(std::move(callbacks.onFocusStolen));
+    }
+    void prewarmMicrophone() override { audio_.prewarm(); }
+    void prewarmEngine() override { c_->prewarmEngine(); }
 
 private:
     std::unique_ptr<DictationCoordinator> c_;
+    AudioCapture& audio_;
+    TextInserter& inserter_;
 };
 
 ReadAloudEngineState engineStateOf(SpeechSynthesisState::Case kind) {
@@ -107,10 +136,75 @@ public:
     void pauseForArbitration() override { c_->pauseForArbitration(); }
     void cancel() override { c_->cancel(); }
     void handlePress(bool summarize) override { c_->handlePress(summarize); }
+    void setCallbacks(ReadAloudCallbacks callbacks) override {
+        c_->onUIStateChange = [f = std::move(callbacks.onUIStateChange)](const ReadAloudUIState& state) {
+            if (f) f(static_cast<ReadAloudUIMode>(state.mode));
+        };
+        c_->onSpeakStarted = std::move(callbacks.onSpeakStarted);
+        c_->onNoSelection = std::move(callbacks.onNoSelection);
+        c_->onSummarizeFallback = std::move(callbacks.onSummarizeFallback);
+    }
+    void resumeAfterArbitration() override { c_->resumeAfterArbitration(); }
+    void togglePause() override { c_->togglePause(); }
+    void setVoice(const std::string& identifier) override { c_->setVoice(identifier); }
+    void skipBack(double seconds) override { c_->engine().skipBack(seconds); }
+    void skipForward(double seconds) override { c_->engine().skipForward(seconds); }
+    void skipBackParagraph() override { c_->engine().skipBackParagraph(); }
+    void skipBackSentence() override { c_->engine().skipBackSentence(); }
+    void skipForwardSentence() override { c_->engine().skipForwardSentence(); }
+    void skipForwardParagraph() override { c_->engine().skipForwardParagraph(); }
+    void setRate(float rate) override { c_->engine().setRate(rate); }
 
 private:
     std::unique_ptr<ReadAloudCoordinator> c_;
 };
+
+// The quick-add panel, in the selected theme's palette whenever it changes.
+class QuickAddPanelAdapter final : public QuickAddPanel {
+public:
+    QuickAddPanelAdapter(PreferencesStore& preferences, std::function<std::vector<std::string>()> words,
+                         platform::Executor& main)
+        : controller_(preferences, std::move(words), main) {
+        // The stream hands over the new theme before the setting holds it.
+        theme_ = preferences.selectedTheme.stream().subscribe([this](const Theme& theme) {
+            platform::ui::ThemeScope::apply(controller_.panel(), palette(theme));
+        });
+    }
+    void show() override { controller_.show(); }
+
+private:
+    QuickAddHintPanelController controller_;
+    platform::Subscription theme_;
+};
+
+class ReportWindowAdapter final : public ReportWindow {
+public:
+    ReportWindowAdapter(UsageLog& log, PreferencesStore& preferences, QuonReportDependencies deps)
+        : controller_(log, preferences, std::move(deps)) {}
+    void show() override {
+        QWidget* window = controller_.window();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+
+private:
+    QuonReportWindowController controller_;
+};
+
+// Raises the application's window the user is most likely to want: the
+// active one, else the newest visible one.
+void activateApplicationWindows() {
+    QWidget* target = QApplication::activeWindow();
+    if (!target) {
+        const auto windows = QApplication::topLevelWidgets();
+        for (auto it = windows.rbegin(); it != windows.rend() && !target; ++it)
+            if ((*it)->isVisible() && (*it)->isWindow() && !(*it)->windowFlags().testFlag(Qt::ToolTip)) target = *it;
+    }
+    if (!target) return;
+    target->raise();
+    target->activateWindow();
+}
 
 class PanelAdapter final : public DictationPanel {
 public:
@@ -148,7 +242,21 @@ struct AppComposition::Parts : AppComponentFactory {
             .inserter = *inserter, .engines = *engines, .keychain = *keychain, .accessibility = *accessibility,
             .workspace = *workspace, .main = main,
             .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env)});
-        return std::make_unique<DictationAdapter>(std::move(coordinator));
+        return std::make_unique<DictationAdapter>(std::move(coordinator), *audio, *inserter);
+    }
+    // "en_US" from the desktop's "en-US".
+    std::string reportLocale() const {
+        std::string locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env);
+        std::replace(locale.begin(), locale.end(), '-', '_');
+        return locale;
+    }
+    std::unique_ptr<QuickAddPanel> makeQuickAddHintPanel(std::function<std::vector<std::string>()> words) override {
+        return std::make_unique<QuickAddPanelAdapter>(*preferences, std::move(words), main);
+    }
+    std::unique_ptr<ReportWindow> makeQuonReportWindow() override {
+        return std::make_unique<ReportWindowAdapter>(
+            *usageLog, *preferences,
+            QuonReportDependencies{.main = main, .clock = clock, .locale = reportLocale()});
     }
 
     std::unique_ptr<CloudBridge> makeCloudBridge(bool withDatabase) override {
@@ -187,7 +295,7 @@ struct AppComposition::Parts : AppComponentFactory {
         std::string locale = platform::languageCodeFromEnvironment(env);
         std::replace(locale.begin(), locale.end(), '-', '_');
         costGuard = std::make_unique<ReadAloudCostGuard>(alerts, std::move(locale));
-        languageModel = platform::makeSystemLanguageModel();
+        if (!languageModel) languageModel = platform::makeSystemLanguageModel();
         auto reader = std::make_unique<ReadAloudCoordinator>(ReadAloudCoordinator::Dependencies{
             .preferences = *preferences, .permissions = *permissions, .engines = *readAloudEngines,
             .keychain = *keychain, .workspace = *workspace, .costGuard = *costGuard,
@@ -258,6 +366,9 @@ struct AppComposition::Parts : AppComponentFactory {
     std::unique_ptr<platform::LanguageModel> languageModel;
     // The application coordinator, once made (the read-aloud opens its preferences).
     AppCoordinator* coordinator = nullptr;
+    DictationHistory history{clock};
+    std::unique_ptr<platform::QtStatusItem> statusItem;
+    std::unique_ptr<NoSelectionToast> toast;
 };
 
 AppComposition::AppComposition(platform::Environment environment, platform::Executor& main,
@@ -272,7 +383,7 @@ void AppComposition::createSettings() {
         platform::JsonFileUserDefaults::pathForDomain(p.dirs, platform::JsonFileUserDefaults::kApplicationDomain));
     p.preferences = std::make_unique<PreferencesStore>(
         *p.defaults, PreferencesStore::Dependencies{
-                         .clearDictationHistory = {},
+                         .clearDictationHistory = [&p] { p.history.clear(); },
                          .isOnDeviceModelAvailable = [] { return false; },
                          .fullUserName = systemFullUserName,
                          .computerName = systemComputerName});
@@ -358,15 +469,43 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
         for (const auto& d : p.catalog->inputDevices.get()) devices.push_back({d.uid, d.name, d.transport});
         return devices;
     };
+    services.showToast = [&p](const std::string& message) {
+        if (!p.toast) p.toast = std::make_unique<NoSelectionToast>(p.main);
+        p.toast->show(message);
+    };
+    services.activateIgnoringOtherApps = [] { activateApplicationWindows(); };
+    services.terminate = [this] {
+        if (terminate_) terminate_();
+    };
+    services.observeDidBecomeActive = [](std::function<void()> handler) {
+        auto* app = qApp;
+        auto connection = QObject::connect(app, &QGuiApplication::applicationStateChanged,
+                                           [handler = std::move(handler)](Qt::ApplicationState state) {
+                                               if (state == Qt::ApplicationActive) handler();
+                                           });
+        return platform::Subscription([connection] { QObject::disconnect(connection); });
+    };
+
+    platform::registerMenuBarIconArtwork();
+    p.statusItem = std::make_unique<platform::QtStatusItem>();
+    p.languageModel = platform::makeSystemLanguageModel();
     auto coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
         .preferences = *p.preferences, .hotkey = *p.hotkey, .hud = *p.panel, .factory = p,
-        .environment = p.env, .main = p.main, .services = std::move(services)});
+        .environment = p.env, .main = p.main, .services = std::move(services), .permissions = p.permissions.get(),
+        .history = &p.history, .usageLog = p.usageLog.get(), .updateAvailability = &p.updateAvailability,
+        .languageModel = p.languageModel.get(), .background = &p.background, .clock = &p.clock,
+        .statusBarParts = StatusBarParts{*p.statusItem, *p.pasteboard, *p.announcer, p.motion}});
     p.coordinator = coordinator.get();
     return coordinator;
 }
 
 bool AppComposition::hideMenuBarIcon() const {
+    // Without a tray the item cannot be seen: a second start opens the
+    // preferences, as it does for a hidden item.
+    if (parts_->statusItem && !parts_->statusItem->isAvailable()) return true;
     return parts_->preferences && parts_->preferences->hideMenuBarIcon();
 }
+
+void AppComposition::setTerminate(std::function<void()> terminate) { terminate_ = std::move(terminate); }
 
 }  // namespace parlowen

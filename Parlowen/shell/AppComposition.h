@@ -5,6 +5,7 @@
 // over them. One object, built in the delegate's launch order.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,10 +42,13 @@ public:
 
     // The `hideMenuBarIcon` setting (off before the settings exist).
     bool hideMenuBarIcon() const;
+    // How "Quit Parlowen" ends the program (the delegate's terminate path).
+    void setTerminate(std::function<void()> terminate);
 
 private:
     struct Parts;
     std::unique_ptr<Parts> parts_;
+    std::function<void()> terminate_;
 };
 
 }  // namespace parlowen

@@ -46,27 +46,24 @@ AppCoordinator::AppCoordinator(Dependencies d)
       environment_(d.environment),
       main_(d.main),
       services_(std::move(d.services)),
-      log_("com.kelvatrum.Parlowen", "app") {}
+      log_("com.kelvatrum.Parlowen", "app"),
+      permissions_(d.permissions),
+      history_(d.history),
+      usageLog_(d.usageLog),
+      updateAvailability_(d.updateAvailability),
+      languageModel_(d.languageModel),
+      background_(d.background),
+      clock_(d.clock ? d.clock : &systemClock_),
+      statusBarParts_(d.statusBarParts) {}
 
 AppCoordinator::~AppCoordinator() {
     lifetime_.end();
     observations_.clear();
+    permissionPollTimer_.cancel();
+    postLaunch_.cancel();
 }
 
 bool AppCoordinator::isTestRun() const { return environment_.has(kTestHarnessVariable); }
-
-template <class T, class Make>
-T* AppCoordinator::lazy(std::unique_ptr<T>& slot, LazyState& state, const char* what, Make make) {
-    if (!state.tried) {
-        state.tried = true;
-        slot = make();
-    }
-    if (!slot && !state.missingLogged) {
-        state.missingLogged = true;
-        log_.info("{} is not available in this build", what);
-    }
-    return slot.get();
-}
 
 // ---- lazy components ----
 
@@ -126,8 +123,12 @@ void AppCoordinator::start() {
 
     hud_.setOnSelectInputDevice(lifetime_.guard([this](std::optional<std::string> uid) {
         preferences_.preferredInputDeviceUID.set(std::move(uid));
+        // The user's own choice: the start-up default must never replace it.
+        preferences_.hasAutoSelectedInputDevice.set(true);
     }));
     hud_.setOnCancel(lifetime_.guard([this] { dictation().cancel(); }));
+
+    buildStatusBar();
 
     // The first delivery is what builds the updater controller.
     if (services_.updaterController)
@@ -135,6 +136,22 @@ void AppCoordinator::start() {
 
     dictation().bindAudioCallbacks();
     readAloud();
+    installModeCallbacks();
+
+    if (permissions_) {
+        // The stream hands over the map before the manager holds it.
+        auto lastAllGranted = std::make_shared<std::optional<bool>>();
+        observations_ += permissions_->states.stream().subscribe(
+            lifetime_.guard([this, lastAllGranted](const PermissionStates& states) {
+                const bool all = allPermissionsGranted(states);
+                if (*lastAllGranted == all) return;
+                *lastAllGranted = all;
+                updateStatusIcon(states);
+            }));
+    }
+    if (services_.observeDidBecomeActive)
+        observations_ += services_.observeDidBecomeActive(lifetime_.guard([this] { handleDidBecomeActive(); }));
+    startPermissionPoll();
 
     hotkey_.setOnHoldDown(lifetime_.guard([this](Hotkey key) { handleHoldDown(key); }));
     hotkey_.setOnHoldUp(lifetime_.guard([this](Hotkey key) { handleHoldUp(key); }));
@@ -160,7 +177,10 @@ void AppCoordinator::start() {
     observations_ += preferences_.summarizeReadAloudGesture.stream().dropFirst().subscribe(
         reRegister(&GestureSet::summarizeReadAloud));
 
-    if (services_.postLaunch) main_.post(lifetime_.guard([this] { services_.postLaunch(); }));
+    if (services_.postLaunch)
+        main_.post(lifetime_.guard([this] { services_.postLaunch(); }));
+    else
+        startPostLaunchTasks();
 }
 
 void AppCoordinator::shutdown() {

@@ -2,19 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "Parlowen/brand/UsageLog.h"
+#include "Parlowen/dictation/DictationHistory.h"
 #include "Parlowen/dictation/HotkeyManager.h"
 #include "Parlowen/listenlater/queue/QueueService.h"
 #include "Parlowen/shell/SoftwareUpdate.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "platform/defaults/InMemoryUserDefaults.h"
 #include "platform/keyevents/KeyEventSource.h"
+#include "platform/languagemodel/ScriptedLanguageModel.h"
 #include "platform/log/CaptureSink.h"
+#include "platform/pasteboard/InMemoryPasteboard.h"
 #include "platform/runtime/ManualExecutor.h"
+#include "platform/statusitem/StatusItem.h"
 #include "platform/testsupport/TempHome.h"
 #include "platform/text/Format.h"
+#include "platform/ui/RecordingAnnouncer.h"
+#include "platform/ui/ReduceMotion.h"
 #include "platform/updater/Updater.h"
 #include "platform/values/Files.h"
 
@@ -35,6 +42,10 @@ struct FakeDictation : DictationMode {
     void toggle() override { trace.push_back("dictation.toggle"); }
     void finalizeForModeArbitration() override { trace.push_back("dictation.finalize"); }
     void cancel() override { trace.push_back("dictation.cancel"); }
+    void setCallbacks(DictationCallbacks c) override { callbacks = std::move(c); }
+    void prewarmMicrophone() override { trace.push_back("dictation.prewarmMicrophone"); }
+    void prewarmEngine() override { trace.push_back("dictation.prewarmEngine"); }
+    DictationCallbacks callbacks;
 };
 
 struct FakeReadAloud : ReadAloudMode {
@@ -49,6 +60,18 @@ struct FakeReadAloud : ReadAloudMode {
     void handlePress(bool summarize) override {
         trace.push_back(summarize ? "readAloud.press summarize" : "readAloud.press");
     }
+    void setCallbacks(ReadAloudCallbacks c) override { callbacks = std::move(c); }
+    void resumeAfterArbitration() override { trace.push_back("readAloud.resume"); }
+    void togglePause() override { trace.push_back("readAloud.togglePause"); }
+    void setVoice(const std::string& id) override { trace.push_back("readAloud.voice " + id); }
+    void skipBack(double s) override { trace.push_back("engine.skipBack " + std::to_string(int(s))); }
+    void skipForward(double s) override { trace.push_back("engine.skipForward " + std::to_string(int(s))); }
+    void skipBackParagraph() override { trace.push_back("engine.skipBackParagraph"); }
+    void skipBackSentence() override { trace.push_back("engine.skipBackSentence"); }
+    void skipForwardSentence() override { trace.push_back("engine.skipForwardSentence"); }
+    void skipForwardParagraph() override { trace.push_back("engine.skipForwardParagraph"); }
+    void setRate(float r) override { trace.push_back("engine.rate " + std::to_string(int(r * 10))); }
+    ReadAloudCallbacks callbacks;
 };
 
 struct FakeNotepad : NotepadMode {
@@ -58,6 +81,7 @@ struct FakeNotepad : NotepadMode {
     bool isOpen() const override { return openFlag; }
     bool isRecording() const override { return recording; }
     void open() override { trace.push_back("notepad.open"); }
+    void openWithSeedText(const std::string& text) override { trace.push_back("notepad.seed " + text); }
 };
 
 struct FakeNotepadWindow : NotepadWindow {
@@ -71,6 +95,7 @@ struct FakeBridge : CloudBridge {
     Trace& trace;
     explicit FakeBridge(Trace& t) : trace(t) {}
     void start() override { trace.push_back("bridge.start"); }
+    void refreshPendingItems() override { trace.push_back("bridge.refreshPendingItems"); }
 };
 
 struct FakePreferencesWindow : PreferencesWindow {
@@ -480,8 +505,10 @@ TEST_F(AppCoordinatorTest, UpdaterChecksOnlyFromAnInstallLocationAndDownloadsFol
 
 TEST_F(AppCoordinatorTest, PanelCallbacksPickTheDeviceAndCancelDictation) {
     started();
+    preferences.hasAutoSelectedInputDevice.set(false);
     panel.onSelect(std::string("usb-mic"));
     EXPECT_EQ(preferences.preferredInputDeviceUID(), "usb-mic");
+    EXPECT_TRUE(preferences.hasAutoSelectedInputDevice());
     panel.onCancel();
     EXPECT_EQ(trace, (Trace{"dictation.cancel"}));
 }
@@ -582,6 +609,449 @@ TEST_F(AppCoordinatorTest, SmartDefaultInputDevice) {
     defaults.remove("hasAutoSelectedInputDevice");
     c.applySmartDefaultInputDevice();
     EXPECT_FALSE(defaults.object("hasAutoSelectedInputDevice"));
+}
+
+// ---- status item, permission poll, launch tasks and outcomes ----
+
+struct FakeHUD : ReadAloudPanel {
+    Trace& trace;
+    explicit FakeHUD(Trace& t) : trace(t) {}
+    void update(ReadAloudUIMode mode) override { trace.push_back("hud.update " + std::to_string(int(mode))); }
+};
+
+struct FakeOnboarding : OnboardingWindow {
+    Trace& trace;
+    explicit FakeOnboarding(Trace& t) : trace(t) {}
+    void resumeAtFirstIncompleteStep() override { trace.push_back("onboarding.resume"); }
+    void showAndActivate() override { trace.push_back("onboarding.show"); }
+};
+
+struct FakeQuickAdd : QuickAddPanel {
+    Trace& trace;
+    std::function<std::vector<std::string>()> words;
+    FakeQuickAdd(Trace& t, std::function<std::vector<std::string>()> w) : trace(t), words(std::move(w)) {}
+    void show() override {
+        std::string line = "quickAdd.show";
+        for (const auto& w : words()) line += " " + w;
+        trace.push_back(line);
+    }
+};
+
+struct FakeReport : ReportWindow {
+    Trace& trace;
+    explicit FakeReport(Trace& t) : trace(t) {}
+    void show() override { trace.push_back("report.show"); }
+};
+
+struct ShellFactory : FakeFactory {
+    using FakeFactory::FakeFactory;
+    int huds = 0;
+    ReadAloudHUDActions actions;
+    std::unique_ptr<ReadAloudPanel> makeReadAloudHUD(ReadAloudHUDActions a) override {
+        ++huds;
+        actions = a;
+        return std::make_unique<FakeHUD>(trace);
+    }
+    std::unique_ptr<OnboardingWindow> makeOnboardingWindow() override { return std::make_unique<FakeOnboarding>(trace); }
+    std::unique_ptr<QuickAddPanel> makeQuickAddHintPanel(std::function<std::vector<std::string>()> words) override {
+        return std::make_unique<FakeQuickAdd>(trace, std::move(words));
+    }
+    std::unique_ptr<ReportWindow> makeQuonReportWindow() override { return std::make_unique<FakeReport>(trace); }
+};
+
+// Raw statuses: microphone and speech 3, accessibility 1, input monitoring 0 mean granted.
+class AppShellTest : public AppCoordinatorTest {
+protected:
+    platform::ScriptedPermissionSource mic{3}, speech{3}, ax{1}, input{0};
+    PermissionsManager permissions{PermissionSources{mic, speech, ax, input}, main};
+    platform::FixedClock clock{platform::Date::fromTimeIntervalSinceReferenceDate(800'000'000)};
+    DictationHistory history{clock};
+    platform::ManualExecutor pool;
+    std::filesystem::path usageFile =
+        std::filesystem::path(::testing::TempDir()) /
+        (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-usage.json");
+    std::unique_ptr<UsageLog> usage;
+    UpdateAvailability updates;
+    platform::ScriptedLanguageModel model;
+    platform::RecordingStatusItem item;
+    platform::InMemoryPasteboard pasteboard;
+    platform::ui::RecordingAnnouncer announcer;
+    platform::ui::ReduceMotionSwitch reduceMotion;
+    ShellFactory shellFactory{trace};
+    std::vector<std::string> toasts;
+    int activations = 0, quits = 0, userUpdateChecks = 0;
+    std::function<void()> becameActive;
+
+    void SetUp() override {
+        std::filesystem::remove(usageFile);
+        usage = std::make_unique<UsageLog>(
+            UsageLog::Dependencies{main, pool, clock, *platform::text::TimeZone::named("UTC")}, usageFile);
+        preferences.hasCompletedFirstRun.set(true);
+        model.setAvailability(platform::LanguageModelAvailability::deviceNotEligible);
+    }
+    // The coordinator holds on to this fixture's parts; it goes first.
+    void TearDown() override { coordinator.reset(); }
+
+    AppCoordinator& makeShell() {
+        AppServices s = services();
+        s.postLaunch = nullptr;  // the real post-launch task
+        s.showToast = [this](const std::string& m) { toasts.push_back(m); };
+        s.activateIgnoringOtherApps = [this] { ++activations; };
+        s.terminate = [this] { ++quits; };
+        s.checkForUpdatesByUser = [this] { ++userUpdateChecks; };
+        s.observeDidBecomeActive = [this](std::function<void()> f) {
+            becameActive = std::move(f);
+            return platform::Subscription([this] { becameActive = nullptr; });
+        };
+        coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
+            .preferences = preferences, .hotkey = hotkey, .hud = panel, .factory = shellFactory,
+            .environment = environment, .main = main, .services = std::move(s), .permissions = &permissions,
+            .history = &history, .usageLog = usage.get(), .updateAvailability = &updates, .languageModel = &model,
+            .background = &pool, .clock = &clock,
+            .statusBarParts = StatusBarParts{item, pasteboard, announcer, reduceMotion}});
+        return *coordinator;
+    }
+    // Starts and lets the post-launch task finish.
+    AppCoordinator& launched() {
+        makeShell().start();
+        main.advance(platform::seconds(1));
+        pool.runUntilIdle();
+        main.runUntilIdle();
+        return *coordinator;
+    }
+    std::size_t logCount(std::string_view text) {
+        std::size_t n = 0;
+        for (const auto& m : logs->messages()) n += m == text;
+        return n;
+    }
+    DictationCallbacks& dictating() { return shellFactory.dictation->callbacks; }
+    ReadAloudCallbacks& reading() { return shellFactory.reader->callbacks; }
+    std::vector<std::string> announced() {
+        std::vector<std::string> out;
+        for (const auto& a : announcer.announcements()) out.push_back(a.text);
+        return out;
+    }
+};
+
+TEST_F(AppShellTest, PollStartsAtLaunchStopsOnceAllGrantedAndRestartsAfterARevoke) {
+    makeShell().start();
+    // Before any refresh every state is unknown: the icon shows the missing permission.
+    EXPECT_EQ(coordinator->statusBar()->state(), StatusIconState::permissionError);
+    EXPECT_TRUE(coordinator->isPermissionPollRunning());
+    coordinator->startPermissionPoll();
+    EXPECT_EQ(logCount("permission poll: started (1.5Hz until all granted)"), 1u);
+    main.runUntilIdle();  // the post-launch refresh
+    EXPECT_EQ(coordinator->statusBar()->state(), StatusIconState::idle);
+    EXPECT_TRUE(coordinator->isPermissionPollRunning()) << "only a tick stops the poll";
+    main.advance(platform::seconds(1.5));
+    EXPECT_FALSE(coordinator->isPermissionPollRunning());
+    EXPECT_EQ(logCount("permission poll: all granted, stopping poller"), 1u);
+    main.advance(platform::seconds(1));
+    pool.runUntilIdle();
+    main.runUntilIdle();
+
+    // Revoked while in the background; the activation notices.
+    ax.setRawStatus(0);
+    trace.clear();
+    ASSERT_TRUE(becameActive);
+    becameActive();
+    main.runUntilIdle();
+    EXPECT_TRUE(coordinator->isPermissionPollRunning());
+    EXPECT_EQ(logCount("permission poll: started (1.5Hz until all granted)"), 2u);
+    EXPECT_EQ(coordinator->statusBar()->state(), StatusIconState::permissionError);
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "bridge.refreshPendingItems"), 1);
+
+    // Still missing: the poll keeps going; granted: it stops within a tick.
+    main.advance(platform::seconds(3));
+    EXPECT_TRUE(coordinator->isPermissionPollRunning());
+    ax.setRawStatus(1);
+    main.advance(platform::seconds(1.5));
+    EXPECT_FALSE(coordinator->isPermissionPollRunning());
+    EXPECT_EQ(coordinator->statusBar()->state(), StatusIconState::idle);
+}
+
+TEST_F(AppShellTest, PostLaunchOpensOnboardingPreferencesOrNothing) {
+    struct Case {
+        bool firstRunDone;
+        std::int64_t axRaw;
+        Trace opened;
+        int activations;
+    };
+    const std::vector<Case> cases = {
+        {false, 1, {"onboarding.resume", "onboarding.show"}, 1},
+        {false, 0, {"onboarding.resume", "onboarding.show"}, 1},
+        {true, 0, {"preferences.show"}, 0},
+        {true, 1, {}, 0},
+    };
+    for (const auto& c : cases) {
+        preferences.hasCompletedFirstRun.set(c.firstRunDone);
+        ax.setRawStatus(c.axRaw);
+        activations = 0;
+        trace.clear();
+        launched();
+        Trace opened;
+        for (const auto& t : trace)
+            if (t.starts_with("onboarding") || t.starts_with("preferences")) opened.push_back(t);
+        EXPECT_EQ(opened, c.opened) << c.firstRunDone << " " << c.axRaw;
+        EXPECT_EQ(activations, c.activations);
+        if (c.opened == Trace{"preferences.show"}) EXPECT_EQ(shellFactory.preferences->tab, PreferencesTab::permissions);
+        coordinator.reset();
+    }
+}
+
+TEST_F(AppShellTest, PrewarmsFollowTheirAuthorisationAfterTheirWaits) {
+    speech.setRawStatus(1);
+    makeShell().start();
+    main.runUntilIdle();
+    trace.clear();
+    main.advance(platform::milliseconds(499));
+    EXPECT_TRUE(trace.empty());
+    main.advance(platform::milliseconds(1));
+    EXPECT_EQ(trace, (Trace{"dictation.prewarmMicrophone"}));
+    main.advance(platform::seconds(1));
+    EXPECT_EQ(trace, (Trace{"dictation.prewarmMicrophone"})) << "speech is not authorised";
+    EXPECT_TRUE(coordinator->postLaunchTasksDone());
+
+    speech.setRawStatus(3);
+    coordinator->startPostLaunchTasks();  // once per process
+    main.advance(platform::seconds(2));
+    EXPECT_EQ(trace, (Trace{"dictation.prewarmMicrophone"}));
+}
+
+TEST_F(AppShellTest, WarmUpAsksTheAvailableModelOnceAndSwallowsItsError) {
+    model.setAvailability(platform::LanguageModelAvailability::available);
+    model.replyNext(platform::ScriptedReply::failure(platform::toError(platform::LanguageModelError::generation)));
+    launched();
+    ASSERT_EQ(model.calls().size(), 1u);
+    EXPECT_NE(model.calls()[0].instructions.find("Reply with: ok"), std::string::npos);
+    EXPECT_NE(model.calls()[0].prompt.find("Hi."), std::string::npos);
+    coordinator->warmUpLanguageModel();
+    pool.runUntilIdle();
+    main.runUntilIdle();
+    EXPECT_EQ(model.calls().size(), 1u);
+}
+
+TEST_F(AppShellTest, WarmUpGivesUpAtFiveSeconds) {
+    model.setAvailability(platform::LanguageModelAvailability::available);
+    model.replyNext(platform::ScriptedReply::text("ok", platform::seconds(60)));
+    launched();
+    ASSERT_EQ(model.calls().size(), 1u);
+    main.advance(platform::seconds(5));
+    pool.runUntilIdle();
+    main.runUntilIdle();
+    EXPECT_NE(model.calls()[0].outcome, platform::ScriptedLanguageModel::Outcome::running);
+}
+
+TEST_F(AppShellTest, WithoutAnOnDeviceModelNothingIsSent) {
+    launched();
+    EXPECT_TRUE(model.calls().empty());
+}
+
+TEST_F(AppShellTest, IconPutsAMissingPermissionAboveActivity) {
+    launched();
+    // Start said once that a permission was missing: every state was unknown then.
+    EXPECT_EQ(announced(), (std::vector<std::string>{"Parlowen needs a permission. Check the menu bar icon."}));
+    announcer.clear();
+    auto& bar = *coordinator->statusBar();
+    dictating().onActiveStateChange(true);
+    EXPECT_EQ(bar.state(), StatusIconState::listening);
+    mic.setRawStatus(2);
+    permissions.refresh();
+    EXPECT_EQ(bar.state(), StatusIconState::permissionError);
+    mic.setRawStatus(3);
+    permissions.refresh();
+    EXPECT_EQ(bar.state(), StatusIconState::listening);
+    dictating().onActiveStateChange(false);
+    reading().onUIStateChange(ReadAloudUIMode::paused);
+    EXPECT_EQ(bar.state(), StatusIconState::readingAloud) << "a paused reading is still a reading";
+    reading().onUIStateChange(ReadAloudUIMode::hidden);
+    EXPECT_EQ(bar.state(), StatusIconState::idle);
+    EXPECT_EQ(announced(), (std::vector<std::string>{"Listening.", "Stopped listening.", "Listening.",
+                                                     "Stopped listening."}));
+}
+
+TEST_F(AppShellTest, FinishedDictationIsCountedRememberedAndAnnounced) {
+    launched();
+    struct Case {
+        std::string text;
+        std::optional<std::string> said;
+    };
+    const std::string forty = "abcdefghij abcdefghij abcdefghij abcdefg";  // 40 characters
+    const std::string fortyOneNoSpaces = "abcdefghijabcdefghij\nabcdefghijabcdefghij";
+    const std::vector<Case> cases = {
+        {forty, "Dictation pasted: " + forty},
+        {"  " + forty + "x\n", "Dictation pasted, 4 words."},
+        {fortyOneNoSpaces, "Dictation pasted, 1 words."},
+        {"  \n\t ", std::nullopt},
+        {"Grüße aus Köln", "Dictation pasted: Grüße aus Köln"},
+    };
+    for (const auto& c : cases) {
+        announcer.clear();
+        dictating().onSessionFinalizedWithText(c.text);
+        EXPECT_EQ(announced(), c.said ? std::vector<std::string>{*c.said} : std::vector<std::string>{}) << c.text;
+    }
+    EXPECT_EQ(history.entries().get().size(), 4u);
+    EXPECT_EQ(usage->lifetimeTotals().dictation.sessionCount, 4);
+
+    preferences.rememberDictationHistory.set(false);
+    dictating().onSessionFinalizedWithText("not remembered");
+    EXPECT_EQ(history.entries().get().size(), 4u);
+    EXPECT_EQ(usage->lifetimeTotals().dictation.sessionCount, 5);
+}
+
+TEST_F(AppShellTest, CandidatesAreReplacedBeforeTheUsageLogSeesTheText) {
+    launched();
+    std::vector<std::vector<std::string>> seen;
+    auto watch = usage->daysChanges().subscribe(
+        [&](const UsageLog::Days&) { seen.push_back(coordinator->recentDictationCandidates()); });
+    dictating().onSessionFinalizedWithText("Met Priya at the Oakland office yesterday, then emailed priya");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], (std::vector<std::string>{"Met", "Priya", "Oakland", "office", "yesterday", "emailed"}));
+    dictating().onSessionFinalizedWithText("   ");
+    EXPECT_TRUE(coordinator->recentDictationCandidates().empty());
+
+    dictating().onSessionFinalizedWithText("hello world second sentence");
+    trace.clear();
+    ASSERT_TRUE(item.choose(StatusBarController::Ids::addRecognitionHint));
+    ASSERT_TRUE(item.choose(StatusBarController::Ids::addRecognitionHint));
+    EXPECT_EQ(trace, (Trace{"quickAdd.show hello world second sentence", "quickAdd.show hello world second sentence"}));
+}
+
+TEST_F(AppShellTest, DictationOutcomesReachNotepadToastsAndReadAloud) {
+    launched();
+    trace.clear();
+    coordinator->readAloudShouldResumeAfterDictation = true;
+    dictating().onSessionFinalized();
+    dictating().onSessionFinalized();
+    EXPECT_EQ(trace, (Trace{"readAloud.resume"}));
+    EXPECT_FALSE(coordinator->readAloudShouldResumeAfterDictation);
+
+    trace.clear();
+    dictating().onFocusStolen("lost text");
+    dictating().onNoFocusedField("more text");
+    dictating().onNotepadRequested();
+    EXPECT_EQ(trace, (Trace{"notepad.seed lost text", "notepadWindow.show", "notepad.seed more text",
+                            "notepadWindow.show", "notepad.open", "notepadWindow.show"}));
+    EXPECT_TRUE(logs->contains("notepad opened with seed text: 9 chars (paste-target reroute)", platform::LogLevel::info));
+
+    dictating().onStartError("Microphone unavailable");
+    dictating().onFinalizeError("Transcription failed");
+    reading().onNoSelection();
+    reading().onSummarizeFallback("Summary unavailable — reading the full text.");
+    EXPECT_EQ(toasts, (std::vector<std::string>{"Focus changed mid-dictation — your text is in the Notepad.",
+                                                "Microphone unavailable", "Transcription failed",
+                                                "Select some text first, then try again.",
+                                                "Summary unavailable — reading the full text."}));
+    reading().onSpeakStarted("three words here");
+    EXPECT_EQ(usage->lifetimeTotals().readAloud.sessionCount, 1);
+}
+
+TEST_F(AppShellTest, ReadAloudPanelIsMadeOnceAndItsSkipsActOnlyDuringAReading) {
+    launched();
+    trace.clear();
+    reading().onUIStateChange(ReadAloudUIMode::loading);
+    reading().onUIStateChange(ReadAloudUIMode::speaking);
+    EXPECT_EQ(shellFactory.huds, 1);
+    EXPECT_EQ(trace, (Trace{"hud.update 2", "hud.update 3"}));
+
+    auto& actions = shellFactory.actions;
+    auto skipAll = [&] {
+        actions.skipBack15s();
+        actions.skipBackParagraph();
+        actions.skipBackSentence();
+        actions.skipForwardSentence();
+        actions.skipForwardParagraph();
+        actions.skipForward30s();
+    };
+    for (auto state : {ReadAloudState::idle, ReadAloudState::capturing, ReadAloudState::pausedForArbitration,
+                       ReadAloudState::summarizing}) {
+        shellFactory.reader->st = state;
+        trace.clear();
+        skipAll();
+        EXPECT_TRUE(trace.empty()) << int(state);
+    }
+    shellFactory.reader->st = ReadAloudState::idle;
+    actions.setRate(1.5f);
+    EXPECT_FLOAT_EQ(preferences.readAloudRate(), 1.5f);
+    EXPECT_EQ(trace, (Trace{"engine.rate 15"}));
+    for (auto state : {ReadAloudState::speaking, ReadAloudState::userPaused}) {
+        shellFactory.reader->st = state;
+        trace.clear();
+        skipAll();
+        EXPECT_EQ(trace, (Trace{"engine.skipBack 15", "engine.skipBackParagraph", "engine.skipBackSentence",
+                                "engine.skipForwardSentence", "engine.skipForwardParagraph", "engine.skipForward 30"}));
+    }
+    trace.clear();
+    actions.togglePause();
+    actions.stop();
+    actions.setVoice("com.voice.ava");
+    EXPECT_EQ(trace, (Trace{"readAloud.togglePause", "readAloud.cancel", "readAloud.voice com.voice.ava"}));
+}
+
+TEST_F(AppShellTest, MenuCommandsReachTheirHandlers) {
+    preferences.enableListenLater.set(true);
+    launched();
+    using Ids = StatusBarController::Ids;
+    trace.clear();
+    ASSERT_TRUE(item.choose(Ids::quonReport));
+    EXPECT_EQ(preferences.lastQuonReportOpenedAt(), clock.now());
+    EXPECT_EQ(trace, (Trace{"report.show"}));
+    EXPECT_EQ(activations, 1);
+
+    ASSERT_TRUE(item.choose(Ids::checkForUpdates));
+    EXPECT_EQ(userUpdateChecks, 1);
+    EXPECT_EQ(activations, 2);
+
+    ASSERT_TRUE(item.choose(Ids::preferences));
+    EXPECT_EQ(shellFactory.preferences->tab, PreferencesTab::general);
+
+    trace.clear();
+    item.openMenu();
+    main.runUntilIdle();
+    EXPECT_EQ(trace, (Trace{"bridge.refreshPendingItems"}));
+
+    dictating().onSessionFinalizedWithText("hello world second sentence");
+    item.openMenu();
+    trace.clear();
+    ASSERT_TRUE(item.choose("lastDictation.sendToNotepad"));
+    EXPECT_EQ(trace, (Trace{"notepad.seed hello world second sentence", "notepadWindow.show"}));
+
+    ASSERT_TRUE(item.choose(Ids::quit));
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(AppShellTest, HideSettingAndUpdateAvailabilityDriveTheItem) {
+    launched();
+    EXPECT_TRUE(item.isVisible());
+    preferences.hideMenuBarIcon.set(true);
+    EXPECT_FALSE(item.isVisible());
+    preferences.hideMenuBarIcon.set(false);
+    EXPECT_TRUE(item.isVisible());
+
+    updates.pendingVersion.set(std::string("2.0.1"));
+    updates.isAvailable.set(true);
+    const auto* install = item.item(StatusBarController::Ids::installUpdate);
+    ASSERT_NE(install, nullptr);
+    EXPECT_FALSE(install->hidden);
+    EXPECT_EQ(install->title, "Install Update v2.0.1");
+    const auto said = announced();
+    EXPECT_EQ(std::count(said.begin(), said.end(), "Parlowen update version 2.0.1 available."), 1);
+    updates.pendingVersion.set(std::nullopt);
+    updates.isAvailable.set(false);
+    EXPECT_TRUE(item.item(StatusBarController::Ids::installUpdate)->hidden);
+}
+
+TEST_F(AppShellTest, WithoutATrayTheStartSaysSoOnce) {
+    platform::RecordingStatusItem noTray(false);
+    AppServices s = services();
+    coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
+        .preferences = preferences, .hotkey = hotkey, .hud = panel, .factory = shellFactory,
+        .environment = environment, .main = main, .services = std::move(s), .permissions = &permissions,
+        .history = &history, .statusBarParts = StatusBarParts{noTray, pasteboard, announcer, reduceMotion}});
+    coordinator->start();
+    main.runUntilIdle();
+    EXPECT_EQ(logCount("status item: the desktop has no system tray; the icon cannot be shown"), 1u);
+    EXPECT_FALSE(noTray.isVisible());
 }
 
 }  // namespace

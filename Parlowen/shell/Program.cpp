@@ -59,6 +59,7 @@ int runParlowen(int argc, char** argv, const ProgramOptions& options) {
     // Declared before the delegate: the coordinator it holds uses these parts.
     AppComposition composition(environment, mainExecutor, alerts,
                                {.location = location.status, .recognizerGrammar = options.recognizerGrammar});
+    composition.setTerminate([&app] { app.terminate(); });
     AppDelegate delegate({
         .alerts = alerts,
         .terminate = [&app] { app.terminate(); },
