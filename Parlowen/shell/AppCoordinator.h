@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Parlowen/model/Gesture.h"
+#include "Parlowen/preferences/PreferencesTab.h"
 #include "Parlowen/shell/AppDelegate.h"
 #include "platform/audio/AudioHardware.h"
 #include "platform/log/Log.h"
@@ -80,10 +81,6 @@ class CloudBridge {
 public:
     virtual ~CloudBridge() = default;
     virtual void start() = 0;
-};
-
-enum class PreferencesTab {
-    general, tips, dictation, readAloud, subscriptions, aiRefinement, perApp, appearance, permissions, privacy, about
 };
 
 // The preferences window's controller.
