@@ -9,6 +9,8 @@
 #include "Parlowen/dictation/LivePartialHUD.h"
 #include "Parlowen/dictation/TextInserter.h"
 #include "Parlowen/dictation/views/LivePartialHUDPanel.h"
+#include "Parlowen/preferences/views/PermissionPreScreen.h"
+#include "Parlowen/preferences/views/PreferencesWindow.h"
 #include "Parlowen/shell/AppCoordinator.h"
 #include "Parlowen/shell/BundleInfo.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -83,8 +85,24 @@ struct AppComposition::Parts : AppComponentFactory {
             .permissions = *permissions, .preferences = *preferences, .hud = *hud, .audio = *audio,
             .inserter = *inserter, .engines = *engines, .keychain = *keychain, .accessibility = *accessibility,
             .workspace = *workspace, .main = main,
-            .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env)});
+            .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env),
+            .presentPermissionPreScreen = [this](PermissionKind kind) { permissionPreScreen().present(kind); }});
         return std::make_unique<DictationAdapter>(std::move(coordinator));
+    }
+
+    std::unique_ptr<PreferencesWindow> makePreferencesWindow(PreferencesTab initialTab) override {
+        PreferencesContext context{.preferences = *preferences, .permissions = *permissions,
+                                   .workspace = *workspace, .main = main,
+                                   // Onboarding and the read-aloud preview come with their own issues' wiring.
+                                   .replayOnboarding = {}, .previewVoice = {}};
+        return std::make_unique<PreferencesWindowController>(std::move(context), preferencesPages, initialTab);
+    }
+
+    // The one pre-screen window controller, built on first use.
+    PermissionPreScreenWindowController& permissionPreScreen() {
+        if (!preScreen)
+            preScreen = std::make_unique<PermissionPreScreenWindowController>(*permissions, *workspace, main);
+        return *preScreen;
     }
 
     platform::Environment env;
@@ -123,6 +141,9 @@ struct AppComposition::Parts : AppComponentFactory {
     std::unique_ptr<HotkeyManager> hotkey;
     std::unique_ptr<MemoryMonitor> memory;
     std::unique_ptr<UsageLog> usageLog;
+    // The Preferences window's page table; the pages' issues register theirs here.
+    std::shared_ptr<PreferencesPages> preferencesPages = std::make_shared<PreferencesPages>();
+    std::unique_ptr<PermissionPreScreenWindowController> preScreen;
 };
 
 AppComposition::AppComposition(platform::Environment environment, platform::Executor& main)

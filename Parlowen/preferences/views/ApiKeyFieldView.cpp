@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QEvent>
 #include <QVBoxLayout>
 
 #include "platform/ui/BecameActive.h"
@@ -148,7 +149,7 @@ ApiKeyFieldView::ApiKeyFieldView(ApiKeyField& field, QWidget* parent) : QWidget(
 
     auto* linkRow = new QHBoxLayout;
     auto* link = smallButton(q(std::string(m.linkLabel)), "keyPage");
-    link->setIcon(QIcon(IconRegistry::shared().templatePixmap("link", {12, 12}, link->textColor())));
+    link_ = link;
     connect(link, &QPushButton::clicked, this, [this] { field_.openKeyPage(); });
     linkRow->addWidget(link);
     linkRow->addStretch(1);
@@ -167,6 +168,21 @@ ApiKeyFieldView::ApiKeyFieldView(ApiKeyField& field, QWidget* parent) : QWidget(
 
     subscriptions_ += field_.changes().subscribe([this](const std::uint64_t&) { sync(); });
     sync();
+}
+
+// The link's symbol takes the button's text colour, known once in the window.
+void ApiKeyFieldView::tintLink() {
+    link_->setIcon(QIcon(IconRegistry::shared().templatePixmap("link", {12, 12}, link_->textColor(), devicePixelRatioF())));
+}
+
+void ApiKeyFieldView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    tintLink();
+}
+
+void ApiKeyFieldView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) tintLink();
 }
 
 void ApiKeyFieldView::checkClipboardWhenActive(BecameActiveSource& source) {

@@ -39,7 +39,13 @@ public:
     // Shows the model's state now.
     void sync();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    void tintLink();
+
     ApiKeyField& field_;
     platform::ui::SymbolLabel* headerSymbol_;
     QLabel* title_;
@@ -57,6 +63,7 @@ private:
     QLineEdit* entry_;
     platform::ui::PushButton* save_;
     platform::ui::PushButton* cancel_;
+    platform::ui::PushButton* link_;
     QLabel* pasteNote_;
     platform::ui::ThemedLabel* saveError_;
     platform::SubscriptionSet subscriptions_;

@@ -10,6 +10,7 @@
 
 #include "Parlowen/brand/BrandColors.h"
 #include "Parlowen/brand/BrandFonts.h"
+#include "Parlowen/brand/MascotArtwork.h"
 #include "Parlowen/preferences/views/PermissionsTab.h"
 #include "Parlowen/shell/settings/PreferencesStore.h"
 #include "Parlowen/shell/views/ThemePalette.h"
@@ -157,6 +158,7 @@ PreferencesView::PreferencesView(PreferencesContext context, const PreferencesPa
     mascot->setObjectName("mascot");
     mascot->setFixedSize(34, 34);
     {
+        ensureMascotArtwork();
         QPixmap picture = IconRegistry::shared().pixmap("quon-listening", {34, 34}, devicePixelRatioF());
         QPixmap clipped(picture.size());
         clipped.setDevicePixelRatio(picture.devicePixelRatio());
@@ -218,7 +220,10 @@ PreferencesView::PreferencesView(PreferencesContext context, const PreferencesPa
         item->setSizeHint({0, 28});
         list_->addItem(item);
     }
-    side->addWidget(list_, 1);
+    auto* listInset = new QHBoxLayout;
+    listInset->setContentsMargins(8, 0, 8, 0);
+    listInset->addWidget(list_);
+    side->addLayout(listInset, 1);
     auto* company = new QLabel(QStringLiteral("Vant & Quon"));
     company->setObjectName("company");
     company->setFont(brandCaption());
