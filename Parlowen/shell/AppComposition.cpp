@@ -101,7 +101,8 @@ struct AppComposition::Parts : AppComponentFactory {
     // The one pre-screen window controller, built on first use.
     PermissionPreScreenWindowController& permissionPreScreen() {
         if (!preScreen)
-            preScreen = std::make_unique<PermissionPreScreenWindowController>(*permissions, *workspace, main);
+            preScreen = std::make_unique<PermissionPreScreenWindowController>(*permissions, *workspace, main,
+                                                                              preferences.get());
         return *preScreen;
     }
 

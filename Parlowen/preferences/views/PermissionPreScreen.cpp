@@ -6,6 +6,8 @@
 
 #include "Parlowen/preferences/PermissionSettings.h"
 #include "Parlowen/preferences/PermissionTexts.h"
+#include "Parlowen/shell/settings/PreferencesStore.h"
+#include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/ui/Buttons.h"
 #include "platform/ui/DefaultActions.h"
 #include "platform/ui/Finders.h"
@@ -137,11 +139,13 @@ PermissionPreScreen::PermissionPreScreen(PermissionKind kind, PermissionState cu
 
 PermissionPreScreenWindowController::PermissionPreScreenWindowController(PermissionsManager& permissions,
                                                                          platform::Workspace& workspace,
-                                                                         platform::Executor& main)
-    : permissions_(permissions), workspace_(workspace), main_(main) {}
+                                                                         platform::Executor& main,
+                                                                         PreferencesStore* preferences)
+    : permissions_(permissions), workspace_(workspace), main_(main), preferences_(preferences) {}
 
 PermissionPreScreenWindowController::~PermissionPreScreenWindowController() {
     lifetime_.end();
+    theme_.reset();
     delete window_.data();
 }
 
@@ -172,6 +176,7 @@ void PermissionPreScreenWindowController::present(PermissionKind kind, std::func
                                  {.size = {PermissionPreScreen::kWidth, 460}, .resizable = false,
                                   .minimizable = false, .stayOnTop = true});
         window_->setObjectName("permissionPreScreenWindow");
+        if (preferences_) theme_ = followTheme(window_, preferences_->selectedTheme.stream());
         QObject::connect(window_, &WindowHost::willClose, window_, [this, alive] {
             if (!alive.expired()) windowWillClose();
         });
@@ -219,6 +224,7 @@ void PermissionPreScreenWindowController::windowWillClose() {
     // The next presentation builds and centres a new window.
     if (auto* w = window_.data()) {
         window_ = nullptr;
+        theme_.reset();
         w->deleteLater();
     }
 }

@@ -28,6 +28,8 @@ class PushButton;
 
 namespace parlowen {
 
+class PreferencesStore;
+
 class PermissionPreScreen : public QWidget {
 public:
     static constexpr int kWidth = 440;
@@ -55,8 +57,9 @@ private:
 // read-aloud gesture finds a permission missing. Main thread only.
 class PermissionPreScreenWindowController {
 public:
+    // With `preferences`, the window follows the selected theme.
     PermissionPreScreenWindowController(PermissionsManager& permissions, platform::Workspace& workspace,
-                                        platform::Executor& main);
+                                        platform::Executor& main, PreferencesStore* preferences = nullptr);
     ~PermissionPreScreenWindowController();
     PermissionPreScreenWindowController(const PermissionPreScreenWindowController&) = delete;
     PermissionPreScreenWindowController& operator=(const PermissionPreScreenWindowController&) = delete;
@@ -83,7 +86,9 @@ private:
     PermissionsManager& permissions_;
     platform::Workspace& workspace_;
     platform::Executor& main_;
+    PreferencesStore* preferences_;
     QPointer<platform::ui::WindowHost> window_;
+    platform::Subscription theme_;
     // Each presentation's number: a confirm that finishes after a later
     // presentation reused the window leaves that window alone.
     std::uint64_t generation_ = 0;

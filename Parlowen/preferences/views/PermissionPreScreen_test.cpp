@@ -7,6 +7,7 @@
 #include "Parlowen/preferences/views/PreferencesTestSupport.h"
 #include "Parlowen/shell/views/ThemePalette.h"
 #include "platform/ui/Buttons.h"
+#include "platform/ui/ThemeScope.h"
 
 namespace parlowen {
 namespace {
@@ -18,7 +19,7 @@ using S = PermissionState;
 
 class PreScreenTest : public PreferencesViewTest {
 protected:
-    PermissionPreScreenWindowController controller{permissions, workspace, main};
+    PermissionPreScreenWindowController controller{permissions, workspace, main, &preferences};
     int completions = 0;
     void present(K kind) {
         controller.present(kind, [this] { ++completions; });
@@ -128,9 +129,10 @@ TEST_F(PreScreenTest, AStaleConfirmLeavesAReusedWindowAlone) {
 TEST_F(PreScreenTest, ScreenshotsInEveryTheme) {
     for (auto theme : {Theme::hearth, Theme::summit, Theme::alpineDawn, Theme::dusk, Theme::chestnut}) {
         setState(K::accessibility, S::denied);
+        preferences.selectedTheme.set(theme);
         present(K::accessibility);
         auto* window = controller.window();
-        setThemePalette(window, palette(theme));
+        EXPECT_EQ(platform::ui::ThemeScope::paletteFor(window), palette(theme)) << "follows the selected theme";
         const auto name = "prescreen-" + std::string(rawValue(theme)) + ".png";
         platform::ui::testing::expectScreenshot(window, kShots / name,
                                                 {"headerSymbol", "heading", "subtitle", "expectation/body",
