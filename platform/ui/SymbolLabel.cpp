@@ -1,6 +1,7 @@
 #include "platform/ui/SymbolLabel.h"
 
 #include <QEvent>
+#include <QVBoxLayout>
 
 #include "platform/ui/IconRegistry.h"
 #include "platform/ui/ThemeScope.h"
@@ -35,6 +36,16 @@ void SymbolLabel::showEvent(QShowEvent* event) {
 void SymbolLabel::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::PaletteChange) redraw();
+}
+
+QWidget* symbolColumn(QWidget* symbol, int width, int topInset) {
+    auto* column = new QWidget;
+    column->setFixedWidth(width);
+    auto* box = new QVBoxLayout(column);
+    box->setContentsMargins(0, topInset, 0, 0);
+    box->addWidget(symbol, 0, Qt::AlignHCenter | Qt::AlignTop);
+    box->addStretch(1);
+    return column;
 }
 
 ThemedLabel::ThemedLabel(const QString& text, Ink ink, QWidget* parent) : QLabel(text, parent), ink_(std::move(ink)) {

@@ -36,6 +36,10 @@ private:
     Tint tint_;
 };
 
+// `symbol` (reparented) at the top of a column `width` wide, the way list
+// rows put a status or bullet symbol beside their texts.
+QWidget* symbolColumn(QWidget* symbol, int width, int topInset = 0);
+
 // A text in one colour of the enclosing theme (a system colour such as red,
 // or a mix of roles), chosen again whenever the theme changes.
 class ThemedLabel : public QLabel {

@@ -45,13 +45,7 @@ QWidget* explanationRow(const char* name, const std::string& symbol, SymbolLabel
     box->setSpacing(10);
     auto* icon = new SymbolLabel(symbol, 16, std::move(tint));
     icon->setObjectName("symbol");
-    auto* column = new QWidget;
-    column->setFixedWidth(18);
-    auto* columnBox = new QVBoxLayout(column);
-    columnBox->setContentsMargins(0, 1, 0, 0);
-    columnBox->addWidget(icon, 0, Qt::AlignHCenter | Qt::AlignTop);
-    columnBox->addStretch(1);
-    box->addWidget(column);
+    box->addWidget(symbolColumn(icon, 18, 1));
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     auto* t = new QLabel(title);

@@ -67,13 +67,7 @@ PermissionRow::PermissionRow(PermissionKind kind, PermissionState state, std::fu
     const auto look = statusLook(state);
     status_ = new SymbolLabel(look.symbol, 20, look.tint);
     status_->setObjectName("status");
-    auto* statusColumn = new QWidget;
-    statusColumn->setFixedWidth(24);
-    auto* statusBox = new QVBoxLayout(statusColumn);
-    statusBox->setContentsMargins(0, 0, 0, 0);
-    statusBox->addWidget(status_, 0, Qt::AlignHCenter | Qt::AlignTop);
-    statusBox->addStretch(1);
-    box->addWidget(statusColumn);
+    box->addWidget(symbolColumn(status_, 24));
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
