@@ -1,5 +1,7 @@
 #include "Parlowen/brand/QuonReportWindow.h"
 
+#include "platform/ui/WindowHost.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -347,22 +349,13 @@ QWidget* QuonReportView::makeEmptyState(const ReportInk& ink) {
 
 QuonReportWindowController::QuonReportWindowController(UsageLog& usageLog, PreferencesStore& preferences,
                                                        QuonReportDependencies deps)
-    : window_(std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                                                     Qt::WindowMaximizeButtonHint | Qt::WindowStaysOnTopHint)),
+    : window_(std::make_unique<platform::ui::WindowHost>(
+          kTitle, platform::ui::WindowHost::Options{.size = {520, 720}, .minimizable = false, .stayOnTop = true})),
       preferences_(preferences) {
     window_->setObjectName("quonReportWindow");
-    window_->setWindowTitle(kTitle);
-    auto* layout = new QVBoxLayout(window_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
     view_ = new QuonReportView(usageLog, preferences, std::move(deps));
-    layout->addWidget(view_);
+    window_->setContent(view_);
     window_->setMinimumSize(480, 480);
-    window_->resize(520, 720);
-    if (auto* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), window_->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window_->move(frame.topLeft());
-    }
 }
 
 QuonReportWindowController::~QuonReportWindowController() = default;
@@ -380,10 +373,7 @@ QuonReportWindowController& QuonReportOpener::quonReportWindowController() {
 void QuonReportOpener::openQuonReport() {
     auto& controller = quonReportWindowController();
     controller.preferences().lastQuonReportOpenedAt.set(deps_.clock.now());
-    auto* window = controller.window();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    controller.window()->showAndActivate();
 }
 
 }  // namespace parlowen

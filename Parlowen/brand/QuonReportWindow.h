@@ -12,6 +12,7 @@
 #include "Parlowen/brand/UsageLog.h"
 #include "platform/runtime/Executor.h"
 #include "platform/runtime/Observable.h"
+#include "platform/ui/WindowHost.h"
 #include "platform/values/Date.h"
 
 class QScrollArea;
@@ -69,12 +70,12 @@ public:
     QuonReportWindowController(const QuonReportWindowController&) = delete;
     QuonReportWindowController& operator=(const QuonReportWindowController&) = delete;
 
-    QWidget* window() const { return window_.get(); }
+    platform::ui::WindowHost* window() const { return window_.get(); }
     QuonReportView* view() const { return view_; }
     PreferencesStore& preferences() const { return preferences_; }
 
 private:
-    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<platform::ui::WindowHost> window_;
     QuonReportView* view_;
     PreferencesStore& preferences_;
 };

@@ -35,6 +35,8 @@
 #include "Parlowen/readaloud/ReadAloudCoordinator.h"
 #include "Parlowen/readaloud/ReadAloudCostGuard.h"
 #include "Parlowen/readaloud/ReadAloudEngines.h"
+#include "Parlowen/preferences/views/PermissionPreScreen.h"
+#include "Parlowen/preferences/views/PreferencesWindow.h"
 #include "Parlowen/shell/AppCoordinator.h"
 #include "Parlowen/shell/BundleInfo.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -241,7 +243,8 @@ struct AppComposition::Parts : AppComponentFactory {
             .permissions = *permissions, .preferences = *preferences, .hud = *hud, .audio = *audio,
             .inserter = *inserter, .engines = *engines, .keychain = *keychain, .accessibility = *accessibility,
             .workspace = *workspace, .main = main,
-            .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env)});
+            .locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env),
+            .presentPermissionPreScreen = [this](PermissionKind kind) { permissionPreScreen().present(kind); }});
         return std::make_unique<DictationAdapter>(std::move(coordinator), *audio, *inserter);
     }
     // "en_US" from the desktop's "en-US".
@@ -304,11 +307,27 @@ struct AppComposition::Parts : AppComponentFactory {
             .main = main, .background = background,
             .captureSelection = [this] { return selectionCapture->capture(); },
             .onDeviceClient = [this] { return onDeviceClient(RefinementServices{*languageModel, *keychain, *http}); },
-            .presentPermissionPreScreen = {},
+            .presentPermissionPreScreen = [this](PermissionKind kind) { permissionPreScreen().present(kind); },
             .openReadAloudPreferences = [this] {
                 if (coordinator) coordinator->openPreferences(PreferencesTab::readAloud);
             }});
         return std::make_unique<ReadAloudAdapter>(std::move(reader));
+    }
+
+    std::unique_ptr<PreferencesWindow> makePreferencesWindow(PreferencesTab initialTab) override {
+        PreferencesContext context{.preferences = *preferences, .permissions = *permissions,
+                                   .workspace = *workspace, .main = main,
+                                   // Onboarding and the read-aloud preview come with their own issues' wiring.
+                                   .replayOnboarding = {}, .previewVoice = {}};
+        return std::make_unique<PreferencesWindowController>(std::move(context), preferencesPages, initialTab);
+    }
+
+    // The one pre-screen window controller, built on first use.
+    PermissionPreScreenWindowController& permissionPreScreen() {
+        if (!preScreen)
+            preScreen = std::make_unique<PermissionPreScreenWindowController>(*permissions, *workspace, main,
+                                                                              preferences.get());
+        return *preScreen;
     }
 
     platform::Environment env;
@@ -369,6 +388,9 @@ struct AppComposition::Parts : AppComponentFactory {
     DictationHistory history{clock};
     std::unique_ptr<platform::QtStatusItem> statusItem;
     std::unique_ptr<NoSelectionToast> toast;
+    // The Preferences window's page table; the pages' issues register theirs here.
+    std::shared_ptr<PreferencesPages> preferencesPages = std::make_shared<PreferencesPages>();
+    std::unique_ptr<PermissionPreScreenWindowController> preScreen;
 };
 
 AppComposition::AppComposition(platform::Environment environment, platform::Executor& main,

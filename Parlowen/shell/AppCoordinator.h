@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Parlowen/model/Gesture.h"
+#include "Parlowen/preferences/PreferencesTab.h"
 #include "Parlowen/shell/AppDelegate.h"
 #include "Parlowen/shell/InputDevice.h"
 #include "Parlowen/shell/PermissionsManager.h"
@@ -189,10 +190,6 @@ public:
     virtual void start() = 0;
     // Picks up items the share extension added.
     virtual void refreshPendingItems() {}
-};
-
-enum class PreferencesTab {
-    general, tips, dictation, readAloud, subscriptions, aiRefinement, perApp, appearance, permissions, privacy, about
 };
 
 // The preferences window's controller.

@@ -10,7 +10,9 @@ namespace {
 const SecretSchema* schema() {
     static const SecretSchema s = {
         "com.kelvatrum.Parlowen.GenericPassword",
-        SECRET_SCHEMA_NONE,
+        // Items are matched by account and service alone, so a key stored with
+        // `secret-tool store ... account Parlowen service <name>` is found too.
+        SECRET_SCHEMA_DONT_MATCH_NAME,
         {
             {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
             {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},

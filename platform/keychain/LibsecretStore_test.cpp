@@ -44,6 +44,22 @@ TEST(LibsecretStore, RoundTripsItemsThroughAnUnlockedKeyring) {
     EXPECT_EQ(store->find("Parlowen", "groq").code, keychain_status::itemNotFound);
 }
 
+// The key fields show this command for storing a key from a terminal.
+TEST(LibsecretStore, AKeyStoredWithSecretToolIsFound) {
+    testsupport::KeyringService keyring;
+    PARLOWEN_REQUIRE_OR_SKIP(keyring.start());
+    keyring.exportToProcess();
+    auto store = makeLibsecretStore();
+    auto stored = keyring.run({"secret-tool", "store", "--label=Parlowen: openai-tts", "account", "Parlowen", "service",
+                               "openai-tts"},
+                              {.input = "sk-from-the-terminal"});
+    ASSERT_TRUE(stored.ok()) << stored.describe();
+    EXPECT_TRUE(store->find("Parlowen", "openai-tts").ok());
+    auto read = store->copyData("Parlowen", "openai-tts");
+    ASSERT_TRUE(read.status.ok()) << read.status.message;
+    EXPECT_EQ(read.data, bytes("sk-from-the-terminal"));
+}
+
 // A session bus activates the desktop's keyring on demand, but nobody has
 // unlocked it: nothing can be read or stored, and nothing counts as present.
 TEST(LibsecretStore, ALockedKeyringRefusesWithoutFallingBackToAnythingElse) {

@@ -71,6 +71,20 @@ const std::map<std::string, std::string>& themeNames() {
         {"wand.and.stars", "starred-symbolic"},
         {"cpu", "computer-symbolic"},
         {"arrow.up.circle", "go-up-symbolic"},
+        {"gear", "emblem-system-symbolic"},
+        {"lightbulb", "keyboard-brightness-symbolic"},
+        {"mic", "audio-input-microphone-symbolic"},
+        {"mic.fill", "audio-input-microphone-symbolic"},
+        {"speaker.wave.2", "audio-volume-high-symbolic"},
+        {"key.horizontal", "dialog-password-symbolic"},
+        {"key.fill", "dialog-password-symbolic"},
+        {"app.badge", "view-app-grid-symbolic"},
+        {"paintpalette", "applications-graphics-symbolic"},
+        {"lock.shield", "security-high-symbolic"},
+        {"info.circle", "dialog-information-symbolic"},
+        {"questionmark.circle.fill", "dialog-question-symbolic"},
+        {"keyboard", "input-keyboard-symbolic"},
+        {"rectangle.on.rectangle", "edit-copy-symbolic"},
     };
     return names;
 }
