@@ -1,0 +1,1 @@
+// The desktop test comes next.
