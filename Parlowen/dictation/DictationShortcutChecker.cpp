@@ -1,6 +1,7 @@
 #include "Parlowen/dictation/DictationShortcutChecker.h"
 
 #include "platform/defaults/ForeignPreferences.h"
+#include "platform/keyevents/KeyEventSource.h"
 #include "platform/log/Log.h"
 #include "platform/x11/Workspace.h"
 
@@ -61,17 +62,8 @@ std::optional<Binding> bindingOf(const DefaultsDictionary* value) {
     return out;
 }
 
-std::uint64_t modifierOf(Hotkey key) {
-    switch (key) {
-        case Hotkey::leftCommand:
-        case Hotkey::rightCommand: return ModifierFlags::command;
-        case Hotkey::leftOption:
-        case Hotkey::rightOption: return ModifierFlags::option;
-        case Hotkey::leftControl:
-        case Hotkey::rightControl: return ModifierFlags::control;
-    }
-    return 0;
-}
+// The modifier bit a hold key sets (Command, Option or Control).
+std::uint64_t modifierOf(Hotkey key) { return platform::modifierKeyFlags(keyCode(key)) & ModifierFlags::comboMask; }
 
 // The hot-key dictionary and its entry 164, when both are dictionaries.
 struct Entry {
@@ -105,13 +97,7 @@ DictationShortcutChecker::DictationShortcutChecker(std::function<std::vector<Hot
     : watchedHotkeys(std::move(watched)), preferences_(preferences), workspace_(workspace) {}
 
 std::string DictationShortcutChecker::symbols(std::uint64_t mask) {
-    std::string out;
-    if (mask & ModifierFlags::function) out += "fn";
-    if (mask & ModifierFlags::control) out += "⌃";
-    if (mask & ModifierFlags::option) out += "⌥";
-    if (mask & ModifierFlags::shift) out += "⇧";
-    if (mask & ModifierFlags::command) out += "⌘";
-    return out;
+    return ((mask & ModifierFlags::function) ? "fn" : "") + KeyCombo::modifierSymbols(mask);
 }
 
 std::optional<std::uint64_t> DictationShortcutChecker::boundModifierMask(const DefaultsDictionary* value) {

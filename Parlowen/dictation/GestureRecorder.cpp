@@ -95,12 +95,7 @@ void GestureFieldModel::commit(const Gesture& candidate) {
 
 std::string GestureFieldModel::promptText() const {
     if (liveModifiers_ == 0) return "Press a key…";
-    std::string out;
-    if (liveModifiers_ & ModifierFlags::control) out += "⌃";
-    if (liveModifiers_ & ModifierFlags::option) out += "⌥";
-    if (liveModifiers_ & ModifierFlags::shift) out += "⇧";
-    if (liveModifiers_ & ModifierFlags::command) out += "⌘";
-    return out + "…";
+    return KeyCombo::modifierSymbols(liveModifiers_) + "…";
 }
 
 // ---- Manual entry -----------------------------------------------------------------

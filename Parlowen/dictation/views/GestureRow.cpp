@@ -231,6 +231,43 @@ void GestureField::changeEvent(QEvent* event) {
 
 // ---- ManualGestureEntry -------------------------------------------------------------
 
+namespace {
+
+// A note under a section: caption 2, secondary, wrapping.
+QLabel* note(const char* name, const QString& text) {
+    auto* label = namedLabel(name, text);
+    label->setFont(systemFont(TextStyle::caption2));
+    label->setForegroundRole(QPalette::PlaceholderText);
+    label->setWordWrap(true);
+    return label;
+}
+
+}  // namespace
+
+MenuPicker* ManualGestureEntry::addPicker(QVBoxLayout* section, const char* name, const QString& title,
+                                          const QString& accessibleName, const std::vector<QString>& labels,
+                                          std::function<void(std::size_t)> choose) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(namedLabel((std::string(name) + "Label").c_str(), title));
+    auto* picker = new MenuPicker;
+    picker->setObjectName(QString::fromLatin1(name));
+    picker->setAccessibleName(accessibleName);
+    std::vector<MenuPicker::Item> items;
+    for (const auto& l : labels) items.push_back({l});
+    picker->setItems(items);
+    const std::size_t count = labels.size();
+    connect(picker, &MenuPicker::entryChosen, this, [this, count, choose = std::move(choose)](int index) {
+        if (index < 0 || static_cast<std::size_t>(index) >= count) return;
+        choose(static_cast<std::size_t>(index));
+        refresh();
+    });
+    row->addWidget(picker);
+    row->addStretch(1);
+    section->addLayout(row);
+    return picker;
+}
+
 ManualGestureEntry::ManualGestureEntry(Property<Gesture> gesture, std::vector<Gesture> otherGestures,
                                        QWidget* parent)
     : QWidget(parent), model_(std::move(gesture), std::move(otherGestures)) {
@@ -300,30 +337,14 @@ ManualGestureEntry::ManualGestureEntry(Property<Gesture> gesture, std::vector<Ge
     shift_ = makeBox("shift", "Shift (⇧)", &ManualGestureEntryModel::shiftOn);
     boxes->addStretch(1);
     combo->addLayout(boxes);
-    auto* keyRow = new QHBoxLayout;
-    keyRow->setSpacing(8);
-    keyRow->addWidget(namedLabel("primaryKeyLabel", QStringLiteral("Primary key")));
-    primaryKey_ = new MenuPicker;
-    primaryKey_->setObjectName(QStringLiteral("primaryKey"));
-    primaryKey_->setAccessibleName(QStringLiteral("Primary key for the combo"));
-    std::vector<MenuPicker::Item> keys;
-    for (auto k : allCases<ManualKeyChoice>()) keys.push_back({QString::fromUtf8(label(k).data(), label(k).size())});
-    primaryKey_->setItems(keys);
-    connect(primaryKey_, &MenuPicker::entryChosen, this, [this](int index) {
-        const auto all = allCases<ManualKeyChoice>();
-        if (index < 0 || index >= static_cast<int>(all.size())) return;
-        model_.selectedKey = all[static_cast<std::size_t>(index)];
-        refresh();
-    });
-    keyRow->addWidget(primaryKey_);
-    keyRow->addStretch(1);
-    combo->addLayout(keyRow);
-    auto* comboNote = namedLabel("comboNote", QStringLiteral("Include at least one of ⌘, ⌥, or ⌃ — Shift alone fires on "
-                                                             "every keystroke and isn't allowed."));
-    comboNote->setFont(systemFont(TextStyle::caption2));
-    comboNote->setForegroundRole(QPalette::PlaceholderText);
-    comboNote->setWordWrap(true);
-    combo->addWidget(comboNote);
+    std::vector<QString> keys;
+    for (auto k : allCases<ManualKeyChoice>()) keys.push_back(QString::fromUtf8(label(k).data(), label(k).size()));
+    primaryKey_ = addPicker(combo, "primaryKey", QStringLiteral("Primary key"),
+                            QStringLiteral("Primary key for the combo"), keys, [this](std::size_t index) {
+                                model_.selectedKey = allCases<ManualKeyChoice>()[index];
+                            });
+    combo->addWidget(note("comboNote", QStringLiteral("Include at least one of ⌘, ⌥, or ⌃ — Shift alone fires on "
+                                                      "every keystroke and isn't allowed.")));
     column->addWidget(comboSection_);
 
     // Hold.
@@ -332,31 +353,15 @@ ManualGestureEntry::ManualGestureEntry(Property<Gesture> gesture, std::vector<Ge
     auto* hold = new QVBoxLayout(holdSection_);
     hold->setContentsMargins(0, 0, 0, 0);
     hold->setSpacing(6);
-    auto* holdRow = new QHBoxLayout;
-    holdRow->setSpacing(8);
-    holdRow->addWidget(namedLabel("holdKeyLabel", QStringLiteral("Hold key")));
-    holdKey_ = new MenuPicker;
-    holdKey_->setObjectName(QStringLiteral("holdKey"));
-    holdKey_->setAccessibleName(QStringLiteral("Modifier key to hold"));
-    std::vector<MenuPicker::Item> holds;
+    std::vector<QString> holds;
     for (Hotkey h : ManualGestureEntryModel::holdKeyChoices())
-        holds.push_back({QString::fromUtf8(displayName(h).data(), displayName(h).size())});
-    holdKey_->setItems(holds);
-    connect(holdKey_, &MenuPicker::entryChosen, this, [this](int index) {
-        const auto& choices = ManualGestureEntryModel::holdKeyChoices();
-        if (index < 0 || index >= static_cast<int>(choices.size())) return;
-        model_.selectedHoldKey = choices[static_cast<std::size_t>(index)];
-        refresh();
-    });
-    holdRow->addWidget(holdKey_);
-    holdRow->addStretch(1);
-    hold->addLayout(holdRow);
-    auto* holdNote = namedLabel("holdNote", QStringLiteral("Only right-side modifier keys are offered — left-side keys "
-                                                           "collide with normal typing."));
-    holdNote->setFont(systemFont(TextStyle::caption2));
-    holdNote->setForegroundRole(QPalette::PlaceholderText);
-    holdNote->setWordWrap(true);
-    hold->addWidget(holdNote);
+        holds.push_back(QString::fromUtf8(displayName(h).data(), displayName(h).size()));
+    holdKey_ = addPicker(hold, "holdKey", QStringLiteral("Hold key"), QStringLiteral("Modifier key to hold"), holds,
+                         [this](std::size_t index) {
+                             model_.selectedHoldKey = ManualGestureEntryModel::holdKeyChoices()[index];
+                         });
+    hold->addWidget(note("holdNote", QStringLiteral("Only right-side modifier keys are offered — left-side keys "
+                                                    "collide with normal typing.")));
     column->addWidget(holdSection_);
 
     error_ = namedLabel("error");

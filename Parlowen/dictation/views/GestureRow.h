@@ -5,6 +5,7 @@
 // collapsed manual entry for keystrokes that cannot be recorded. Thin
 // widgets over GestureFieldModel and ManualGestureEntryModel.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 class QCheckBox;
 class QLabel;
 class QToolButton;
+class QVBoxLayout;
 
 namespace platform::ui {
 class Card;
@@ -86,6 +88,10 @@ protected:
 
 private:
     void recolor();
+    // A labelled menu picker row in `section`; choosing entry i runs `choose(i)`.
+    platform::ui::MenuPicker* addPicker(QVBoxLayout* section, const char* name, const QString& title,
+                                        const QString& accessibleName, const std::vector<QString>& labels,
+                                        std::function<void(std::size_t)> choose);
 
     ManualGestureEntryModel model_;
     platform::ui::PushButton* comboMode_;
