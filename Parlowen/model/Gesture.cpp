@@ -142,15 +142,16 @@ std::string KeyCombo::keyName(std::uint16_t keyCode) {
     return fmt::format("0x{:02X}", keyCode);
 }
 
-std::string KeyCombo::displayString() const {
+std::string KeyCombo::modifierSymbols(std::uint64_t modifiers) {
     std::string out;
     if (modifiers & ModifierFlags::control) out += "⌃";
     if (modifiers & ModifierFlags::option) out += "⌥";
     if (modifiers & ModifierFlags::shift) out += "⇧";
     if (modifiers & ModifierFlags::command) out += "⌘";
-    out += keyName(keyCode);
     return out;
 }
+
+std::string KeyCombo::displayString() const { return modifierSymbols(modifiers) + keyName(keyCode); }
 
 // ---- Gesture -----------------------------------------------------------------
 

@@ -53,6 +53,8 @@ struct KeyCombo {
 
     // The display name of a key code: "D", "Space", "esc", "F5", or "0x%02X" for unknown codes.
     static std::string keyName(std::uint16_t keyCode);
+    // The symbols of the Control, Option, Shift and Command bits of `modifiers`, in that order ("⇧⌘").
+    static std::string modifierSymbols(std::uint64_t modifiers);
     // Modifier symbols in the order ⌃ ⌥ ⇧ ⌘, then the key name ("⇧⌘D").
     std::string displayString() const;
 

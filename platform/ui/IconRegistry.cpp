@@ -66,6 +66,7 @@ const std::map<std::string, std::string>& themeNames() {
         {"doc.on.doc", "edit-copy-symbolic"},
         {"note.text", "accessories-text-editor-symbolic"},
         {"xmark.circle.fill", "process-stop-symbolic"},
+        {"pencil.circle", "document-edit-symbolic"},
         {"chevron.down", "pan-down-symbolic"},
         {"tag", "user-bookmarks-symbolic"},
         {"wand.and.stars", "starred-symbolic"},
