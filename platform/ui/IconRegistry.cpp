@@ -71,6 +71,8 @@ const std::map<std::string, std::string>& themeNames() {
         {"wand.and.stars", "starred-symbolic"},
         {"cpu", "computer-symbolic"},
         {"arrow.up.circle", "go-up-symbolic"},
+        {"checkmark.seal.fill", "emblem-ok-symbolic"},
+        {"arrow.up.right.square", "send-to-symbolic"},
     };
     return names;
 }
