@@ -86,6 +86,8 @@ const std::map<std::string, std::string>& themeNames() {
         {"questionmark.circle.fill", "dialog-question-symbolic"},
         {"keyboard", "input-keyboard-symbolic"},
         {"rectangle.on.rectangle", "edit-copy-symbolic"},
+        {"checkmark.seal.fill", "emblem-ok-symbolic"},
+        {"arrow.up.right.square", "send-to-symbolic"},
     };
     return names;
 }

@@ -134,8 +134,16 @@ std::unique_ptr<WebPage> ScriptedWebProfile::makePage() { return std::make_uniqu
 
 std::unique_ptr<WebView> ScriptedWebProfile::makeView() { return std::make_unique<View>(*this, newRecord(true)); }
 
+namespace {
+Task<std::vector<WebCookie>> cookiesAfter(Duration delay, std::vector<WebCookie> cookies) {
+    (void)co_await sleepFor(delay);
+    co_return cookies;
+}
+}  // namespace
+
 Task<std::vector<WebCookie>> ScriptedWebProfile::allCookies() {
     ++cookieQueries_;
+    if (cookieDelay_ > Duration::zero()) return cookiesAfter(cookieDelay_, cookies_);
     return webscripts::readyCookies(cookies_);
 }
 

@@ -89,6 +89,10 @@ public:
     // The events each new navigation receives by itself (none at first).
     void setNavigationPlan(std::vector<PlannedEvent> plan);
     void setCookies(std::vector<WebCookie> cookies);
+    // How long the cookie queries made from now on take to answer (none at
+    // first). Each answers with the cookies set when it was asked, so
+    // answers can arrive out of order.
+    void setCookieDelay(Duration delay) { cookieDelay_ = delay; }
 
     std::unique_ptr<WebPage> makePage() override;
     std::unique_ptr<WebView> makeView() override;
@@ -113,6 +117,7 @@ private:
     ScriptAnswer defaultAnswer_;
     std::vector<PlannedEvent> plan_;
     std::vector<WebCookie> cookies_;
+    Duration cookieDelay_{};
     std::vector<std::shared_ptr<PageRecord>> pages_;
     std::size_t cookieQueries_ = 0;
     WebNavigationId nextNavigation_ = 1;

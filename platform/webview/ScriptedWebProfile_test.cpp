@@ -132,6 +132,20 @@ TEST(ScriptedWebProfile, ViewsRecordTheirHistoryRequestsAndCookiesAreAnsweredAsS
     ASSERT_TRUE(answer.done());
     EXPECT_EQ(answer.value(), cookies);
     EXPECT_EQ(profile.cookieQueries(), 1u);
+
+    // Delayed queries answer with what was set when they were asked, each after its own delay.
+    profile.setCookieDelay(seconds(2));
+    auto slow = spawn(ex, profile.allCookies());
+    profile.setCookies({});
+    profile.setCookieDelay(seconds(1));
+    auto fast = spawn(ex, profile.allCookies());
+    ex.advance(seconds(1));
+    ASSERT_TRUE(fast.done());
+    EXPECT_TRUE(fast.value().empty());
+    EXPECT_FALSE(slow.done());
+    ex.advance(seconds(1));
+    ASSERT_TRUE(slow.done());
+    EXPECT_EQ(slow.value(), cookies);
 }
 
 }  // namespace
