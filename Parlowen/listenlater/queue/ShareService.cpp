@@ -1,5 +1,6 @@
 #include "Parlowen/listenlater/queue/ShareService.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -203,7 +204,7 @@ platform::Result<Bytes> ShareService::makeBody(const QueueItem& item, std::strin
     if (!std::isfinite(item.durationSec))
         return platform::fail(failure(ShareError::uploadFailed("JSON encode failed: Invalid number value in JSON write")));
     // The small members through the JSON library; the audio's base64 needs no
-    // escaping and goes in as it is, so the large text is copied only once.
+    // escaping and is written straight into the body.
     nlohmann::ordered_json rest = nlohmann::ordered_json::object();
     rest["audioMime"] = audioMime(audioExtension);
     rest["title"] = item.title;
@@ -217,15 +218,16 @@ platform::Result<Bytes> ShareService::makeBody(const QueueItem& item, std::strin
     } catch (const nlohmann::json::exception& e) {
         return platform::fail(failure(ShareError::uploadFailed(std::string("JSON encode failed: ") + e.what())));
     }
-    const std::string encoded = platform::base64Encode(audio);
     static constexpr std::string_view head = "{\"audio\":\"";
-    Bytes body;
-    body.reserve(head.size() + encoded.size() + 2 + members.size());
-    body.insert(body.end(), head.begin(), head.end());
-    body.insert(body.end(), encoded.begin(), encoded.end());
-    body.push_back('"');
-    body.push_back(',');
-    body.insert(body.end(), members.begin() + 1, members.end());  // past the members' own "{"
+    const std::size_t encodedLength = platform::base64EncodedLength(audio.size());
+    Bytes body(head.size() + encodedLength + 2 + members.size() - 1);
+    auto* out = reinterpret_cast<char*>(body.data());
+    out = std::copy(head.begin(), head.end(), out);
+    platform::base64EncodeInto(audio, out);
+    out += encodedLength;
+    *out++ = '"';
+    *out++ = ',';
+    std::copy(members.begin() + 1, members.end(), out);  // past the members' own "{"
     return body;
 }
 

@@ -1,9 +1,12 @@
 #include "Parlowen/listenlater/render/GeminiPodcastRenderer.h"
 
+#include <limits>
 #include <system_error>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 
 #include "Parlowen/listenlater/render/AudioDuration.h"
 #include "Parlowen/shell/KeychainStore.h"
@@ -33,113 +36,61 @@ platform::Task<void> reportProgress(platform::Executor* main, platform::Executor
     co_await platform::resumeOn(*worker);
 }
 
-// Builds the reply's document with one exception: the string at
-// candidates[0].content.parts[0].inlineData.data (the audio, tens of
-// megabytes) is moved aside instead of into the document, where an empty
-// string stands for it. Everything else is nlohmann's own document builder.
-class ReplyReader {
-public:
-    using Json = nlohmann::json;
+using JsonValue = rapidjson::Value;
 
-    explicit ReplyReader(Json& root) : dom_(root, false) {}
+// RapidJSON's in-place stream over a buffer that simply ends, where its own
+// wants a NUL after the text (adding one could mean moving the whole reply).
+// Strings are unescaped where they stand and the document points at them.
+struct BoundedInsituStream {
+    using Ch = char;
+    Ch* src;
+    Ch* end;
+    Ch* head;
+    Ch* dst = nullptr;
 
-    std::optional<std::string> audioData;
-    std::optional<std::string> parseError;
-
-    bool null() { return value() && dom_.null(); }
-    bool boolean(bool v) { return value() && dom_.boolean(v); }
-    bool number_integer(Json::number_integer_t v) { return value() && dom_.number_integer(v); }
-    bool number_unsigned(Json::number_unsigned_t v) { return value() && dom_.number_unsigned(v); }
-    bool number_float(Json::number_float_t v, const Json::string_t& s) { return value() && dom_.number_float(v, s); }
-    bool string(Json::string_t& v) {
-        if (!value()) return false;
-        if (atAudioData()) {
-            audioData = std::move(v);
-            Json::string_t placeholder;
-            return dom_.string(placeholder);
-        }
-        return dom_.string(v);
-    }
-    bool binary(Json::binary_t& v) { return value() && dom_.binary(v); }
-    bool start_object(std::size_t n) {
-        if (!value()) return false;
-        frames_.push_back({false, 0, {}});
-        return dom_.start_object(n);
-    }
-    bool key(Json::string_t& k) {
-        frames_.back().key = k;
-        return dom_.key(k);
-    }
-    bool end_object() {
-        frames_.pop_back();
-        return dom_.end_object();
-    }
-    bool start_array(std::size_t n) {
-        if (!value()) return false;
-        frames_.push_back({true, 0, {}});
-        return dom_.start_array(n);
-    }
-    bool end_array() {
-        frames_.pop_back();
-        return dom_.end_array();
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
-        parseError = e.what();
-        return false;
-    }
-
-private:
-    struct Frame {
-        bool array;
-        std::size_t count;  // elements begun so far (arrays)
-        std::string key;    // the current member (objects)
-    };
-
-    // Counts a value into the array that holds it.
-    bool value() {
-        if (!frames_.empty() && frames_.back().array) ++frames_.back().count;
-        return true;
-    }
-    bool member(std::size_t i, std::string_view name) const { return !frames_[i].array && frames_[i].key == name; }
-    bool firstElement(std::size_t i) const { return frames_[i].array && frames_[i].count == 1; }
-    bool atAudioData() const {
-        return frames_.size() == 7 && member(0, "candidates") && firstElement(1) && member(2, "content") &&
-               member(3, "parts") && firstElement(4) && member(5, "inlineData") && member(6, "data");
-    }
-
-    nlohmann::detail::json_sax_dom_parser<Json> dom_;
-    std::vector<Frame> frames_;
+    Ch Peek() const { return src != end ? *src : '\0'; }
+    Ch Take() { return src != end ? *src++ : '\0'; }
+    std::size_t Tell() const { return static_cast<std::size_t>(src - head); }
+    Ch* PutBegin() { return dst = src; }
+    void Put(Ch c) { *dst++ = c; }
+    std::size_t PutEnd(Ch* begin) { return static_cast<std::size_t>(dst - begin); }
+    void Flush() {}
+    Ch* Peek4() const { return nullptr; }
 };
+
+const JsonValue* member(const JsonValue& object, const char* name) {
+    auto it = object.FindMember(name);
+    return it == object.MemberEnd() || it->value.IsNull() ? nullptr : &it->value;
+}
 
 // The reply's shape as the decoder requires it: every candidate has content
 // with parts, and a part's inlineData (when present) has a string "data".
 // Returns the first problem found.
-std::optional<std::string> shapeProblem(const nlohmann::json& root) {
-    if (!root.is_object()) return "expected an object at the top level";
-    auto candidates = root.find("candidates");
-    if (candidates == root.end() || candidates->is_null()) return "no value for key \"candidates\"";
-    if (!candidates->is_array()) return "\"candidates\" is not an array";
-    for (std::size_t c = 0; c < candidates->size(); ++c) {
-        const auto& candidate = (*candidates)[c];
+std::optional<std::string> shapeProblem(const JsonValue& root) {
+    if (!root.IsObject()) return "expected an object at the top level";
+    const JsonValue* candidates = member(root, "candidates");
+    if (!candidates) return "no value for key \"candidates\"";
+    if (!candidates->IsArray()) return "\"candidates\" is not an array";
+    for (rapidjson::SizeType c = 0; c < candidates->Size(); ++c) {
+        const JsonValue& candidate = (*candidates)[c];
         const std::string at = "candidates[" + std::to_string(c) + "]";
-        if (!candidate.is_object()) return at + " is not an object";
-        auto content = candidate.find("content");
-        if (content == candidate.end() || content->is_null()) return "no value for key \"content\" in " + at;
-        if (!content->is_object()) return at + ".content is not an object";
-        auto parts = content->find("parts");
-        if (parts == content->end() || parts->is_null()) return "no value for key \"parts\" in " + at + ".content";
-        if (!parts->is_array()) return at + ".content.parts is not an array";
-        for (std::size_t p = 0; p < parts->size(); ++p) {
-            const auto& part = (*parts)[p];
+        if (!candidate.IsObject()) return at + " is not an object";
+        const JsonValue* content = member(candidate, "content");
+        if (!content) return "no value for key \"content\" in " + at;
+        if (!content->IsObject()) return at + ".content is not an object";
+        const JsonValue* parts = member(*content, "parts");
+        if (!parts) return "no value for key \"parts\" in " + at + ".content";
+        if (!parts->IsArray()) return at + ".content.parts is not an array";
+        for (rapidjson::SizeType p = 0; p < parts->Size(); ++p) {
+            const JsonValue& part = (*parts)[p];
             const std::string partAt = at + ".content.parts[" + std::to_string(p) + "]";
-            if (!part.is_object()) return partAt + " is not an object";
-            auto inlineData = part.find("inlineData");
-            if (inlineData == part.end() || inlineData->is_null()) continue;
-            if (!inlineData->is_object()) return partAt + ".inlineData is not an object";
-            auto data = inlineData->find("data");
-            if (data == inlineData->end() || data->is_null())
-                return "no value for key \"data\" in " + partAt + ".inlineData";
-            if (!data->is_string()) return partAt + ".inlineData.data is not a string";
+            if (!part.IsObject()) return partAt + " is not an object";
+            const JsonValue* inlineData = member(part, "inlineData");
+            if (!inlineData) continue;
+            if (!inlineData->IsObject()) return partAt + ".inlineData is not an object";
+            const JsonValue* data = member(*inlineData, "data");
+            if (!data) return "no value for key \"data\" in " + partAt + ".inlineData";
+            if (!data->IsString()) return partAt + ".inlineData.data is not a string";
         }
     }
     return std::nullopt;
@@ -225,27 +176,29 @@ std::string GeminiPodcastRenderer::requestBody(const PodcastDialogue& dialogue, 
 }
 
 Result<Bytes> GeminiPodcastRenderer::extractPCM(Bytes body) {
-    nlohmann::json root;
-    ReplyReader reader(root);
-    const bool parsed = nlohmann::json::sax_parse(body.begin(), body.end(), &reader);
-    Bytes().swap(body);  // the audio text now lives apart; the reply's bytes are done with
-    if (!parsed)
-        return platform::fail(
-            GeminiRenderError::decodeFailed("JSON decode failed: " + reader.parseError.value_or("invalid JSON"))
-                .toError());
-    if (auto problem = shapeProblem(root))
-        return platform::fail(GeminiRenderError::decodeFailed("JSON decode failed: " + *problem).toError());
+    auto decodeFailed = [](const std::string& why) {
+        return platform::fail(GeminiRenderError::decodeFailed("JSON decode failed: " + why).toError());
+    };
+    // The parser's string lengths are 32-bit.
+    if (body.size() >= std::numeric_limits<rapidjson::SizeType>::max()) return decodeFailed("reply too large");
+    // Parsed in place, so the audio text (tens of megabytes) is never copied.
+    char* text = reinterpret_cast<char*>(body.data());
+    BoundedInsituStream stream{text, text + body.size(), text};
+    rapidjson::Document root;
+    root.ParseStream<rapidjson::kParseInsituFlag>(stream);
+    if (root.HasParseError())
+        return decodeFailed(std::string(rapidjson::GetParseError_En(root.GetParseError())) + " (at offset " +
+                            std::to_string(root.GetErrorOffset()) + ")");
+    if (auto problem = shapeProblem(root)) return decodeFailed(*problem);
 
-    const auto& candidates = root["candidates"];
-    if (candidates.empty()) return platform::fail(GeminiRenderError::noAudioData().toError());
-    const auto& parts = candidates[0]["content"]["parts"];
-    if (parts.empty()) return platform::fail(GeminiRenderError::noAudioData().toError());
-    auto inlineData = parts[0].find("inlineData");
-    if (inlineData == parts[0].end() || inlineData->is_null() || !reader.audioData)
-        return platform::fail(GeminiRenderError::noAudioData().toError());
-
-    std::string text = std::move(*reader.audioData);
-    auto decoded = platform::base64Decode(text);
+    const JsonValue& candidates = root["candidates"];
+    if (candidates.Empty()) return platform::fail(GeminiRenderError::noAudioData().toError());
+    const JsonValue& parts = candidates[0]["content"]["parts"];
+    if (parts.Empty()) return platform::fail(GeminiRenderError::noAudioData().toError());
+    const JsonValue* inlineData = member(parts[0], "inlineData");
+    if (!inlineData) return platform::fail(GeminiRenderError::noAudioData().toError());
+    const JsonValue& data = (*inlineData)["data"];
+    auto decoded = platform::base64Decode(std::string_view(data.GetString(), data.GetStringLength()));
     if (!decoded) return platform::fail(GeminiRenderError::decodeFailed("inlineData.data not valid base64").toError());
     return std::move(*decoded);
 }

@@ -92,8 +92,8 @@ public:
     static std::string requestBody(const PodcastDialogue& dialogue, std::string_view hostAVoice,
                                    std::string_view hostBVoice);
     // The audio bytes of the first part of the first candidate (possibly
-    // empty). Takes the body by value and lets it go before decoding, so a
-    // large reply is held about twice at most.
+    // empty). Takes the body by value and parses it in place, so a large
+    // reply is held once besides its decoded audio.
     static platform::Result<platform::Bytes> extractPCM(platform::Bytes body);
     // Writes the bytes as 16-bit little-endian mono samples at 24 kHz into a
     // CAF file, in one write; an odd last byte is dropped. Fewer than two
