@@ -57,19 +57,13 @@ fs::path scratch(const char* name) {
     return fs::temp_directory_path() / (std::string("parlowen-bench-") + std::to_string(::getpid()) + "-" + name);
 }
 
-// Peak resident memory since the last reset, in bytes (VmHWM).
-std::uint64_t peakResident() {
+// A size line of /proc/self/status in bytes: "VmHWM" is the peak resident
+// memory since the last reset, "VmRSS" the current one.
+std::uint64_t statusBytes(const std::string& field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
-    return 0;
-}
-std::uint64_t currentResident() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6)) * 1024;
+        if (line.rfind(field + ":", 0) == 0) return std::stoull(line.substr(field.size() + 1)) * 1024;
     return 0;
 }
 // Sets the peak back to the current size; false where the kernel refuses.
@@ -103,7 +97,7 @@ void BM_GeminiExtractAndWrite(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove(out);
-        const std::uint64_t before = currentResident();
+        const std::uint64_t before = statusBytes("VmRSS");
         platform::Bytes body = reply();  // the reply as the HTTP layer hands it over
         const bool measured = resetPeak();
         state.ResumeTiming();
@@ -113,7 +107,7 @@ void BM_GeminiExtractAndWrite(benchmark::State& state) {
             break;
         }
         state.PauseTiming();
-        if (measured) growth = std::max(growth, static_cast<double>(peakResident() - before));
+        if (measured) growth = std::max(growth, static_cast<double>(statusBytes("VmHWM") - before));
         decoded = platform::Bytes();
         state.ResumeTiming();
     }
