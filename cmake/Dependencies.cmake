@@ -3,6 +3,9 @@ find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(fmt REQUIRED)
 find_package(nlohmann_json REQUIRED)
+# Header-only; parses in place (strings stay in the input), for replies too
+# large to copy: the Gemini renderer's audio.
+find_package(RapidJSON CONFIG REQUIRED)
 find_package(CURL REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc i18n)

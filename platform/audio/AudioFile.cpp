@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -203,6 +204,42 @@ Status AudioFileWriter::write(const PcmBuffer& buffer) {
         for (std::uint32_t c = 0; c < channels; ++c)
             impl_->interleaved[static_cast<std::size_t>(i) * channels + c] = buffer.sample(c, i);
     return impl_->checked(sf_writef_float(impl_->file.get(), impl_->interleaved.data(), frames), frames);
+}
+
+Status AudioFileWriter::writeInt16LittleEndian(std::span<const std::uint8_t> bytes) {
+    if (!impl_ || !impl_->file)
+        return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_ ? impl_->path : fs::path(),
+                                   "the file is closed"));
+    if (auto flushed = impl_->flushStaged(); !flushed) return flushed;
+    const std::size_t frameBytes = 2 * static_cast<std::size_t>(impl_->channels);
+    const auto frames = static_cast<sf_count_t>(bytes.size() / frameBytes);
+    if (frames == 0) return ok();
+    auto checked = [&](sf_count_t written, sf_count_t wanted) -> Status {
+        if (written != wanted)
+            return fail(fileError(FileErrorCode::writeFailed, "Could not write", impl_->path,
+                                  sf_strerror(impl_->file.get())));
+        return ok();
+    };
+    const bool aligned = reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(std::int16_t) == 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The bytes already are the samples libsndfile takes.
+        if (aligned)
+            return checked(sf_writef_short(impl_->file.get(), reinterpret_cast<const short*>(bytes.data()), frames),
+                           frames);
+    }
+    // Otherwise through a bounded staging buffer, a block of frames at a time.
+    const sf_count_t blockFrames = static_cast<sf_count_t>(Impl::kStagedSamples / impl_->channels);
+    std::vector<short> block;
+    for (sf_count_t done = 0; done < frames;) {
+        const sf_count_t n = std::min(blockFrames, frames - done);
+        block.resize(static_cast<std::size_t>(n) * impl_->channels);
+        const std::uint8_t* from = bytes.data() + static_cast<std::size_t>(done) * frameBytes;
+        for (std::size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<short>(static_cast<std::uint16_t>(from[2 * i] | (from[2 * i + 1] << 8)));
+        if (auto w = checked(sf_writef_short(impl_->file.get(), block.data(), n), n); !w) return w;
+        done += n;
+    }
+    return ok();
 }
 
 Status AudioFileWriter::close() {

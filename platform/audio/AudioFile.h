@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "platform/audio/PcmBuffer.h"
@@ -56,6 +57,11 @@ public:
     // Appends the buffer's frames; it must have the file's rate and channel
     // count (any sample type and layout).
     Status write(const PcmBuffer& buffer);
+    // Appends interleaved 16-bit little-endian samples straight from memory,
+    // in one write and without a staging copy on a little-endian machine:
+    // bytes.size() / (2 × channels) frames; trailing bytes of a partial
+    // frame are ignored.
+    Status writeInt16LittleEndian(std::span<const std::uint8_t> bytes);
     // Finishes the file (headers, codec tail). Called by the destructor too,
     // which cannot report a failure.
     Status close();

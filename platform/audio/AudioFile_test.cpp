@@ -159,6 +159,45 @@ TEST(AudioFile, MixedWritesKeepTheirOrder) {
         ASSERT_EQ(std::lround(all->floatChannel(0)[i] * 32768.0), expected[i]) << i;
 }
 
+// Little-endian bytes go in as they are, after buffers staged before them,
+// from an aligned or an odd address; a partial last frame is left out.
+TEST(AudioFile, LittleEndianBytesAreWrittenAsSamples) {
+    testsupport::TempDir dir;
+    const std::int16_t values[] = {1, -2, 300, -32768, 32767, 4660, -1, 0, 12345, -12345};
+    std::vector<std::uint8_t> storage(1 + 2 * std::size(values) + 3);
+    for (std::size_t offset : {0u, 1u}) {
+        for (std::size_t i = 0; i < std::size(values); ++i) {
+            const auto u = static_cast<std::uint16_t>(values[i]);
+            storage[offset + 2 * i] = static_cast<std::uint8_t>(u & 0xff);
+            storage[offset + 2 * i + 1] = static_cast<std::uint8_t>(u >> 8);
+        }
+        PcmBuffer first(PcmFormat::int16(8000, 2), 1);
+        first.int16Channel(0)[0] = 11;
+        first.int16Channel(0)[1] = 22;
+        first.setFrameLength(1);
+        const auto path = dir / ("le" + std::to_string(offset) + ".caf");
+        {
+            auto writer = AudioFileWriter::create(path, AudioFileType::caf, 8000, 2);
+            ASSERT_TRUE(writer);
+            ASSERT_TRUE(writer->write(first));
+            // Ten samples and three bytes more: five stereo frames, the rest dropped.
+            ASSERT_TRUE(writer->writeInt16LittleEndian(std::span(storage).subspan(offset, 2 * std::size(values) + 3)));
+            ASSERT_TRUE(writer->close());
+        }
+        auto reader = openAudioFileForReading(path);
+        ASSERT_TRUE(reader);
+        auto all = readAll(**reader);
+        ASSERT_TRUE(all);
+        ASSERT_EQ(all->frameLength(), 6u) << offset;
+        std::vector<long> got;
+        for (std::uint32_t f = 0; f < 6; ++f)
+            for (std::uint32_t c = 0; c < 2; ++c) got.push_back(std::lround(all->sample(c, f) * 32768.0));
+        std::vector<long> expected = {11, 22};
+        for (std::int16_t v : values) expected.push_back(v);
+        EXPECT_EQ(got, expected) << offset;
+    }
+}
+
 TEST(AudioFile, OpeningFailuresAreFileErrors) {
     testsupport::TempDir dir;
     auto missing = openAudioFileForReading(dir / "none.wav");

@@ -31,26 +31,29 @@ Bytes toBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 std::string toString(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-std::string base64Encode(ByteView bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+void base64EncodeInto(ByteView bytes, char* out) {
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t v = std::uint32_t(bytes[i]) << 16 | std::uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
-        out += kBase64Alphabet[v >> 18 & 63];
-        out += kBase64Alphabet[v >> 12 & 63];
-        out += kBase64Alphabet[v >> 6 & 63];
-        out += kBase64Alphabet[v & 63];
+        *out++ = kBase64Alphabet[v >> 18 & 63];
+        *out++ = kBase64Alphabet[v >> 12 & 63];
+        *out++ = kBase64Alphabet[v >> 6 & 63];
+        *out++ = kBase64Alphabet[v & 63];
     }
     const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
         std::uint32_t v = std::uint32_t(bytes[i]) << 16;
         if (rest == 2) v |= std::uint32_t(bytes[i + 1]) << 8;
-        out += kBase64Alphabet[v >> 18 & 63];
-        out += kBase64Alphabet[v >> 12 & 63];
-        out += rest == 2 ? kBase64Alphabet[v >> 6 & 63] : '=';
-        out += '=';
+        *out++ = kBase64Alphabet[v >> 18 & 63];
+        *out++ = kBase64Alphabet[v >> 12 & 63];
+        *out++ = rest == 2 ? kBase64Alphabet[v >> 6 & 63] : '=';
+        *out++ = '=';
     }
+}
+
+std::string base64Encode(ByteView bytes) {
+    std::string out(base64EncodedLength(bytes.size()), '\0');
+    base64EncodeInto(bytes, out.data());
     return out;
 }
 

@@ -22,6 +22,12 @@ inline ByteView asBytes(std::string_view text) {
 
 // Standard base64 (RFC 4648) with padding.
 std::string base64Encode(ByteView bytes);
+// The length of the base64 text of `byteCount` bytes.
+constexpr std::size_t base64EncodedLength(std::size_t byteCount) { return (byteCount + 2) / 3 * 4; }
+// Writes the base64 text of `bytes` to `out`, which has room for
+// base64EncodedLength(bytes.size()) characters: for building a large body
+// without an intermediate copy of the text.
+void base64EncodeInto(ByteView bytes, char* out);
 // Strict: the length must be a multiple of four, padding only at the end, and no
 // character outside the alphabet (line breaks and blanks included) is tolerated.
 std::optional<Bytes> base64Decode(std::string_view text);
