@@ -59,7 +59,21 @@ NotepadCoordinator::Merged NotepadCoordinator::mergePartial(std::string_view dis
     return {platform::text::graphemePrefix(displayed, *slotStart) + std::string(partial), *slotStart};
 }
 
+namespace {
+// Whether a text ending at the slot and a partial starting there meet at a
+// character boundary whatever comes before: an ASCII character other than CR
+// before and other than LF after (none of them joins a neighbour into one
+// character). Only then does the slot keep its byte offset across partials.
+bool slotIsCleanBoundary(std::string_view before, std::string_view partial) {
+    const bool left = before.empty() || (static_cast<unsigned char>(before.back()) < 0x80 && before.back() != '\r');
+    const bool right =
+        partial.empty() || (static_cast<unsigned char>(partial.front()) < 0x80 && partial.front() != '\n');
+    return left && right;
+}
+}  // namespace
+
 void NotepadCoordinator::replaceDisplayedText(std::string text) {
+    slotByteOffset_.reset();
     expectedDisplayedText_ = text;
     displayedText_.set(std::move(text));
     changeCheck();
@@ -67,6 +81,7 @@ void NotepadCoordinator::replaceDisplayedText(std::string text) {
 
 void NotepadCoordinator::setDisplayedText(std::string text) {
     PARLOWEN_ASSERT_ON(main_);
+    slotByteOffset_.reset();
     displayedText_.set(std::move(text));
     changeCheck();
 }
@@ -287,9 +302,24 @@ void NotepadCoordinator::stopRecording() {
 void NotepadCoordinator::handlePartial(const std::string& partial) {
     if (!isRecording_.get()) return;
     latestPartial_ = applyVoiceCommands(partial, preferences_.enabledVoiceCommands.get());
-    Merged merged = mergePartial(displayedText_.get(), partialSlotStart_, latestPartial_);
+    const std::string& displayed = displayedText_.get();
+    Merged merged;
+    std::size_t slotByte = 0;
+    if (partialSlotStart_ && slotByteOffset_ && *slotByteOffset_ <= displayed.size() &&
+        slotIsCleanBoundary(std::string_view(displayed).substr(0, *slotByteOffset_), latestPartial_)) {
+        // The text is what the last partial made of it, so the slot holds
+        // the same characters at the same bytes: what mergePartial would
+        // give, without counting the whole text.
+        slotByte = *slotByteOffset_;
+        merged = {displayed.substr(0, slotByte) + latestPartial_, *partialSlotStart_};
+    } else {
+        merged = mergePartial(displayed, partialSlotStart_, latestPartial_);
+        slotByte = merged.text.size() - latestPartial_.size();
+    }
+    const bool clean = slotIsCleanBoundary(std::string_view(merged.text).substr(0, slotByte), latestPartial_);
     partialSlotStart_ = merged.slotStart;
     replaceDisplayedText(std::move(merged.text));
+    if (clean) slotByteOffset_ = slotByte;
     restartPauseTimer();
 }
 

@@ -182,6 +182,10 @@ private:
     platform::Observable<std::string> displayedText_;
     std::string expectedDisplayedText_;
     std::optional<std::size_t> partialSlotStart_;
+    // The byte offset of the slot in the displayed text, while it is known
+    // without counting the text's characters again: set by a partial, dropped
+    // by any other change of the text.
+    std::optional<std::size_t> slotByteOffset_;
     platform::Observable<bool> isPolishing_{false};
     platform::Observable<std::vector<float>> amplitudes_{std::vector<float>(kLevelWindow, 0.0f)};
     std::optional<platform::TimePoint> lastAmplitudePublishAt_;

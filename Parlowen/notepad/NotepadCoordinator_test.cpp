@@ -50,6 +50,30 @@ TEST_F(NotepadFixture, OpenStartsRecordingAndOpenWhileOpenChangesNothing) {
     EXPECT_EQ(engine().starts, 1);
 }
 
+// Successive partials land exactly where the pure merge puts them, also where
+// a partial's first character joins the one before the slot.
+TEST_F(NotepadFixture, SuccessivePartialsMergeAsThePureMergeDoes) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"hello", "hello world", "help", "", "hello again"},
+        {"caf", "e\u0301 au lait", "cafe", "\u0301"},           // a combining accent starts a partial
+        {"line\r", "\nnext", "line\r\nnext", "\xF0\x9F\x87\xAB"},  // CR then LF; a flag half
+        {"\xF0\x9F\x87\xB7", "ok", "\xE2\x80\x8D\xF0\x9F\x91\xA6 x"},  // ZWJ start
+    };
+    openRecording();
+    for (const auto& run : runs) {
+        type(text() + "Seed \xF0\x9F\x91\xA9");  // an edit starts a new slot
+        std::string expected = text();
+        std::optional<std::size_t> slot;
+        for (const auto& partial : run) {
+            say(partial);
+            auto merged = NotepadCoordinator::mergePartial(expected, slot, partial);
+            expected = merged.text;
+            slot = merged.slotStart;
+            ASSERT_EQ(text(), expected) << partial;
+        }
+    }
+}
+
 TEST_F(NotepadFixture, AMissingPermissionKeepsItClosed) {
     speechPermission.setRawStatus(1);  // denied
     permissions.refresh();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,7 +30,7 @@ public:
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
-        wake_.notify_all();
+        wakeFeeder();
         if (feeder_.joinable()) feeder_.join();
         if (stream_) stream_->stop();
         sf_close(file_);
@@ -47,7 +46,7 @@ public:
         if (!prepareLocked()) return false;
         if (!stream_->play()) return false;
         playing_ = true;
-        wake_.notify_all();
+        wakeFeeder();
         return true;
     }
 
@@ -69,7 +68,7 @@ public:
         const auto frame = static_cast<sf_count_t>(std::clamp(seconds, 0.0, duration()) * info_.samplerate);
         moveToLocked(frame);
         if (playing_ && stream_) stream_->play();
-        wake_.notify_all();
+        wakeFeeder();
     }
 
     void setEnableRate(bool enabled) override {
@@ -95,6 +94,12 @@ public:
     }
 
 private:
+    // Lock-free and allocation-free: safe on the audio thread.
+    void wakeFeeder() {
+        wakeups_.fetch_add(1);
+        wakeups_.notify_all();
+    }
+
     double effectiveRateLocked() const { return rateEnabled_ ? rate_ : 1.0; }
 
     bool prepareLocked() {
@@ -127,6 +132,8 @@ private:
     void feed() {
         std::unique_lock lock(mutex_);
         while (!quit_) {
+            // Taken before looking at the state: a wake after this point ends the wait below at once.
+            const std::uint32_t seen = wakeups_.load();
             if (ended_.exchange(false)) {
                 const bool successfully = !readFailed_;
                 playing_ = false;
@@ -143,8 +150,11 @@ private:
                 scheduleNextLocked();
                 continue;
             }
-            // Completions wake the feeder without the lock; the timeout covers a missed wake.
-            wake_.wait_for(lock, std::chrono::milliseconds(50));
+            // Completions wake the feeder without the lock (the audio thread never
+            // waits for the decoder), so the wait is on the wake count, which cannot miss one.
+            lock.unlock();
+            wakeups_.wait(seen);
+            lock.lock();
         }
     }
 
@@ -189,7 +199,7 @@ private:
                     playedFrames_ = sourceEnd;
                     if (last) ended_ = true;
                 }
-                wake_.notify_all();
+                wakeFeeder();
             });
         if (!scheduled) {
             // Ends as a failed read does: reported once, nothing more offered
@@ -209,7 +219,6 @@ private:
     SF_INFO info_;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
     std::unique_ptr<AudioOutputStream> stream_;
     std::thread feeder_;
     soundtouch::SoundTouch touch_;
@@ -227,6 +236,7 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<int> inFlight_{0};
     std::atomic<std::uint64_t> generation_{0};
+    std::atomic<std::uint32_t> wakeups_{0};
     std::atomic<double> playedFrames_{0};
 };
 

@@ -43,6 +43,32 @@ Error curlError(CURLcode rc, const char* detailBuffer) {
 
 }  // namespace
 
+// The cookies of requests that keep them. Easy handles are configured on the
+// callers' threads and run on the curl thread, so the share is locked.
+struct CurlHttpClient::CookieJar {
+    CURLSH* share = nullptr;
+    std::mutex mutexes[CURL_LOCK_DATA_LAST];
+
+    CookieJar() {
+        share = curl_share_init();
+        if (!share) return;
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CookieJar::lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CookieJar::unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    }
+    ~CookieJar() {
+        if (share) curl_share_cleanup(share);
+    }
+    CookieJar(const CookieJar&) = delete;
+    CookieJar& operator=(const CookieJar&) = delete;
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<CookieJar*>(user)->mutexes[data].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) { static_cast<CookieJar*>(user)->mutexes[data].unlock(); }
+};
+
 // One request from submission to completion. Fields marked "curl thread" are
 // touched only there once the transfer is submitted; the awaiting task reads
 // the results after it has been resumed, which the executor's post orders
@@ -52,6 +78,7 @@ struct CurlHttpClient::Transfer : std::enable_shared_from_this<Transfer> {
     HttpRequest request;
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
+    std::shared_ptr<CookieJar> cookies;  // outlives `easy`, which points into it
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     std::atomic<bool> cancelRequested{false};
@@ -93,6 +120,7 @@ struct CurlHttpClient::Transfer : std::enable_shared_from_this<Transfer> {
     void releaseCurl() {
         if (easy) curl_easy_cleanup(std::exchange(easy, nullptr));
         if (headerList) curl_slist_free_all(std::exchange(headerList, nullptr));
+        cookies.reset();
     }
 
     void resumeWaiter() {
@@ -203,7 +231,7 @@ struct CurlHttpClient::Transfer : std::enable_shared_from_this<Transfer> {
     }
 
     // Sets up the easy handle; fails for a URL that is not http(s).
-    Status configure(const HttpClientConfig& config) {
+    Status configure(const HttpClientConfig& config, const std::shared_ptr<CookieJar>& jar) {
         CURLU* url = curl_url();
         CURLUcode parsed = curl_url_set(url, CURLUPART_URL, request.url.c_str(), 0);
         char* scheme = nullptr;
@@ -226,6 +254,11 @@ struct CurlHttpClient::Transfer : std::enable_shared_from_this<Transfer> {
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 16L);
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        if (request.keepsCookies && jar && jar->share) {
+            cookies = jar;
+            curl_easy_setopt(easy, CURLOPT_SHARE, jar->share);
+            curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, reading no file
+        }
 
         // Only our configuration decides on proxies: an empty proxy disables
         // them, and an explicit no-proxy list keeps the environment's out.
@@ -478,23 +511,24 @@ struct TransferAwaiter {
 }  // namespace
 
 CurlHttpClient::CurlHttpClient(HttpClientConfig config)
-    : config_(std::move(config)), core_(std::make_shared<Core>()) {}
+    : config_(std::move(config)), cookies_(std::make_shared<CookieJar>()), core_(std::make_shared<Core>()) {}
 
 CurlHttpClient::~CurlHttpClient() { core_->shutdown(); }
 
 namespace {
-Result<std::shared_ptr<CurlHttpClient::Transfer>> makeTransfer(Mode mode, HttpRequest request,
-                                                               const HttpClientConfig& config) {
+Result<std::shared_ptr<CurlHttpClient::Transfer>> makeTransfer(
+    Mode mode, HttpRequest request, const HttpClientConfig& config,
+    const std::shared_ptr<CurlHttpClient::CookieJar>& cookies) {
     auto t = std::make_shared<CurlHttpClient::Transfer>();
     t->mode = mode;
     t->request = std::move(request);
-    if (auto configured = t->configure(config); !configured) return fail(configured.error());
+    if (auto configured = t->configure(config, cookies); !configured) return fail(configured.error());
     return t;
 }
 }  // namespace
 
 Task<Result<HttpResponse>> CurlHttpClient::send(HttpRequest request) {
-    auto made = makeTransfer(Mode::whole, std::move(request), config_);
+    auto made = makeTransfer(Mode::whole, std::move(request), config_, cookies_);
     if (!made) co_return fail(made.error());
     std::shared_ptr<Transfer> t = *made;
     TransferAwaiter awaiter{core_, t, std::nullopt};
@@ -504,7 +538,7 @@ Task<Result<HttpResponse>> CurlHttpClient::send(HttpRequest request) {
 }
 
 Task<Result<HttpStream>> CurlHttpClient::stream(HttpRequest request) {
-    auto made = makeTransfer(Mode::stream, std::move(request), config_);
+    auto made = makeTransfer(Mode::stream, std::move(request), config_, cookies_);
     if (!made) co_return fail(made.error());
     std::shared_ptr<Transfer> t = *made;
     // The reader stopping (or the stream being dropped) aborts the transfer.
@@ -527,7 +561,7 @@ Task<Result<DownloadResult>> CurlHttpClient::download(HttpRequest request, std::
                                                       ProgressCallback progress) {
     auto file = PartialFile::create(destination);
     if (!file) co_return fail(file.error());
-    auto made = makeTransfer(Mode::download, std::move(request), config_);
+    auto made = makeTransfer(Mode::download, std::move(request), config_, cookies_);
     if (!made) co_return fail(made.error());
     std::shared_ptr<Transfer> t = *made;
     t->file = std::move(*file);

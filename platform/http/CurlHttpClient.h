@@ -21,6 +21,9 @@ struct HttpClientConfig {
 // caller is a transfer on that thread; results are handed back by resuming the
 // awaiting task on its own executor. Redirects are followed.
 //
+// Requests that keep cookies share one in-memory cookie jar (libcurl's share
+// interface), which lives as long as the client.
+//
 // Destroying the client cancels whatever is still in flight.
 class CurlHttpClient final : public HttpClient {
 public:
@@ -36,9 +39,11 @@ public:
 
     struct Core;
     struct Transfer;
+    struct CookieJar;
 
 private:
     HttpClientConfig config_;
+    std::shared_ptr<CookieJar> cookies_;
     std::shared_ptr<Core> core_;
 };
 

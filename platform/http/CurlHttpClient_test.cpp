@@ -196,6 +196,38 @@ TEST_F(CurlHttpClientTest, ErrorStatusesAreResponsesWithTheirBodies) {
     }
 }
 
+TEST_F(CurlHttpClientTest, RequestsThatKeepCookiesShareOneJarOfTheirOwn) {
+    auto login = LoopbackReply::text(200, "in");
+    login.headers.emplace_back("Set-Cookie", "session=abc123; Path=/");
+    server.route("GET", "/login", login);
+    server.route("GET", "/page", LoopbackReply::text(200, "page"));
+    auto keeping = [&](const char* path) {
+        auto r = HttpRequest::get(server.url(path));
+        r.keepsCookies = true;
+        return r;
+    };
+
+    // A request outside the jar neither stores the cookie nor sends one.
+    ASSERT_TRUE(send(HttpRequest::get(server.url("/login"))).result);
+    ASSERT_TRUE(send(keeping("/page")).result);
+    ASSERT_TRUE(send(keeping("/login")).result);
+    ASSERT_TRUE(send(keeping("/page")).result);
+    ASSERT_TRUE(send(HttpRequest::get(server.url("/page"))).result);
+    CurlHttpClient other;  // another client has a jar of its own
+    Sent elsewhere;
+    auto h = spawn(ex, sendInto(&other, keeping("/page"), &ex, &elsewhere));
+    runToEnd(h);
+    ASSERT_TRUE(elsewhere.result);
+
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen[1].header("Cookie"), std::nullopt);
+    EXPECT_EQ(seen[2].header("Cookie"), std::nullopt);
+    EXPECT_EQ(seen[3].header("Cookie"), "session=abc123");
+    EXPECT_EQ(seen[4].header("Cookie"), std::nullopt);
+    EXPECT_EQ(seen[5].header("Cookie"), std::nullopt);
+}
+
 TEST_F(CurlHttpClientTest, FollowsRedirectsAndAnswersHeadWithoutABody) {
     LoopbackReply moved;
     moved.status = 302;

@@ -57,6 +57,10 @@ struct HttpRequest {
     // The longest wait with no data moving in either direction before the
     // request fails as timed out; zero waits for ever.
     Duration timeout{};
+    // Sends the cookies that earlier such requests were given and keeps the
+    // ones this response sets, in the client's in-memory jar (one per client,
+    // never written to disk and never shared with the web engine's profile).
+    bool keepsCookies = false;
 
     static HttpRequest get(std::string url, Duration timeout = {});
 };

@@ -6,6 +6,8 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
+
 #include "platform/text/IcuSupport.h"
 
 namespace platform::text {
@@ -13,6 +15,7 @@ namespace platform::text {
 struct Regex::Compiled {
     std::string pattern;
     std::unique_ptr<icu::RegexPattern> icu;
+    std::int32_t timeLimit = 0;
 };
 
 namespace {
@@ -33,15 +36,23 @@ std::size_t walkToUtf16(std::string_view text, std::size_t utf16, std::size_t by
     return byte;
 }
 
+Error timeLimitReached() {
+    return Error::make("icu", static_cast<int>(U_REGEX_TIME_OUT), "U_REGEX_TIME_OUT",
+                       "The regular expression search reached its time limit.");
+}
+
 // Runs `visit` on every match, in order; stops early when `visit` returns false.
 // Positions map back to bytes by walking forward from the previous match, so a
-// scan over a large text needs no offset table as large as the text.
+// scan over a large text needs no offset table as large as the text. True
+// unless the search stopped at the pattern's time limit (one limit for the
+// whole scan: the matcher's clock runs on across its finds).
 template <class Visit>
-void forEachMatch(const icu::RegexPattern& pattern, std::string_view text, Visit visit) {
+bool forEachMatch(const icu::RegexPattern& pattern, std::int32_t timeLimit, std::string_view text, Visit visit) {
     const icu::UnicodeString utf16 = detail::toUtf16Text(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> m(pattern.matcher(utf16, status));
-    if (U_FAILURE(status) || !m) return;
+    if (U_FAILURE(status) || !m) return true;
+    if (timeLimit > 0) m->setTimeLimit(timeLimit, status);
     const int32_t groupCount = m->groupCount();
     std::size_t cursorUtf16 = 0;  // the start of the latest match, in both units
     std::size_t cursorByte = 0;
@@ -69,8 +80,9 @@ void forEachMatch(const icu::RegexPattern& pattern, std::string_view text, Visit
                 walkToUtf16(text, static_cast<std::size_t>(start), startByte, static_cast<std::size_t>(end));
             match.groups.push_back(TextRange{startByte, endByte});
         }
-        if (!visit(std::move(match))) return;
+        if (!visit(std::move(match))) return true;
     }
+    return status != U_REGEX_TIME_OUT;
 }
 
 // "$n" picks group n, taking further digits only while they still name a group
@@ -107,13 +119,14 @@ std::optional<std::string_view> RegexMatch::group(std::string_view text, std::si
     return groups[index]->of(text);
 }
 
-Result<Regex> Regex::compile(std::string_view pattern, unsigned options) {
+Result<Regex> Regex::compile(std::string_view pattern, unsigned options, std::int32_t timeLimit) {
     uint32_t flags = 0;
     if (options & caseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
     if (options & multiline) flags |= UREGEX_MULTILINE;
     if (options & dotAll) flags |= UREGEX_DOTALL;
     auto compiled = std::make_shared<Compiled>();
     compiled->pattern = std::string(pattern);
+    compiled->timeLimit = std::max<std::int32_t>(timeLimit, 0);
     UParseError parseError{};
     UErrorCode status = U_ZERO_ERROR;
     compiled->icu.reset(icu::RegexPattern::compile(detail::toUtf16Text(pattern), flags, parseError, status));
@@ -132,22 +145,56 @@ const std::string& Regex::pattern() const { return compiled_->pattern; }
 bool Regex::matches(std::string_view text) const { return firstMatch(text).has_value(); }
 
 std::optional<RegexMatch> Regex::firstMatch(std::string_view text) const {
+    auto checked = checkedFirstMatch(text);
+    return checked ? std::move(*checked) : std::nullopt;
+}
+
+Result<std::optional<RegexMatch>> Regex::checkedFirstMatch(std::string_view text) const {
     std::optional<RegexMatch> first;
-    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
+    const bool complete = forEachMatch(*compiled_->icu, compiled_->timeLimit, text, [&](RegexMatch m) {
         first = std::move(m);
         return false;
     });
+    if (!complete) return fail(timeLimitReached());
     return first;
 }
 
 std::vector<RegexMatch> Regex::allMatches(std::string_view text) const {
     std::vector<RegexMatch> all;
-    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
+    forEachMatch(*compiled_->icu, compiled_->timeLimit, text, [&](RegexMatch m) {
         all.push_back(std::move(m));
         return true;
     });
     return all;
 }
+
+Result<std::vector<RegexMatch>> Regex::checkedAllMatches(std::string_view text) const {
+    std::vector<RegexMatch> all;
+    const bool complete = forEachMatch(*compiled_->icu, compiled_->timeLimit, text, [&](RegexMatch m) {
+        all.push_back(std::move(m));
+        return true;
+    });
+    if (!complete) return fail(timeLimitReached());
+    return all;
+}
+
+namespace {
+// Copies `text` with each match replaced; false when the time limit ended the scan.
+bool replaceEach(const icu::RegexPattern& pattern, std::int32_t timeLimit, std::string_view text,
+                 const std::function<std::string(const RegexMatch& match, std::string_view text)>& replacement,
+                 std::string& out) {
+    std::size_t copied = 0;
+    const bool complete = forEachMatch(pattern, timeLimit, text, [&](RegexMatch m) {
+        const TextRange r = m.range();
+        out.append(text.substr(copied, r.begin - copied));
+        out += replacement(m, text);
+        copied = r.end;
+        return true;
+    });
+    out.append(text.substr(copied));
+    return complete;
+}
+}  // namespace
 
 std::string Regex::replaceAll(std::string_view text, std::string_view replacementTemplate) const {
     return replaceAll(text, [replacementTemplate](const RegexMatch& m, std::string_view t) {
@@ -159,16 +206,23 @@ std::string Regex::replaceAll(
     std::string_view text,
     const std::function<std::string(const RegexMatch& match, std::string_view text)>& replacement) const {
     std::string out;
-    std::size_t copied = 0;
-    forEachMatch(*compiled_->icu, text, [&](RegexMatch m) {
-        const TextRange r = m.range();
-        out.append(text.substr(copied, r.begin - copied));
-        out += replacement(m, text);
-        copied = r.end;
-        return true;
-    });
-    out.append(text.substr(copied));
+    replaceEach(*compiled_->icu, compiled_->timeLimit, text, replacement, out);
     return out;
+}
+
+Result<std::string> Regex::checkedReplaceAll(std::string_view text, std::string_view replacementTemplate) const {
+    std::string out;
+    const bool complete = replaceEach(*compiled_->icu, compiled_->timeLimit, text,
+                                      [replacementTemplate](const RegexMatch& m, std::string_view t) {
+                                          return expandTemplate(replacementTemplate, m, t);
+                                      },
+                                      out);
+    if (!complete) return fail(timeLimitReached());
+    return out;
+}
+
+bool Regex::isTimeLimitError(const Error& error) {
+    return error.domain == "icu" && error.code == static_cast<int>(U_REGEX_TIME_OUT);
 }
 
 std::string Regex::escapedPattern(std::string_view text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,7 +38,13 @@ public:
 
     // Errors have domain "NSCocoaErrorDomain", code 2048 and the description
     // "The value “<pattern>” is invalid."; the underlying error carries ICU's reason.
-    static Result<Regex> compile(std::string_view pattern, unsigned options = 0);
+    //
+    // `timeLimit` bounds each search (a first match, or a whole scan for all
+    // matches or a replacement) in steps of ICU's match engine, each well under
+    // a millisecond; zero means no limit. A search that reaches it stops: the
+    // plain calls below then behave as if no further match existed, the
+    // `checked` ones fail with an error that `isTimeLimitError` recognises.
+    static Result<Regex> compile(std::string_view pattern, unsigned options = 0, std::int32_t timeLimit = 0);
 
     const std::string& pattern() const;
 
@@ -54,6 +61,14 @@ public:
     std::string replaceAll(std::string_view text,
                            const std::function<std::string(const RegexMatch& match, std::string_view text)>&
                                replacement) const;
+
+    // As above, but a search that reaches the time limit fails.
+    Result<std::optional<RegexMatch>> checkedFirstMatch(std::string_view text) const;
+    Result<std::vector<RegexMatch>> checkedAllMatches(std::string_view text) const;
+    Result<std::string> checkedReplaceAll(std::string_view text, std::string_view replacementTemplate) const;
+
+    // Domain "icu", code U_REGEX_TIME_OUT.
+    static bool isTimeLimitError(const Error& error);
 
     // `text` with every character that means something in a pattern escaped.
     static std::string escapedPattern(std::string_view text);

@@ -113,6 +113,38 @@ TEST(Regex, RemovesScriptElements) {
     EXPECT_EQ(compiled(R"((?is)<script\b[^>]*>.*?</script>)").replaceAll(page, ""), "<p>a</p><p>b</p>");
 }
 
+TEST(Regex, ATimeLimitEndsAQuadraticSearchAndChecksTheWholeScan) {
+    // Every unclosed "<script" scans to the end of the text: quadratic work.
+    std::string hostile;
+    while (hostile.size() < 400'000) hostile += "<script src=a ";
+    const auto limited = Regex::compile(R"((?is)<script\b[^>]*>.*?</script>)", 0, 200);
+    ASSERT_TRUE(limited);
+    auto replaced = limited->checkedReplaceAll(hostile, "");
+    ASSERT_FALSE(replaced);
+    EXPECT_TRUE(Regex::isTimeLimitError(replaced.error()));
+    auto first = limited->checkedFirstMatch(hostile);
+    ASSERT_FALSE(first);
+    EXPECT_TRUE(Regex::isTimeLimitError(first.error()));
+    EXPECT_FALSE(limited->matches(hostile));  // the plain calls find nothing more
+    EXPECT_TRUE(limited->allMatches(hostile).empty());
+
+    // An ordinary text well within the limit is scanned whole.
+    const std::string page = "<p>a</p><script>x()</script><p>b</p>";
+    auto cleaned = limited->checkedReplaceAll(page, "");
+    ASSERT_TRUE(cleaned);
+    EXPECT_EQ(*cleaned, "<p>a</p><p>b</p>");
+    auto all = limited->checkedAllMatches(page);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->size(), 1u);
+
+    // The limit counts over a whole scan: many cheap matches add up.
+    std::string many;
+    for (int i = 0; i < 200'000; ++i) many += "<script>x</script>";
+    const auto tight = Regex::compile(R"((?is)<script\b[^>]*>.*?</script>)", 0, 1);
+    ASSERT_TRUE(tight);
+    EXPECT_FALSE(tight->checkedAllMatches(many));
+}
+
 TEST(Regex, EscapedPatternMatchesLiterally) {
     const std::string label = "Host (A) [1.0]*: $5?";
     const auto re = compiled("^" + Regex::escapedPattern(label), Regex::caseInsensitive);

@@ -766,8 +766,17 @@ void NotepadContent::showText(const std::string& text) {
             end.movePosition(QTextCursor::End);
             end.insertText(wanted.mid(current.size()));
         } else {
+            // Replace only what follows the common beginning (a partial
+            // rewrites the end), so a long text is not laid out anew.
             const int caret = editor_->textCursor().position();
-            editor_->setPlainText(wanted);
+            qsizetype same = 0;
+            const qsizetype shorter = std::min(current.size(), wanted.size());
+            while (same < shorter && current[same] == wanted[same]) ++same;
+            if (same > 0 && current[same - 1].isHighSurrogate()) --same;
+            QTextCursor tail(editor_->document());
+            tail.setPosition(static_cast<int>(same));
+            tail.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            tail.insertText(wanted.mid(same));
             QTextCursor c = editor_->textCursor();
             c.setPosition(std::min<int>(caret, static_cast<int>(wanted.size())));
             editor_->setTextCursor(c);

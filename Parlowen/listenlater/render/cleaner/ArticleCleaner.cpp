@@ -245,6 +245,7 @@ Task<std::optional<std::string>> ArticleCleaner::staticFetch(Url url) {
         {"Sec-Fetch-User", "?1"},
         {"Sec-Fetch-Dest", "document"},
     };
+    request.keepsCookies = true;
     auto response = co_await deps_.http.send(std::move(request));
     co_await platform::resumeOn(deps_.main);
     if (!response) {
@@ -273,13 +274,15 @@ Task<Result<CleanedArticle>> ArticleCleaner::clean(std::string urlText) {
     std::optional<std::string> fetched;
     if (!connected) fetched = co_await staticFetch(url);
 
+    // A page whose scripts cannot be removed in time counts as no text.
+    std::optional<std::string> html;
+    if (fetched) html = removingScripts(*fetched);
+    if (!html) fetched.reset();
+
     auto page = deps_.web.makePage();
     auto loaded = waitForLoad(deps_.main, *page, deps_.loadTimeout);
-    if (fetched) {
-        std::string html = *fetched;
-        if (auto scripts = platform::text::Regex::compile(R"((?is)<script\b[^>]*>.*?</script>)"))
-            html = scripts->replaceAll(html, "");
-        page->loadHTML(std::move(html), url.absoluteString());
+    if (html) {
+        page->loadHTML(std::move(*html), url.absoluteString());
     } else {
         log().info("in-WebView load (authenticated={}): {}", connected ? "true" : "false",
                    platform::priv(url.absoluteString()));
@@ -363,6 +366,15 @@ Task<std::string> ArticleCleaner::polish(std::string text) {
     co_return output;
 }
 
+std::optional<std::string> ArticleCleaner::removingScripts(std::string_view html) {
+    static const auto scripts =
+        platform::text::Regex::compile(R"((?is)<script\b[^>]*>.*?</script>)", 0, kPageScanTimeLimit);
+    if (!scripts) return std::string(html);
+    auto removed = scripts->checkedReplaceAll(html, "");
+    if (!removed) return std::nullopt;
+    return std::move(*removed);
+}
+
 std::vector<std::string> ArticleCleaner::sentences(std::string_view text) {
     // A line feed ends a sentence; ".", "!" and "?" end one only before white
     // space or the end, so "3.5 million" and "example.com" stay whole. The
@@ -422,8 +434,9 @@ std::optional<Url> ArticleCleaner::resolveImageURL(std::string_view candidate, c
 
 std::optional<Url> ArticleCleaner::chooseHeroImage(std::string_view html, const std::optional<std::string>& content,
                                                    const Url& base) {
+    // A scan that reaches its time limit finds nothing.
     for (const char* pattern : ogImagePatterns) {
-        auto re = platform::text::Regex::compile(pattern, platform::text::Regex::caseInsensitive);
+        auto re = platform::text::Regex::compile(pattern, platform::text::Regex::caseInsensitive, kPageScanTimeLimit);
         if (!re) continue;
         auto match = re->firstMatch(html);
         if (!match) continue;
@@ -433,9 +446,12 @@ std::optional<Url> ArticleCleaner::chooseHeroImage(std::string_view html, const 
         break;  // an unusable og:image goes straight to the content's images
     }
     if (!content) return std::nullopt;
-    auto re = platform::text::Regex::compile(contentImagePattern, platform::text::Regex::caseInsensitive);
+    auto re =
+        platform::text::Regex::compile(contentImagePattern, platform::text::Regex::caseInsensitive, kPageScanTimeLimit);
     if (!re) return std::nullopt;
-    for (const auto& match : re->allMatches(*content)) {
+    auto matches = re->checkedAllMatches(*content);
+    if (!matches) return std::nullopt;
+    for (const auto& match : *matches) {
         auto captured = match.group(*content, 1);
         if (!captured || captured->empty()) continue;
         const auto lower = platform::text::lowercased(*captured);

@@ -3,6 +3,7 @@
 // Turns a web page's URL into the article text to be spoken, with its title,
 // excerpt, byline, site name and hero image.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +80,14 @@ public:
 
     // Never fails: on any trouble the input comes back.
     platform::Task<std::string> polish(std::string text);
+
+    // How long one scan of page text may run, in steps of the regex engine:
+    // many times what a large ordinary page needs, and a bound on the stall a
+    // hostile page can cause on the main executor.
+    static constexpr std::int32_t kPageScanTimeLimit = 1000;
+
+    // The page without its script elements; nothing when the scan reached its time limit.
+    static std::optional<std::string> removingScripts(std::string_view html);
 
     static std::vector<std::string> sentences(std::string_view text);
     static std::string dropLeadingBoilerplate(std::string_view text);

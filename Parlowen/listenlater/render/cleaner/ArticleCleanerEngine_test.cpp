@@ -130,6 +130,45 @@ TEST_F(ArticleCleanerEngineTest, CleansAFetchedPageAndADirectlyLoadedOne) {
               1);
 }
 
+TEST_F(ArticleCleanerEngineTest, TheStaticFetchSendsItsHeadersReadsLatin1AndKeepsCookies) {
+    auto first = testsupport::LoopbackReply::text(200, "<p>caf\xe9</p>");
+    first.headers.push_back({"Set-Cookie", "visitor=v42; Path=/"});
+    server.route("GET", "/first", first);
+    server.route("GET", "/second", testsupport::LoopbackReply::text(200, "<p>second</p>"));
+    auto fetch = [&](const std::string& path) {
+        auto handle = spawn(main, cleaner->staticFetch(*Url::parse(server.url(path))));
+        EXPECT_TRUE(testsupport::runEventLoopUntil([&] { return handle.done(); }, 30s));
+        return handle.value();
+    };
+    EXPECT_EQ(fetch("/first"), "<p>caf\xc3\xa9</p>");  // not UTF-8: read as Latin-1
+    EXPECT_EQ(fetch("/second"), "<p>second</p>");
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"User-Agent", kBrowserUserAgent},
+        {"Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"},
+        {"Accept-Language", "en-US,en;q=0.9"},
+        {"Upgrade-Insecure-Requests", "1"},
+        {"Sec-Fetch-Site", "none"},
+        {"Sec-Fetch-Mode", "navigate"},
+        {"Sec-Fetch-User", "?1"},
+        {"Sec-Fetch-Dest", "document"},
+    };
+    for (const auto& [name, value] : expected) EXPECT_EQ(requests[0].header(name), value) << name;
+    // Nothing else but the host (the server adds the connection's addresses to what it records).
+    for (const auto& [name, value] : requests[0].headers) {
+        const bool ours = std::any_of(expected.begin(), expected.end(), [&](const auto& e) {
+            return equalsIgnoringCase(e.first, name);
+        });
+        const bool server = name == "LOCAL_ADDR" || name == "LOCAL_PORT" || name == "REMOTE_ADDR" ||
+                            name == "REMOTE_PORT";
+        EXPECT_TRUE(ours || server || equalsIgnoringCase(name, "Host")) << name << ": " << value;
+    }
+    EXPECT_EQ(requests[0].header("Cookie"), std::nullopt);
+    EXPECT_EQ(requests[1].header("Cookie"), "visitor=v42");
+}
+
 TEST_F(ArticleCleanerEngineTest, ARefusedPortAndAPageThatNeverArrivesFail) {
     testsupport::RefusingPort refusing;
     auto refused = clean(refusing.url("/story"));

@@ -144,6 +144,7 @@ TEST_F(ArticleCleanerTest, AFetchedPageLoadsWithoutItsScriptsAgainstThePageURL) 
 
     const auto request = http.requests().at(0);
     EXPECT_EQ(request.timeout, seconds(60));
+    EXPECT_TRUE(request.keepsCookies);
     EXPECT_EQ(request.headers, (HttpHeaders{
                                    {"User-Agent", kBrowserUserAgent},
                                    {"Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"},
@@ -200,6 +201,40 @@ TEST_F(ArticleCleanerTest, ALoadEndsWithItsFirstEventOrAfterThirtySeconds) {
     ex.runUntilIdle();
     ASSERT_TRUE(second.done());
     EXPECT_TRUE(second.value());
+}
+
+// A page made to stall regular expressions: thousands of unclosed "<script"
+// and an unclosed "<meta" of about 1 MB full of og:image attributes but no content.
+std::string hostilePage() {
+    std::string page = "<html><head>";
+    for (int i = 0; i < 4000; ++i) page += "<script src=a ";
+    page += "<meta ";
+    while (page.size() < 1'000'000) page += "property=\"og:image\" name=\"og:image\" ";
+    return page;
+}
+
+TEST_F(ArticleCleanerTest, AHostilePageEndsAtTheScanLimitWithADirectLoadAndNoHero) {
+    http.answer("GET", "https://news.example/hostile", FakeHttpAnswer::text(200, hostilePage()));
+    extractionAnswers(WebScriptValue::string(articleJSON("T", "Body text.", "<p>No images here.</p>")));
+    auto article = clean("https://news.example/hostile");
+    ASSERT_TRUE(article) << article.error().description;
+    const auto& load = web.pages().at(0)->loads().at(0);
+    EXPECT_FALSE(load.isHTML);
+    EXPECT_TRUE(logs->contains("in-WebView load (authenticated=false): "));
+    EXPECT_FALSE(article->heroImageURL);
+}
+
+TEST(ArticleCleanerText, AnImageScanThatReachesItsLimitFindsNothing) {
+    const auto base = *Url::parse("https://news.example/story");
+    // The og:image scan of the hostile head gives up; the content's image is then taken.
+    auto hero = ArticleCleaner::chooseHeroImage(hostilePage(), std::string(R"(<img src="/ok.jpg">)"), base);
+    ASSERT_TRUE(hero);
+    EXPECT_EQ(hero->absoluteString(), "https://news.example/ok.jpg");
+    // Unclosed "<img" tags, each scanned to the end, followed by a usable image.
+    std::string content;
+    while (content.size() < 1'000'000) content += "<img alt=x ";
+    content += R"(><img src="/late.jpg">)";
+    EXPECT_FALSE(ArticleCleaner::chooseHeroImage("", content, base));
 }
 
 // ---- Extraction
