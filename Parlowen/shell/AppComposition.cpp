@@ -485,6 +485,7 @@ std::unique_ptr<DelegateCoordinator> AppComposition::makeCoordinator() {
     services.flushUsageLog = [&p] { p.usageLog->flush(); };
     services.flushQueue = [&p] { p.queue->flushPendingPersist(); };
     services.updaterController = [&p]() -> platform::UpdaterController& { return p.updates->updaterController(); };
+    services.checkForUpdatesByUser = [&p] { p.updates->updaterController().checkForUpdates(); };
     services.systemDefaultInputUID = [&p] { return p.catalog->systemDefaultInputUID.get(); };
     services.inputDevices = [&p] {
         std::vector<InputDevice> devices;

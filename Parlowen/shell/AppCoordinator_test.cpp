@@ -695,6 +695,7 @@ protected:
     AppCoordinator& makeShell() {
         AppServices s = services();
         s.postLaunch = nullptr;  // the real post-launch task
+        s.updaterController = nullptr;  // the updater has its own tests above
         s.showToast = [this](const std::string& m) { toasts.push_back(m); };
         s.activateIgnoringOtherApps = [this] { ++activations; };
         s.terminate = [this] { ++quits; };
@@ -1044,6 +1045,7 @@ TEST_F(AppShellTest, HideSettingAndUpdateAvailabilityDriveTheItem) {
 TEST_F(AppShellTest, WithoutATrayTheStartSaysSoOnce) {
     platform::RecordingStatusItem noTray(false);
     AppServices s = services();
+    s.updaterController = nullptr;
     coordinator = std::make_unique<AppCoordinator>(AppCoordinator::Dependencies{
         .preferences = preferences, .hotkey = hotkey, .hud = panel, .factory = shellFactory,
         .environment = environment, .main = main, .services = std::move(s), .permissions = &permissions,
