@@ -10,26 +10,15 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "platform/testsupport/Process.h"
 #include "platform/testsupport/Services.h"
+#include "platform/values/Bytes.h"
 
 namespace parlowen {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Checks `condition` until it holds or `timeout` passes; the program under
-// test works in another process, so there is no event of ours to wait on.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
 
 struct Window {
     int x, y, width, height;
@@ -53,23 +42,6 @@ std::size_t visibleProgramWindows(const testsupport::ServiceFixture& display) {
     return static_cast<std::size_t>(std::count(r.out.begin(), r.out.end(), '\n'));
 }
 
-std::string base64Decoded(const std::string& text) {
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    int bits = 0, value = 0;
-    for (char c : text) {
-        const auto at = alphabet.find(c);
-        if (at == std::string::npos) break;
-        value = (value << 6) | static_cast<int>(at);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<char>((value >> bits) & 0xFF));
-        }
-    }
-    return out;
-}
-
 // The settings files' text, with the JSON values stored as data decoded.
 std::string settingsText(const std::filesystem::path& folder) {
     std::string all;
@@ -82,7 +54,7 @@ std::string settingsText(const std::filesystem::path& folder) {
         all += text;
         static const std::regex data(R"re("data"\s*:\s*"([A-Za-z0-9+/=]*)")re");
         for (std::sregex_iterator it(text.begin(), text.end(), data), end; it != end; ++it)
-            all += "\n" + base64Decoded((*it)[1]);
+            if (auto decoded = platform::base64Decode((*it)[1].str())) all += "\n" + platform::toString(*decoded);
     }
     return all;
 }
@@ -106,7 +78,7 @@ TEST(StatusMenuDesktop, DISABLED_MenuOpensTheQuickAddPanelAndTheReport) {
 
     // The icon: a small window of the program inside the tray.
     Window icon{};
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(testsupport::waitUntil([&] {
         for (const auto& w : programWindows(display))
             // Until the tray takes it in, the icon's window sits at the origin;
             // trayer is at the top right.
@@ -115,14 +87,14 @@ TEST(StatusMenuDesktop, DISABLED_MenuOpensTheQuickAddPanelAndTheReport) {
                 return true;
             }
         return false;
-    })) << program->output();
+    }, 15s)) << program->output();
     auto clickIcon = [&] {
         const auto before = visibleProgramWindows(display);
         EXPECT_TRUE(display.run({"xdotool", "mousemove", std::to_string(icon.x + icon.width / 2),
                                  std::to_string(icon.y + icon.height / 2), "click", "1"})
                         .ok());
         // The menu is one more mapped window of the program.
-        return eventually([&] { return visibleProgramWindows(display) > before; });
+        return testsupport::waitUntil([&] { return visibleProgramWindows(display) > before; }, 15s);
     };
     auto keys = [&](std::vector<std::string> names) {
         std::vector<std::string> argv{"xdotool", "key", "--delay", "60"};
@@ -136,16 +108,16 @@ TEST(StatusMenuDesktop, DISABLED_MenuOpensTheQuickAddPanelAndTheReport) {
     const auto withMenu = visibleProgramWindows(display);
     keys({"Down", "Down", "Return"});
     // The menu closes and the panel opens in its place.
-    ASSERT_TRUE(eventually([&] { return visibleProgramWindows(display) == withMenu; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return visibleProgramWindows(display) == withMenu; }, 15s));
     keys({"K", "u", "b", "e", "r", "n", "e", "t", "e", "s", "Return"});
-    EXPECT_TRUE(eventually([&] { return settingsText(config).find("Kubernetes") != std::string::npos; }))
+    EXPECT_TRUE(testsupport::waitUntil([&] { return settingsText(config).find("Kubernetes") != std::string::npos; }, 15s))
         << settingsText(config) << program->output();
     // The panel closes itself a moment after the confirmation.
-    ASSERT_TRUE(eventually([&] { return visibleProgramWindows(display) == initial; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return visibleProgramWindows(display) == initial; }, 15s));
 
     ASSERT_TRUE(clickIcon()) << program->output();
     keys({"Down", "Return"});
-    EXPECT_TRUE(eventually([&] { return settingsText(config).find("lastQuonReportOpenedAt") != std::string::npos; }))
+    EXPECT_TRUE(testsupport::waitUntil([&] { return settingsText(config).find("lastQuonReportOpenedAt") != std::string::npos; }, 15s))
         << program->output();
     program->stop();
 }
