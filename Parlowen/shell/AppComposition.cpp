@@ -248,11 +248,11 @@ struct AppComposition::Parts : AppComponentFactory {
         return std::make_unique<DictationAdapter>(std::move(coordinator), *audio, *inserter);
     }
     // "en_US" from the desktop's "en-US".
-    std::string reportLocale() const {
-        std::string locale = platform::PocketSphinxModel::defaultLocaleIdentifier(env);
+    static std::string underscored(std::string locale) {
         std::replace(locale.begin(), locale.end(), '-', '_');
         return locale;
     }
+    std::string reportLocale() const { return underscored(platform::PocketSphinxModel::defaultLocaleIdentifier(env)); }
     std::unique_ptr<QuickAddPanel> makeQuickAddHintPanel(std::function<std::vector<std::string>()> words) override {
         return std::make_unique<QuickAddPanelAdapter>(*preferences, std::move(words), main);
     }
@@ -295,9 +295,7 @@ struct AppComposition::Parts : AppComponentFactory {
                 return std::make_unique<platform::EspeakSpeechSynthesizer>(*pulse, env);
             },
             readAloudHosts(env));
-        std::string locale = platform::languageCodeFromEnvironment(env);
-        std::replace(locale.begin(), locale.end(), '-', '_');
-        costGuard = std::make_unique<ReadAloudCostGuard>(alerts, std::move(locale));
+        costGuard = std::make_unique<ReadAloudCostGuard>(alerts, underscored(platform::languageCodeFromEnvironment(env)));
         if (!languageModel) languageModel = platform::makeSystemLanguageModel();
         auto reader = std::make_unique<ReadAloudCoordinator>(ReadAloudCoordinator::Dependencies{
             .preferences = *preferences, .permissions = *permissions, .engines = *readAloudEngines,
